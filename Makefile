@@ -1,0 +1,35 @@
+# Ravelin: build on Linux into real Windows executables, test under Wine.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
+
+.PHONY: all bootstrap configure build test demo format format-check clean
+
+all: build
+
+bootstrap:
+	@tools/bootstrap.sh
+
+$(BUILD)/CMakeCache.txt: | bootstrap
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
+
+configure: bootstrap $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build format-check
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	@tools/demo.sh $(BUILD)
+
+format:
+	clang-format -i $(SOURCES)
+
+format-check: bootstrap
+	@clang-format --dry-run --Werror $(SOURCES) && echo "format: ok"
+
+clean:
+	rm -rf $(BUILD)

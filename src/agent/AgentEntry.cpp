@@ -1,0 +1,47 @@
+#include "agent/AgentEntry.h"
+
+#include "agent/WindowsSecurityCenterAgent.h"
+#include "diagnostics/Exception.h"
+#include "diagnostics/Log.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace Tessaro::Ravelin {
+
+namespace {
+
+using Vantrel::Common::LogComponent;
+using Vantrel::Common::LogFormat;
+using Vantrel::Common::LogLevel;
+
+std::uint32_t RunAgent(const char* commandLine)
+{
+    WindowsSecurityCenterAgent agent(std::string(commandLine != nullptr ? commandLine : ""));
+    const std::uint32_t initializeCode = agent.Initialize();
+    if (initializeCode != ERROR_SUCCESS) {
+        LogFormat(LogComponent::None, LogLevel::Error, "Initialize failed with error: {}", initializeCode);
+        return initializeCode;
+    }
+    const std::uint32_t code = agent.Execute().ErrorCode();
+    if (code != ERROR_SUCCESS && code != ERROR_SHUTDOWN_IN_PROGRESS) {
+        LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "Execute command failed with error: {}", code);
+    }
+    return code;
+}
+
+}  // namespace
+
+std::uint32_t RunAgentCommand(const char* commandLine) noexcept
+{
+    try {
+        return Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode(
+            [commandLine] { return RunAgent(commandLine); }, "Agent command");
+    } catch (...) {
+        // Only an exception from the barrier's own error handling can arrive here.
+        return Vantrel::Common::Exceptions::Exception::UnknownExceptionCode;
+    }
+}
+
+}  // namespace Tessaro::Ravelin

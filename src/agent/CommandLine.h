@@ -1,0 +1,26 @@
+#pragma once
+
+#include "agent/RunMode.h"
+
+#include <optional>
+#include <string>
+
+namespace Tessaro::Ravelin {
+
+// Upper-cases UTF-8 text in place. Short ASCII text is mapped byte by byte; anything else goes
+// through UTF-16 and the user's default locale. Raises ConversionException for invalid UTF-8.
+void ToUpper(std::string& text);
+
+// True when the first occurrence of the switch in the upper-cased command line is followed by a
+// space or the end of the text. Later occurrences are not examined.
+bool FindSwitch(const std::string& upperCommandLine, const std::string& switchWord);
+
+// The upper-cased value after the first occurrence of the key (which ends in "="): up to the
+// next space, or, when it starts with a double quote, up to the closing quote (or the end).
+std::string GetOptionValue(const std::string& commandLine, const std::string& optionKey);
+
+// The command the line selects, in the order removal, registration, state update, remediation;
+// nothing when no command is recognised.
+std::optional<RunMode> ChooseRunMode(const std::string& commandLine);
+
+}  // namespace Tessaro::Ravelin

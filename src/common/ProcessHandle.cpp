@@ -1,0 +1,14 @@
+#include "common/ProcessHandle.h"
+
+#include <windows.h>
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+ProcessHandle::~ProcessHandle()
+{
+    if (handle_ != nullptr) {
+        CloseHandle(handle_);
+    }
+}
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

@@ -1,0 +1,136 @@
+#include "diagnostics/Log.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <shared_mutex>
+
+namespace Tessaro::Vantrel::Common {
+
+namespace {
+
+struct LogState {
+    std::shared_mutex lock;
+    std::string title;
+    LogSink sink;
+    // Log calls currently inside the sink; a new sink waits for this to drop to zero.
+    std::atomic<std::uint32_t> callsInSink{0};
+    std::mutex idleMutex;
+    std::condition_variable idle;
+};
+
+LogState& State()
+{
+    static LogState state;
+    return state;
+}
+
+class CallInSink {
+public:
+    explicit CallInSink(LogState& state) : state_(state) {}
+    CallInSink(const CallInSink&) = delete;
+    CallInSink& operator=(const CallInSink&) = delete;
+    ~CallInSink()
+    {
+        if (state_.callsInSink.fetch_sub(1) == 1) {
+            std::lock_guard guard(state_.idleMutex);
+            state_.idle.notify_all();
+        }
+    }
+
+private:
+    LogState& state_;
+};
+
+}  // namespace
+
+std::string_view ComponentName(LogComponent component) noexcept
+{
+    static constexpr std::array<std::string_view, 16> names = {
+        "",
+        "Detection",
+        "Sensor",
+        "Setup",
+        "Configuration",
+        "ProductProtection",
+        "Update",
+        "DecisionLogic",
+        "BootSectorScan",
+        "RuleDefinitionFile",
+        "SecurityCenter",
+        "FileScan",
+        "FilterDriver",
+        "Mitigation",
+        "Fops",
+        "CodeSign",
+    };
+    const auto index = static_cast<std::int32_t>(component);
+    return index >= 0 && index < static_cast<std::int32_t>(names.size()) ? names[index] : std::string_view{};
+}
+
+void InstallLogSink(const std::string& title, const LogSink& sink)
+{
+    LogState& state = State();
+    std::unique_lock exclusive(state.lock);
+    {
+        // New calls cannot enter while the exclusive lock is held; wait for the ones already inside.
+        std::unique_lock idleLock(state.idleMutex);
+        state.idle.wait(idleLock, [&state] { return state.callsInSink.load() == 0; });
+    }
+    state.title = title;
+    state.sink = sink;
+}
+
+void Log(LogComponent component, LogLevel level, const std::string& message) noexcept
+{
+    try {
+        LogState& state = State();
+        std::string title;
+        LogSink sink;
+        {
+            std::shared_lock shared(state.lock);
+            if (state.sink.write == nullptr) {
+                return;
+            }
+            title = state.title;
+            sink = state.sink;
+            state.callsInSink.fetch_add(1);
+        }
+        CallInSink inSink(state);
+
+        const std::string componentName(ComponentName(component));
+        bool passes = true;
+        if (sink.filter != nullptr) {
+            try {
+                passes = sink.filter(sink.filterContext, level, title, componentName);
+            } catch (...) {
+                passes = true;
+            }
+        }
+        if (passes) {
+            sink.write(sink.context, level, title, componentName, message);
+        }
+    } catch (...) {
+        // Logging must never disturb the caller.
+    }
+}
+
+std::string FormatLogMessage(std::string_view format, FormatArgs args) noexcept
+{
+    try {
+        try {
+            return FormatRuntime(format, args);
+        } catch (const std::exception& exception) {
+            return "Logger Message Format Error: <" + std::string(format) + "> (" + exception.what() + ")";
+        }
+    } catch (...) {
+        try {
+            return "Fatal Logger Message Format Error";
+        } catch (...) {
+            return {};
+        }
+    }
+}
+
+}  // namespace Tessaro::Vantrel::Common

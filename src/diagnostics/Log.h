@@ -1,0 +1,69 @@
+#pragma once
+
+#include "common/Format.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace Tessaro::Vantrel::Common {
+
+enum class LogLevel : std::uint32_t { Debug = 0, Info = 1, Warn = 2, Error = 3 };
+
+// Component names appear in each line; 0 and values outside 1 to 15 have none.
+enum class LogComponent : std::int32_t {
+    None = 0,
+    Detection = 1,
+    Sensor = 2,
+    Setup = 3,
+    Configuration = 4,
+    ProductProtection = 5,
+    Update = 6,
+    DecisionLogic = 7,
+    BootSectorScan = 8,
+    RuleDefinitionFile = 9,
+    SecurityCenter = 10,
+    FileScan = 11,
+    FilterDriver = 12,
+    Mitigation = 13,
+    Fops = 14,
+    CodeSign = 15,
+};
+
+std::string_view ComponentName(LogComponent component) noexcept;
+
+// Where log calls go. Installed once by the agent; until then every log call does nothing.
+struct LogSink {
+    using WriteFunction = void (*)(void* context, LogLevel level, const std::string& title,
+                                   const std::string& componentName, const std::string& message);
+    using FilterFunction = bool (*)(void* context, LogLevel level, const std::string& title,
+                                    const std::string& componentName);
+
+    void* context = nullptr;
+    WriteFunction write = nullptr;
+    void* filterContext = nullptr;
+    FilterFunction filter = nullptr;
+};
+
+// Replaces the sink and the title once no log call is inside the current sink, so that a sink can
+// be destroyed right after it has been replaced. An empty sink turns logging off.
+void InstallLogSink(const std::string& title, const LogSink& sink);
+
+// Never throws and never reports failure to its caller.
+void Log(LogComponent component, LogLevel level, const std::string& message) noexcept;
+
+// Formats at run time; a format string that does not fit its arguments still yields a line.
+std::string FormatLogMessage(std::string_view format, FormatArgs args) noexcept;
+
+template <typename... Args>
+void LogFormat(LogComponent component, LogLevel level, std::string_view format, const Args&... args) noexcept
+{
+    try {
+        Log(component, level, FormatLogMessage(format, MakeFormatArgs(args...)));
+    } catch (...) {
+        // Building the argument list cannot fail in practice; a log call must not throw regardless.
+    }
+}
+
+}  // namespace Tessaro::Vantrel::Common

@@ -1,0 +1,115 @@
+#include "common/ProcessHandle.h"
+#include "common/Scoped.h"
+#include "common/UniqueLibrary.h"
+#include "common/WinHandle.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+using Tessaro::Scoped;
+using Tessaro::WinHandle;
+using Tessaro::Vantrel::Common::Utilities::ProcessHandle;
+using Tessaro::Vantrel::Common::Utilities::UniqueLibrary;
+
+bool IsOpenHandle(HANDLE handle)
+{
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST(ScopedTest, ReleasesTheHeldValueExactlyOnce)
+{
+    std::vector<int> released;
+    {
+        Scoped<int> scoped(7, [&](int& value) { released.push_back(value); });
+        scoped.Get() = 9;
+    }
+    EXPECT_EQ(released, std::vector<int>{9});
+}
+
+TEST(ScopedTest, ValueNeverFilledInIsReleasedAsZero)
+{
+    std::vector<void*> released;
+    {
+        Scoped<void*> descriptor([&](void*& value) {
+            released.push_back(value);
+            LocalFree(value);
+        });
+    }
+    EXPECT_EQ(released, std::vector<void*>{nullptr});
+}
+
+TEST(ScopedTest, MovedFromOwnerReleasesNothing)
+{
+    int calls = 0;
+    {
+        Scoped<int> source(1, [&](int&) { ++calls; });
+        Scoped<int> target(std::move(source));
+    }
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(WinHandleTest, NullAndInvalidHandlesAreNeverClosed)
+{
+    int calls = 0;
+    const auto close = [&](WinHandle::Handle) {
+        ++calls;
+        return 1;
+    };
+    {
+        WinHandle null(nullptr, close);
+    }
+    {
+        WinHandle invalid(INVALID_HANDLE_VALUE, close);
+    }
+    {
+        WinHandle valid(reinterpret_cast<WinHandle::Handle>(0x10), close);
+    }
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(WinHandleTest, SharedOwnerClosesTheKernelHandleWithTheLastReference)
+{
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    auto owner = WinHandle::Create(event);
+    auto second = owner;
+    owner.reset();
+    EXPECT_TRUE(IsOpenHandle(event));
+    second.reset();
+    EXPECT_FALSE(IsOpenHandle(event));
+}
+
+TEST(ProcessHandleTest, ClosesItsProcessHandle)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId());
+    ASSERT_NE(process, nullptr);
+    {
+        const ProcessHandle owner(process);
+    }
+    EXPECT_FALSE(IsOpenHandle(process));
+    {
+        const ProcessHandle empty;
+    }
+}
+
+TEST(UniqueLibraryTest, FreesTheLoadedModuleAndIgnoresAnEmptyOne)
+{
+    ASSERT_EQ(GetModuleHandleW(L"msimg32.dll"), nullptr) << "the test needs a library nobody else loaded";
+    {
+        const UniqueLibrary library(LoadLibraryW(L"msimg32.dll"), L"msimg32.dll");
+        ASSERT_NE(library.Get(), nullptr);
+        EXPECT_EQ(library.Name(), L"msimg32.dll");
+        EXPECT_EQ(GetModuleHandleW(L"msimg32.dll"), library.Get());
+    }
+    EXPECT_EQ(GetModuleHandleW(L"msimg32.dll"), nullptr);
+    {
+        const UniqueLibrary empty(nullptr, L"none.dll");
+    }
+}
+
+}  // namespace

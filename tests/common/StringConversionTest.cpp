@@ -1,0 +1,171 @@
+#include "common/ConversionException.h"
+#include "common/StringConversion.h"
+#include "diagnostics/SystemErrorText.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using Tessaro::ChangePathForm;
+using Tessaro::ConversionException;
+using Tessaro::PathToUtf8;
+using Tessaro::ToShortForm;
+using Tessaro::Utf16ToUtf8;
+using Tessaro::Utf8ToUtf16;
+using Tessaro::Vantrel::Common::SystemErrorText;
+
+std::string LocaleName()
+{
+    return std::setlocale(LC_CTYPE, nullptr);
+}
+
+template <typename Function>
+ConversionException CatchConversion(Function function)
+{
+    try {
+        function();
+    } catch (const ConversionException& exception) {
+        return exception;
+    }
+    ADD_FAILURE() << "no ConversionException";
+    return ConversionException("none", std::string("x"), {});
+}
+
+TEST(StringConversionTest, EmptyTextConvertsToEmptyTextBothWays)
+{
+    SetLastError(1234);
+    EXPECT_EQ(Utf16ToUtf8(L""), "");
+    EXPECT_EQ(Utf8ToUtf16(""), L"");
+    EXPECT_EQ(GetLastError(), 1234u) << "no system call for empty input";
+}
+
+TEST(StringConversionTest, RoundTripsTextOutsideAscii)
+{
+    const std::string utf8 =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE4\xB8\x96 \xF0\x9F\x98\x80";
+    const std::wstring utf16 = L"Gr\u00FC\u00DFe \u4E16 \U0001F600";
+    EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
+    EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+}
+
+TEST(StringConversionTest, ConversionStopsAtEmbeddedNul)
+{
+    EXPECT_EQ(Utf8ToUtf16(std::string("abc\0def", 7)), L"abc");
+    EXPECT_EQ(Utf16ToUtf8(std::wstring(L"abc\0def", 7)), "abc");
+}
+
+TEST(StringConversionTest, UnpairedSurrogateFailsInTheConversionStepWithItsBytes)
+{
+    const auto exception = CatchConversion([] { Utf16ToUtf8(std::wstring(1, wchar_t(0xD800))); });
+    EXPECT_EQ(exception.code().value(), ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(std::string(exception.what()),
+              "WideCharToMultiByte error. Can't convert bytes: \"0/-40\" from UTF-16 to UTF-8. locale: " +
+                  LocaleName() + ". Error: " + SystemErrorText(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(StringConversionTest, InvalidUtf8FailsInTheLengthQueryWithSignedBytes)
+{
+    const auto exception = CatchConversion([] { Utf8ToUtf16("a\xC3(\xFF"); });
+    EXPECT_EQ(exception.code().value(), ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(std::string(exception.what()),
+              "MultiByteToWideChar error. Can't get destination length.. Can't convert bytes: \"97/-61/40/-1\" "
+              "from UTF-8 to UTF-16. locale: " +
+                  LocaleName() + ". Error: " + SystemErrorText(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(StringConversionTest, ExceptionDumpsWideSourceAsLittleEndianPairsAndCopiesItsText)
+{
+    const ConversionException exception("step", std::wstring(L"A\u0101"), {5, std::system_category()});
+    const ConversionException copy = exception;
+    const std::string text = copy.what();
+    EXPECT_EQ(text.rfind("step. Can't convert bytes: \"65/0/1/1\" from UTF-16 to UTF-8. locale: ", 0), 0u) << text;
+    EXPECT_EQ(copy.code().value(), 5);
+    const std::system_error& asSystemError = copy;
+    EXPECT_STREQ(asSystemError.what(), exception.what());
+}
+
+TEST(StringConversionTest, ChangePathFormReportsEachFailingStepWithTheLastError)
+{
+    const auto failAt = [](int failingCall) {
+        return [failingCall, call = 0](const wchar_t*, wchar_t* buffer, std::uint32_t) mutable -> std::uint32_t {
+            if (++call == failingCall) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return 0;
+            }
+            if (buffer != nullptr) {
+                wcscpy(buffer, L"C:\\X");
+                return 4;
+            }
+            return 5;
+        };
+    };
+    try {
+        ChangePathForm(L"C:\\x", "test", failAt(1));
+        ADD_FAILURE() << "length step did not fail";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(
+            std::string(error.what()).rfind("Can't convert path to test path. Failed to retrieve its length.: ", 0),
+            0u);
+    }
+    try {
+        ChangePathForm(L"C:\\x", "test", failAt(2));
+        ADD_FAILURE() << "fill step did not fail";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(std::string(error.what()).rfind("Can't convert path to test path: ", 0), 0u);
+    }
+    EXPECT_EQ(ChangePathForm(L"C:\\x", "test", failAt(3)), L"C:\\X");
+    EXPECT_THROW(ChangePathForm(L"C:\\x", "test", {}), std::bad_function_call);
+}
+
+TEST(StringConversionTest, ChangePathFormRefusesAPathThatOutgrewItsBuffer)
+{
+    const auto growing = [](const wchar_t*, wchar_t*, std::uint32_t size) -> std::uint32_t { return size + 10; };
+    EXPECT_THROW(ChangePathForm(L"C:\\x", "test", growing), std::system_error);
+}
+
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+        : path_(std::filesystem::temp_directory_path() / ("ravelin_test_" + std::to_string(GetCurrentProcessId())))
+    {
+        std::filesystem::create_directories(path_);
+    }
+    ~TemporaryFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+TEST(StringConversionTest, ShortFormOfAnExistingAndAMissingPath)
+{
+    const TemporaryFolder folder;
+    const auto file = folder.Path() / L"a long file name.text";
+    std::ofstream(file) << "x";
+    const std::wstring shortForm = ToShortForm(file.native());
+    EXPECT_FALSE(shortForm.empty());
+    EXPECT_TRUE(std::filesystem::equivalent(shortForm, file));
+
+    EXPECT_THROW(ToShortForm((folder.Path() / L"missing.txt").native()), std::system_error);
+}
+
+TEST(StringConversionTest, PathToUtf8KeepsValidNamesAndFailsForAMissingInvalidName)
+{
+    EXPECT_EQ(PathToUtf8(std::filesystem::path(L"C:\\Temp\\\u00FC.log")), "C:\\Temp\\\xC3\xBC.log");
+    const std::wstring invalid = std::wstring(L"C:\\missing_") + wchar_t(0xDC00) + L".log";
+    EXPECT_THROW(PathToUtf8(std::filesystem::path(invalid)), std::system_error);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#include "common/StringConversion.h"
+#include "diagnostics/Exception.h"
+#include "diagnostics/HResultException.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <any>
+#include <functional>
+#include <regex>
+#include <stdexcept>
+#include <system_error>
+
+namespace {
+
+using Tessaro::Testing::LogCapture;
+using Tessaro::Vantrel::Common::LogLevel;
+using Tessaro::Vantrel::Common::Exceptions::Exception;
+using Tessaro::Vantrel::Common::Exceptions::HResultException;
+
+struct BarrierCase {
+    const char* label;
+    std::function<void()> raise;
+    std::uint32_t code;
+    std::string logPrefix;
+    bool handlerCalled;
+};
+
+std::vector<BarrierCase> BarrierCases()
+{
+    return {
+        {"HResultException", [] { throw HResultException(0x80004005, "boom"); }, 0x80004005,
+         "HResult exception caught - guarded: boom (Code: 0x80004005)", true},
+        {"regex_error", [] { throw std::regex_error(std::regex_constants::error_brack); },
+         static_cast<std::uint32_t>(std::regex_constants::error_brack), "Regex exception caught - guarded: ", false},
+        {"bad_any_cast", [] { (void)std::any_cast<int>(std::any(1.5)); }, 0xE0060004,
+         "Any cast exception caught - guarded: ", true},
+        {"system_error", [] { throw std::system_error(5, std::system_category(), "Open"); }, 5,
+         "System error exception caught - guarded: Open: ", true},
+        {"ConversionException", [] { (void)Tessaro::Utf8ToUtf16("\xff"); }, 1113,
+         "System error exception caught - guarded: MultiByteToWideChar error", true},
+        {"invalid_argument", [] { throw std::invalid_argument("bad"); }, 0xE0060002,
+         "Invalid argument error caught - guarded: bad", true},
+        {"logic_error", [] { throw std::out_of_range("range"); }, 0xE0060002, "Logic error caught - guarded: range",
+         true},
+        {"exception", [] { throw std::runtime_error("runtime"); }, 0xE0060002, "Exception caught - guarded: runtime",
+         true},
+        {"non-standard", [] { throw 42; }, 0xE0060001, "Unknown unhandled exception caught - guarded", true},
+    };
+}
+
+TEST(ExceptionBarrierTest, EachExceptionKindGivesItsCodeLogLineAndHandlerCall)
+{
+    for (const auto& testCase : BarrierCases()) {
+        SCOPED_TRACE(testCase.label);
+        const LogCapture capture;
+        int handlerCalls = 0;
+        const auto code = Exception::CatchAllAndConvertToErrorCode(
+            [&]() -> std::uint32_t {
+                testCase.raise();
+                return 0;
+            },
+            "guarded", [&] { ++handlerCalls; });
+
+        EXPECT_EQ(code, testCase.code);
+        EXPECT_EQ(handlerCalls, testCase.handlerCalled ? 1 : 0);
+        const auto lines = capture.Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].level, LogLevel::Error);
+        EXPECT_EQ(lines[0].componentName, "");
+        EXPECT_EQ(lines[0].message.rfind(testCase.logPrefix, 0), 0u) << lines[0].message;
+    }
+}
+
+// The line's "Code" slot carries the code's text and the hexadecimal slot its value.
+TEST(ExceptionBarrierTest, SystemErrorLineNamesTheCodesTextAndHexValue)
+{
+    const LogCapture capture;
+    const std::system_error error(1450, std::system_category(), "Open");
+    Exception::CatchAllAndConvertToErrorCode([&]() -> std::uint32_t { throw error; }, "guarded");
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_EQ(capture.Messages()[0], std::string("System error exception caught - guarded: ") + error.what() +
+                                         " (Code: " + error.code().message() + " [0x5aa])");
+}
+
+TEST(ExceptionBarrierTest, SuppressedLoggingStillCallsHandlerAndReturnsCode)
+{
+    const LogCapture capture;
+    int handlerCalls = 0;
+    const auto code = Exception::CatchAllAndConvertToErrorCode(
+        []() -> std::uint32_t { throw std::invalid_argument("bad"); }, "guarded", [&] { ++handlerCalls; }, true);
+    EXPECT_EQ(code, 0xE0060002u);
+    EXPECT_EQ(handlerCalls, 1);
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(ExceptionBarrierTest, NormalReturnPassesTheCodeThroughWithoutLogging)
+{
+    const LogCapture capture;
+    int handlerCalls = 0;
+    EXPECT_EQ(Exception::CatchAllAndConvertToErrorCode([] { return 5u; }, "guarded", [&] { ++handlerCalls; }), 5u);
+    EXPECT_EQ(handlerCalls, 0);
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(ExceptionBarrierTest, EmptyFunctionCountsAsStandardException)
+{
+    const LogCapture capture;
+    EXPECT_EQ(Exception::CatchAllAndConvertToErrorCode(std::function<std::uint32_t()>{}, "guarded"), 0xE0060002u);
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_EQ(capture.Messages()[0].rfind("Exception caught - guarded: ", 0), 0u);
+}
+
+TEST(ExceptionBarrierTest, ExceptionFromTheErrorHandlerLeavesTheBarrier)
+{
+    EXPECT_THROW(Exception::CatchAllAndConvertToErrorCode([]() -> std::uint32_t { throw std::runtime_error("x"); },
+                                                          "guarded", [] { throw std::logic_error("handler"); }),
+                 std::logic_error);
+}
+
+TEST(ExceptionBarrierTest, BoolFormTurnsFalseInto1627WithoutLogging)
+{
+    const LogCapture capture;
+    int handlerCalls = 0;
+    EXPECT_FALSE(
+        Exception::CatchAllAndConvertToErrorCode<bool>([] { return false; }, "guarded", [&] { ++handlerCalls; }));
+    EXPECT_TRUE(Exception::CatchAllAndConvertToErrorCode<bool>([] { return true; }, "guarded"));
+    EXPECT_EQ(handlerCalls, 0);
+    EXPECT_TRUE(capture.Lines().empty());
+
+    EXPECT_FALSE(Exception::CatchAllAndConvertToErrorCode<bool>([]() -> bool { throw std::runtime_error("x"); },
+                                                                "guarded", [&] { ++handlerCalls; }));
+    EXPECT_EQ(handlerCalls, 1);
+    EXPECT_EQ(capture.Messages().size(), 1u);
+}
+
+TEST(ExceptionBarrierTest, VoidFormRunsTheFunctionAndGuardsIt)
+{
+    const LogCapture capture;
+    bool ran = false;
+    Exception::CatchAllAndConvertToErrorCode<void>([&] { ran = true; }, "guarded");
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(capture.Lines().empty());
+
+    int handlerCalls = 0;
+    Exception::CatchAllAndConvertToErrorCode<void>([] { throw 1; }, "guarded", [&] { ++handlerCalls; });
+    EXPECT_EQ(handlerCalls, 1);
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_EQ(capture.Messages()[0], "Unknown unhandled exception caught - guarded");
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#include "diagnostics/Log.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace {
+
+using Tessaro::Testing::LogCapture;
+using Tessaro::Vantrel::Common::ComponentName;
+using Tessaro::Vantrel::Common::InstallLogSink;
+using Tessaro::Vantrel::Common::Log;
+using Tessaro::Vantrel::Common::LogComponent;
+using Tessaro::Vantrel::Common::LogFormat;
+using Tessaro::Vantrel::Common::LogLevel;
+using Tessaro::Vantrel::Common::LogSink;
+
+TEST(LogTest, WithoutSinkLogCallsDoNothing)
+{
+    InstallLogSink({}, LogSink{});
+    Log(LogComponent::SecurityCenter, LogLevel::Error, "nowhere");
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "{}", 1);
+    const LogCapture capture;
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(LogTest, FormatsArgumentsAndPassesComponentName)
+{
+    const LogCapture capture;
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Warn, "{} of {:x}", "code", 255u);
+    const auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].message, "code of ff");
+    EXPECT_EQ(lines[0].componentName, "SecurityCenter");
+    EXPECT_EQ(lines[0].level, LogLevel::Warn);
+}
+
+TEST(LogTest, FormatErrorStillWritesALineNamingTheFormat)
+{
+    const LogCapture capture;
+    LogFormat(LogComponent::None, LogLevel::Info, "{:d} value", std::string("text"));
+    LogFormat(LogComponent::None, LogLevel::Info, "{} and {}", 1);
+    const auto messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind("Logger Message Format Error: <{:d} value> (", 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1].rfind("Logger Message Format Error: <{} and {}> (", 0), 0u) << messages[1];
+}
+
+TEST(LogTest, ComponentNamesCoverOneToFifteenOnly)
+{
+    EXPECT_EQ(ComponentName(LogComponent::None), "");
+    EXPECT_EQ(ComponentName(LogComponent::Detection), "Detection");
+    EXPECT_EQ(ComponentName(LogComponent::SecurityCenter), "SecurityCenter");
+    EXPECT_EQ(ComponentName(LogComponent::CodeSign), "CodeSign");
+    EXPECT_EQ(ComponentName(static_cast<LogComponent>(16)), "");
+    EXPECT_EQ(ComponentName(static_cast<LogComponent>(-1)), "");
+}
+
+struct FilterProbe {
+    bool pass = true;
+    bool raise = false;
+    static bool Filter(void* context, LogLevel, const std::string&, const std::string&)
+    {
+        auto* probe = static_cast<FilterProbe*>(context);
+        if (probe->raise) {
+            throw std::runtime_error("filter");
+        }
+        return probe->pass;
+    }
+};
+
+TEST(LogTest, FilterDropsAndAFailingFilterCountsAsPass)
+{
+    std::vector<std::string> written;
+    FilterProbe probe;
+    InstallLogSink("Title", LogSink{&written,
+                                    [](void* context, LogLevel, const std::string&, const std::string&,
+                                       const std::string& message) {
+                                        static_cast<std::vector<std::string>*>(context)->push_back(message);
+                                    },
+                                    &probe, &FilterProbe::Filter});
+    probe.pass = false;
+    Log(LogComponent::None, LogLevel::Info, "dropped");
+    probe.raise = true;
+    Log(LogComponent::None, LogLevel::Info, "kept");
+    InstallLogSink({}, LogSink{});
+    EXPECT_EQ(written, std::vector<std::string>{"kept"});
+}
+
+// A sink may be destroyed as soon as it has been replaced, so replacing it must wait for calls
+// that are still inside it.
+TEST(LogTest, ReplacingTheSinkWaitsForCallsInsideIt)
+{
+    struct Gate {
+        std::promise<void> entered;
+        std::shared_future<void> release;
+        std::atomic<bool> finished{false};
+    };
+    std::promise<void> releasePromise;
+    Gate gate{{}, releasePromise.get_future().share()};
+    InstallLogSink("Title",
+                   LogSink{&gate,
+                           [](void* context, LogLevel, const std::string&, const std::string&, const std::string&) {
+                               auto* g = static_cast<Gate*>(context);
+                               g->entered.set_value();
+                               g->release.wait();
+                               g->finished = true;
+                           },
+                           nullptr, nullptr});
+
+    std::thread logger([] { Log(LogComponent::None, LogLevel::Info, "slow"); });
+    gate.entered.get_future().wait();
+    auto replacement = std::async(std::launch::async, [] { InstallLogSink({}, LogSink{}); });
+    EXPECT_EQ(replacement.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    releasePromise.set_value();
+    replacement.wait();
+    EXPECT_TRUE(gate.finished);
+    logger.join();
+}
+
+}  // namespace

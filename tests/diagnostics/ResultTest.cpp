@@ -1,0 +1,99 @@
+#include "diagnostics/HResultConversion.h"
+#include "diagnostics/Result.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+using Tessaro::Vantrel::Common::ConvertHResultToErrorCode;
+using Tessaro::Vantrel::Common::Result;
+
+// The system text is whatever the platform says; check the composed shape around it.
+void ExpectSystemTextAfter(const std::string& message, const std::string& prefix)
+{
+    ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
+    const std::string systemText = message.substr(prefix.size());
+    ASSERT_FALSE(systemText.empty());
+    EXPECT_NE(systemText, "unknown error");
+    EXPECT_EQ(std::string(" \r\n\t").find(systemText.back()), std::string::npos) << "untrimmed: " << message;
+}
+
+TEST(ResultTest, ErrorWithoutMessageCarriesCodeAndSystemTextWithoutParentheses)
+{
+    const Result<> result(87);
+    EXPECT_EQ(result.ErrorCode(), 87u);
+    EXPECT_FALSE(result.Succeeded());
+    ExpectSystemTextAfter(result.Message(), "Error: 87 - Message: ");
+    EXPECT_EQ(result.Message().find('('), std::string::npos);
+}
+
+TEST(ResultTest, ErrorWithMessageWrapsTheDescriptionInParentheses)
+{
+    const Result<> withMessage(2, "Open key");
+    const Result<> withoutMessage(2);
+    EXPECT_EQ(withMessage.Message(), "Open key (" + withoutMessage.Message() + ")");
+}
+
+TEST(ResultTest, SuccessAlsoCarriesTheTextForZero)
+{
+    const Result<std::string> result(std::string("value"));
+    EXPECT_TRUE(result.Succeeded());
+    EXPECT_EQ(result.Value(), "value");
+    ExpectSystemTextAfter(result.Message(), "Error: 0 - Message: ");
+}
+
+TEST(ResultTest, CodeWithoutSystemTextSaysUnknownError)
+{
+    const Result<> result(0xE0060001u);
+    EXPECT_EQ(result.Message(), "Error: 3758489601 - Message: unknown error");
+}
+
+TEST(ResultTest, NumericValuesKeepValueCodeAndMessageApart)
+{
+    const Result<std::uint64_t> failure(0, 1168, "Missing setting");
+    EXPECT_EQ(failure.Value(), 0u);
+    EXPECT_EQ(failure.ErrorCode(), 1168u);
+    EXPECT_EQ(failure.Message().rfind("Missing setting (Error: 1168 - Message: ", 0), 0u);
+
+    const Result<std::uint64_t> success(std::uint64_t{87});
+    EXPECT_TRUE(success.Succeeded());
+    EXPECT_EQ(success.Value(), 87u);
+}
+
+TEST(ResultTest, CopiesAndMovesKeepEverything)
+{
+    const Result<std::string> original(std::string("x"), 5, "Denied");
+    Result<std::string> copy = original;
+    const Result<std::string> moved = std::move(copy);
+    EXPECT_EQ(moved.Value(), "x");
+    EXPECT_EQ(moved.ErrorCode(), 5u);
+    EXPECT_EQ(moved.Message(), original.Message());
+}
+
+TEST(ConvertHResultToErrorCodeTest, MapsWin32AndPendingAndKeepsTheRest)
+{
+    struct Case {
+        std::uint32_t hresult;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {0x8007045B, 1115},        // shutdown in progress
+        {0x80070002, 2},           // file not found
+        {0x8000000A, 997},         // E_PENDING
+        {0x80070005, 5},           // E_ACCESSDENIED
+        {0x80070000, 0},           // Win32 facility with code 0
+        {0x800706BA, 1722},        // any other Win32 failure
+        {0x80004005, 0x80004005},  // E_FAIL keeps its value
+        {0x00070005, 0x00070005},  // success severity is not a Win32 failure
+        {0, 0},                    // S_OK
+        {1, 1},                    // S_FALSE
+    };
+    for (const auto& [hresult, expected] : cases) {
+        EXPECT_EQ(ConvertHResultToErrorCode(static_cast<std::int32_t>(hresult)), expected) << std::hex << hresult;
+    }
+}
+
+}  // namespace

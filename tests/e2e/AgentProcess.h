@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Tessaro::Testing {
+
+// ravelin.exe, which the build puts beside the test executables.
+std::wstring AgentExecutablePath();
+
+// Starts ravelin.exe with the given arguments (after its quoted path), waits for it and returns
+// its Windows exit code. Fails the calling test when the process cannot be started or hangs.
+std::uint32_t RunAgentProcess(const std::wstring& arguments);
+
+// The same with an 8-bit command line, handed to the system as raw bytes.
+std::uint32_t RunAgentProcessAnsi(const std::string& arguments);
+
+}  // namespace Tessaro::Testing

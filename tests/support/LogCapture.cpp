@@ -1,0 +1,49 @@
+#include "support/LogCapture.h"
+
+#include <algorithm>
+
+namespace Tessaro::Testing {
+
+using Vantrel::Common::InstallLogSink;
+using Vantrel::Common::LogSink;
+
+LogCapture::LogCapture()
+{
+    InstallLogSink("Test", LogSink{this, &LogCapture::Write, nullptr, nullptr});
+}
+
+LogCapture::~LogCapture()
+{
+    InstallLogSink({}, LogSink{});
+}
+
+void LogCapture::Write(void* context, Vantrel::Common::LogLevel level, const std::string&,
+                       const std::string& componentName, const std::string& message)
+{
+    auto* self = static_cast<LogCapture*>(context);
+    std::lock_guard guard(self->mutex_);
+    self->lines_.push_back({level, componentName, message});
+}
+
+std::vector<LogCapture::Line> LogCapture::Lines() const
+{
+    std::lock_guard guard(mutex_);
+    return lines_;
+}
+
+std::vector<std::string> LogCapture::Messages() const
+{
+    std::vector<std::string> messages;
+    for (const auto& line : Lines()) {
+        messages.push_back(line.message);
+    }
+    return messages;
+}
+
+bool LogCapture::Contains(const std::string& message) const
+{
+    const auto messages = Messages();
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}
+
+}  // namespace Tessaro::Testing

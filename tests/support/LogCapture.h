@@ -1,0 +1,37 @@
+#pragma once
+
+#include "diagnostics/Log.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Tessaro::Testing {
+
+// Installs itself as the process's log sink for its lifetime and keeps every line that passes.
+class LogCapture {
+public:
+    struct Line {
+        Vantrel::Common::LogLevel level;
+        std::string componentName;
+        std::string message;
+    };
+
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<Line> Lines() const;
+    std::vector<std::string> Messages() const;
+    bool Contains(const std::string& message) const;
+
+private:
+    static void Write(void* context, Vantrel::Common::LogLevel level, const std::string& title,
+                      const std::string& componentName, const std::string& message);
+
+    mutable std::mutex mutex_;
+    std::vector<Line> lines_;
+};
+
+}  // namespace Tessaro::Testing

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs on a Debian 12 machine whatever the build and the tests need and the machine lacks.
+# On a machine that has everything it changes nothing and installs nothing.
+set -euo pipefail
+
+# package:file that proves the package is present
+required=(
+  "g++-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-g++-posix"
+  "binutils-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-windres"
+  "wine64:/usr/lib/wine/wine64"
+  "libfmt-dev:/usr/include/fmt/format.h"
+  "googletest:/usr/src/googletest/CMakeLists.txt"
+  "cmake:/usr/bin/cmake"
+  "make:/usr/bin/make"
+  "clang-format:/usr/bin/clang-format"
+)
+
+missing=()
+for entry in "${required[@]}"; do
+  package=${entry%%:*}
+  file=${entry#*:}
+  [ -e "$file" ] || missing+=("$package")
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "bootstrap: need root or sudo to install ${missing[*]}" >&2; exit 1; }
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
