@@ -17,3 +17,7 @@ run() {
 
 run
 run /REGISTER
+
+log="$prefix/drive_c/windows/SystemTemp/ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log"
+printf '\n== The agent log (C:\\windows\\SystemTemp\\%s), last lines\n' "$(basename "$log")"
+tail -n 14 "$log" | tr -d '\r'

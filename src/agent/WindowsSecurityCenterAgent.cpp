@@ -1,11 +1,17 @@
 #include "agent/WindowsSecurityCenterAgent.h"
 
 #include "agent/CommandLine.h"
+#include "common/StringConversion.h"
+#include "diagnostics/Exception.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"
 
 #include <objbase.h>
 #include <windows.h>
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 namespace Tessaro::Ravelin {
 
@@ -17,6 +23,7 @@ using Vantrel::Common::LogComponent;
 using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
+using Vantrel::Common::Utilities::FileInfo;
 
 constexpr auto Component = LogComponent::SecurityCenter;
 
@@ -25,12 +32,76 @@ bool IsSuccessCode(std::uint32_t code)
     return code == ERROR_SUCCESS || code == ERROR_SHUTDOWN_IN_PROGRESS;
 }
 
+std::filesystem::path ExecutablePath()
+{
+    std::vector<wchar_t> buffer(32767);
+    for (;;) {
+        // Success leaves the last error untouched, so clear it to read the outcome from it.
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD error = GetLastError();
+        if (error == ERROR_INSUFFICIENT_BUFFER) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (error != ERROR_SUCCESS) {
+            throw std::system_error(static_cast<int>(error), std::system_category(), "Can't get full path");
+        }
+        return std::wstring(buffer.data(), length);
+    }
+}
+
+std::wstring LogFileName(const std::filesystem::path& executable)
+{
+    std::wstring name = executable.filename().native();
+    const std::wstring extension = executable.extension().native();
+    if (!extension.empty()) {
+        for (auto position = name.find(extension); position != std::wstring::npos; position = name.find(extension)) {
+            name.erase(position, extension.size());
+        }
+    }
+    return name + Utf8ToUtf16(WindowsSecurityCenterAgent::LogFileSuffix);
+}
+
 }  // namespace
 
 WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& commandLine)
-    : runMode_(ChooseRunMode(commandLine))
+    : runMode_(ChooseRunMode(commandLine)), identifier_(GetOptionValue(commandLine, "/ID="))
 {
     commandLineResult_ = runMode_.has_value() ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    InitializeLogger();
+    WriteBanner(commandLine);
+}
+
+void WindowsSecurityCenterAgent::InitializeLogger()
+{
+    // A log that cannot be set up must not stop the command: the agent runs on without one.
+    Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode<void>(
+        [this] {
+            const std::wstring fileName = LogFileName(ExecutablePath());
+            std::filesystem::path logPath;
+            const auto folder = FileInfo::GetTempFolder();
+            if (folder.Succeeded()) {
+                logFile_ = FileInfo(folder.Value().SystemCallPath() + L"\\" + fileName);
+                logPath = logFile_.SystemCallPath();
+            } else {
+                LogFormat(Component, LogLevel::Error, "Failed to get the log file directory (Temp: {})",
+                          folder.ErrorCode());
+            }
+            auto writer = std::make_unique<Vantrel::Common::LogFileWriter>(logPath);
+            logger_ = std::make_unique<Vantrel::Common::FileLogger>(std::move(writer));
+            logger_->Install(LogTitle);
+        },
+        "Initialize logger", [] {}, true);
+}
+
+void WindowsSecurityCenterAgent::WriteBanner(const std::string& commandLine) const
+{
+    const std::string separator(92, '#');
+    Log(Component, LogLevel::Info, separator);
+    LogFormat(Component, LogLevel::Info, "Agent command {} started with pid: {}", identifier_, GetCurrentProcessId());
+    LogFormat(Component, LogLevel::Info, "Command line: {}", commandLine);
+    Log(Component, LogLevel::Info, separator);
 }
 
 WindowsSecurityCenterAgent::~WindowsSecurityCenterAgent()

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "agent/RunMode.h"
+#include "common/FileInfo.h"
+#include "diagnostics/FileLogger.h"
 #include "diagnostics/Result.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,13 +25,24 @@ public:
     std::uint32_t Initialize();
     Vantrel::Common::Result<> Execute();
 
+    // The log file's name in the temporary folder: the executable's name without its extension
+    // followed by this suffix.
+    static constexpr const char* LogFileSuffix = "_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log";
+    static constexpr const char* LogTitle = "Windows Security Center Agent";
+
 private:
+    void InitializeLogger();
+    void WriteBanner(const std::string& commandLine) const;
     Vantrel::Common::Result<> RunSecurityCenterCommand();
     Vantrel::Common::Result<> RunRemediationLaunch();
 
     std::uint32_t commandLineResult_;
     std::optional<RunMode> runMode_;
+    std::string identifier_;
     bool comInitialized_ = false;
+    Vantrel::Common::Utilities::FileInfo logFile_;
+    // Declared last so that it ends first: no log call reaches it once it is gone.
+    std::unique_ptr<Vantrel::Common::FileLogger> logger_;
 };
 
 }  // namespace Tessaro::Ravelin

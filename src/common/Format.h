@@ -37,3 +37,16 @@ auto MakeFormatArgs(const Args&... args)
 }
 
 }  // namespace Tessaro
+
+#include <ctime>
+
+namespace Tessaro {
+
+// The UTC calendar time of a count of seconds since 1970, for "{:%Y-%m-%d %X}". Raises
+// FormatError for a time the C runtime cannot represent.
+inline std::tm UtcCalendarTime(std::time_t seconds)
+{
+    return fmt::gmtime(seconds);
+}
+
+}  // namespace Tessaro

@@ -43,6 +43,13 @@ private:
     LogState& state_;
 };
 
+// New calls cannot enter while the exclusive lock is held; wait for the ones already inside.
+void WaitUntilNoCallInSink(LogState& state)
+{
+    std::unique_lock idleLock(state.idleMutex);
+    state.idle.wait(idleLock, [&state] { return state.callsInSink.load() == 0; });
+}
+
 }  // namespace
 
 std::string_view ComponentName(LogComponent component) noexcept
@@ -73,13 +80,20 @@ void InstallLogSink(const std::string& title, const LogSink& sink)
 {
     LogState& state = State();
     std::unique_lock exclusive(state.lock);
-    {
-        // New calls cannot enter while the exclusive lock is held; wait for the ones already inside.
-        std::unique_lock idleLock(state.idleMutex);
-        state.idle.wait(idleLock, [&state] { return state.callsInSink.load() == 0; });
-    }
+    WaitUntilNoCallInSink(state);
     state.title = title;
     state.sink = sink;
+}
+
+void RemoveLogSink(const void* context)
+{
+    LogState& state = State();
+    std::unique_lock exclusive(state.lock);
+    WaitUntilNoCallInSink(state);
+    if (state.sink.context == context) {
+        state.title.clear();
+        state.sink = LogSink{};
+    }
 }
 
 void Log(LogComponent component, LogLevel level, const std::string& message) noexcept

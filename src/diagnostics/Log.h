@@ -50,6 +50,10 @@ struct LogSink {
 // be destroyed right after it has been replaced. An empty sink turns logging off.
 void InstallLogSink(const std::string& title, const LogSink& sink);
 
+// Removes the sink whose context is the given one, once no log call is inside it; any other
+// installed sink stays. An owner of a sink calls this before it ends.
+void RemoveLogSink(const void* context);
+
 // Never throws and never reports failure to its caller.
 void Log(LogComponent component, LogLevel level, const std::string& message) noexcept;
 

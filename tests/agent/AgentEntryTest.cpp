@@ -9,18 +9,16 @@ namespace {
 using Tessaro::Ravelin::RunAgentCommand;
 using Tessaro::Testing::LogCapture;
 
-TEST(AgentEntryTest, UnrecognisedCommandLineEndsWith87AndSaysWhy)
+TEST(AgentEntryTest, UnrecognisedCommandLineEndsWith87)
 {
-    for (const char* commandLine : {"", "/FOO", "/UPDATE_WSC=", "/REGISTERED"}) {
-        SCOPED_TRACE(commandLine);
-        const LogCapture capture;
+    for (const char* commandLine : {"", "/FOO", "/UPDATE_WSC=", "/REGISTERED", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(commandLine != nullptr ? commandLine : "(null)");
         EXPECT_EQ(RunAgentCommand(commandLine), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-        EXPECT_EQ(capture.Messages(), (std::vector<std::string>{"The given commandline parameters are invalid",
-                                                                "Initialize failed with error: 87"}));
     }
-    EXPECT_EQ(RunAgentCommand(nullptr), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 }
 
+// The command line is read before the log exists, so this failure reaches whatever sink was
+// installed before the agent started.
 TEST(AgentEntryTest, InvalidUtf8CommandLineEndsAsTheBarriersCodeNotACrash)
 {
     const LogCapture capture;

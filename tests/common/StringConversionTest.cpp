@@ -1,6 +1,7 @@
 #include "common/ConversionException.h"
 #include "common/StringConversion.h"
 #include "diagnostics/SystemErrorText.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -131,27 +132,9 @@ TEST(StringConversionTest, ChangePathFormRefusesAPathThatOutgrewItsBuffer)
     EXPECT_THROW(ChangePathForm(L"C:\\x", "test", growing), std::system_error);
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-        : path_(std::filesystem::temp_directory_path() / ("ravelin_test_" + std::to_string(GetCurrentProcessId())))
-    {
-        std::filesystem::create_directories(path_);
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 TEST(StringConversionTest, ShortFormOfAnExistingAndAMissingPath)
 {
-    const TemporaryFolder folder;
+    const Tessaro::Testing::ScratchFolder folder;
     const auto file = folder.Path() / L"a long file name.text";
     std::ofstream(file) << "x";
     const std::wstring shortForm = ToShortForm(file.native());

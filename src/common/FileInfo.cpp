@@ -1,0 +1,411 @@
+#include "common/FileInfo.h"
+
+#include "common/ConversionException.h"
+#include "common/Scoped.h"
+#include "common/StringConversion.h"
+#include "common/WinHandle.h"
+#include "diagnostics/Log.h"
+
+#include <windows.h>
+// sddl.h needs the declarations of windows.h first.
+#include <sddl.h>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+namespace {
+
+constexpr std::wstring_view TrimmedCharacters = L" \r\n\t";
+constexpr std::wstring_view LongPathPrefix = L"\\\\?\\";
+constexpr std::wstring_view UncLongPathPrefix = L"\\\\?\\UNC\\";
+constexpr std::wstring_view NativePrefix = L"\\??\\";
+constexpr std::wstring_view DevicePrefix = L"\\Device\\";
+constexpr std::wstring_view MupDevice = L"\\Device\\Mup";
+constexpr std::wstring_view VolumePrefix = L"\\\\?\\Volume{";
+constexpr std::wstring_view SystemRootPrefix = L"\\SystemRoot\\";
+
+bool StartsWith(const std::wstring& text, std::wstring_view prefix)
+{
+    return text.size() >= prefix.size() && std::wstring_view(text).substr(0, prefix.size()) == prefix;
+}
+
+std::wstring Trim(const std::wstring& text)
+{
+    const auto first = text.find_first_not_of(TrimmedCharacters);
+    if (first == std::wstring::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(TrimmedCharacters) - first + 1);
+}
+
+std::wstring ExpandEnvironment(const std::wstring& text)
+{
+    const DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (size == 0) {
+        return text;
+    }
+    std::wstring expanded(size, L'\0');
+    const DWORD written = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), size);
+    if (written == 0 || written > size) {
+        return text;
+    }
+    expanded.resize(written - 1);
+    return expanded;
+}
+
+bool IsDriveLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+bool DriveExists(wchar_t letter)
+{
+    const wchar_t upper = letter >= L'a' ? static_cast<wchar_t>(letter - L'a' + L'A') : letter;
+    return (GetLogicalDrives() >> (upper - L'A')) & 1u;
+}
+
+template <typename Visit>
+void ForEachLogicalDrive(Visit visit)
+{
+    const DWORD drives = GetLogicalDrives();
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        if (((drives >> (letter - L'A')) & 1u) != 0 && visit(letter)) {
+            return;
+        }
+    }
+}
+
+void CollapseDoubleBackslashes(std::wstring& path)
+{
+    // A pair at the very start is a UNC or device prefix and stays.
+    for (auto position = path.find(L"\\\\", 1); position != std::wstring::npos; position = path.find(L"\\\\", 1)) {
+        path.erase(position, 1);
+    }
+}
+
+void MapMupDevice(std::wstring& path)
+{
+    if (path == MupDevice) {
+        path = UncLongPathPrefix;
+    } else if (StartsWith(path, std::wstring(MupDevice) + L"\\")) {
+        path = std::wstring(UncLongPathPrefix) + path.substr(MupDevice.size() + 1);
+    }
+}
+
+void MapDeviceToDrive(std::wstring& path)
+{
+    if (!StartsWith(path, DevicePrefix)) {
+        return;
+    }
+    bool mapped = false;
+    ForEachLogicalDrive([&](wchar_t letter) {
+        const wchar_t driveName[] = {letter, L':', L'\0'};
+        std::array<wchar_t, MAX_PATH> device{};
+        if (QueryDosDeviceW(driveName, device.data(), static_cast<DWORD>(device.size())) == 0) {
+            return false;
+        }
+        const std::wstring deviceName(device.data());
+        if (deviceName.empty() || !StartsWith(path, deviceName) ||
+            (path.size() != deviceName.size() && path[deviceName.size()] != L'\\')) {
+            return false;
+        }
+        path = std::wstring(driveName) + path.substr(deviceName.size());
+        mapped = true;
+        return true;
+    });
+    if (!mapped) {
+        const std::wstring candidate = std::wstring(LongPathPrefix) + path.substr(DevicePrefix.size());
+        if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            path = candidate;
+        }
+    }
+}
+
+void MapVolumeToDrive(std::wstring& path)
+{
+    if (!StartsWith(path, VolumePrefix)) {
+        return;
+    }
+    const auto closingBrace = path.find(L'}');
+    if (closingBrace == std::wstring::npos) {
+        return;
+    }
+    const std::wstring volume = path.substr(0, closingBrace + 1);
+    ForEachLogicalDrive([&](wchar_t letter) {
+        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        std::array<wchar_t, 64> volumeName{};
+        if (!GetVolumeNameForVolumeMountPointW(root, volumeName.data(), static_cast<DWORD>(volumeName.size()))) {
+            return false;
+        }
+        std::wstring name(volumeName.data());
+        if (!name.empty() && name.back() == L'\\') {
+            name.pop_back();
+        }
+        // Volume GUIDs are written in either case.
+        if (CompareStringOrdinal(name.c_str(), -1, volume.c_str(), -1, TRUE) != CSTR_EQUAL) {
+            return false;
+        }
+        path = std::wstring{letter, L':'} + path.substr(closingBrace + 1);
+        return true;
+    });
+}
+
+void CompleteDriveRoot(std::wstring& path)
+{
+    if (path.size() != 2 || path[1] != L':') {
+        return;
+    }
+    if ((IsDriveLetter(path[0]) && DriveExists(path[0])) || path[0] == L'?' || path[0] == L'*') {
+        path += L'\\';
+    }
+}
+
+void AddLongPathPrefix(std::wstring& path)
+{
+    const bool driveAbsolute = path.size() >= 3 && path[1] == L':' && path[2] == L'\\' &&
+                               (IsDriveLetter(path[0]) || path[0] == L'?' || path[0] == L'*');
+    if (driveAbsolute) {
+        path = std::wstring(LongPathPrefix) + path;
+    } else if (StartsWith(path, L"\\\\") && !StartsWith(path, LongPathPrefix)) {
+        path = std::wstring(UncLongPathPrefix) + path.substr(2);
+    }
+}
+
+std::wstring TokenOwnerSidText()
+{
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+        return {};
+    }
+    const auto token = WinHandle::Create(rawToken);
+    DWORD size = 0;
+    GetTokenInformation(token->Get(), TokenOwner, nullptr, 0, &size);
+    if (size == 0) {
+        return {};
+    }
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token->Get(), TokenOwner, buffer.data(), size, &size)) {
+        return {};
+    }
+    Scoped<wchar_t*> text([](wchar_t*& sid) { LocalFree(sid); });
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner, &text.Get())) {
+        return {};
+    }
+    return text.Get();
+}
+
+std::uint32_t EnsureTempFolder(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error && status.type() != std::filesystem::file_type::not_found) {
+        throw std::filesystem::filesystem_error("exists", path, error);
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        return ERROR_SUCCESS;
+    }
+    if (std::filesystem::exists(status)) {
+        // Something other than a folder holds the name; no file can be created inside it.
+        LogFormat(LogComponent::None, LogLevel::Warn, "Recreate temp folder failed: {} (Error: {})", PathToUtf8(path),
+                  ERROR_DIRECTORY);
+        return ERROR_DIRECTORY;
+    }
+    LogFormat(LogComponent::None, LogLevel::Warn, "Recreate temp folder as it was unable to find it: {}",
+              PathToUtf8(path));
+    const std::uint32_t code = FileInfo::CreateDirectoriesWithRestrictedPermissions(path);
+    if (code == ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
+    }
+    LogFormat(LogComponent::None, LogLevel::Warn, "Recreate temp folder failed: {} (Error: {})", PathToUtf8(path),
+              code);
+    return ERROR_DIRECTORY;
+}
+
+}  // namespace
+
+FileInfo::FileInfo(const std::wstring& path)
+{
+    SetPath(path);
+}
+
+FileInfo::FileInfo(const wchar_t* path) : FileInfo(std::wstring(path != nullptr ? path : L"")) {}
+
+FileInfo::FileInfo(const char* path) : FileInfo(Utf8ToUtf16(path != nullptr ? path : "")) {}
+
+void FileInfo::SetPath(std::wstring path)
+{
+    receivedPath_ = std::move(path);
+    normalizedPath_.clear();
+    ClearCachedForms();
+    if (receivedPath_.empty()) {
+        return;
+    }
+    normalizedPath_ = NormalizePath(ExpandEnvironment(receivedPath_));
+    try {
+        Utf8();
+        ParentUtf8();
+    } catch (const ConversionException& exception) {
+        if (exception.code().value() != ERROR_NO_UNICODE_TRANSLATION) {
+            throw;
+        }
+        // A name that is not valid UTF-16 still has a short name that is.
+        try {
+            normalizedPath_ = ToShortForm(normalizedPath_);
+        } catch (const std::system_error&) {
+            return;
+        }
+        ClearCachedForms();
+    }
+}
+
+void FileInfo::ClearCachedForms()
+{
+    systemCallPath_.clear();
+    utf8_.clear();
+    parentUtf8_.clear();
+    nativePath_.clear();
+}
+
+bool FileInfo::Exists() const
+{
+    return !IsEmpty() && GetFileAttributesW(SystemCallPath().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+const std::wstring& FileInfo::SystemCallPath() const
+{
+    // The normalised form carries the long-path prefix, which every wide file function accepts.
+    if (systemCallPath_.empty()) {
+        systemCallPath_ = normalizedPath_;
+    }
+    return systemCallPath_;
+}
+
+const std::string& FileInfo::Utf8() const
+{
+    if (utf8_.empty() && !normalizedPath_.empty()) {
+        utf8_ = Utf16ToUtf8(normalizedPath_);
+    }
+    return utf8_;
+}
+
+const std::string& FileInfo::ParentUtf8() const
+{
+    if (parentUtf8_.empty() && !normalizedPath_.empty()) {
+        const auto separator = normalizedPath_.find_last_of(L'\\');
+        std::wstring parent = separator == std::wstring::npos ? std::wstring{} : normalizedPath_.substr(0, separator);
+        if (!parent.empty() && parent.back() == L':') {
+            parent += L'\\';
+        }
+        parentUtf8_ = Utf16ToUtf8(parent);
+    }
+    return parentUtf8_;
+}
+
+const std::wstring& FileInfo::NativePath() const
+{
+    if (nativePath_.empty() && !normalizedPath_.empty()) {
+        nativePath_ = StartsWith(normalizedPath_, LongPathPrefix)
+                          ? std::wstring(NativePrefix) + normalizedPath_.substr(LongPathPrefix.size())
+                          : normalizedPath_;
+    }
+    return nativePath_;
+}
+
+std::wstring FileInfo::NormalizePath(const std::wstring& text)
+{
+    std::wstring path = Trim(text);
+    if (path.empty()) {
+        return path;
+    }
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    CollapseDoubleBackslashes(path);
+    MapMupDevice(path);
+    MapDeviceToDrive(path);
+    if (StartsWith(path, NativePrefix)) {
+        path[1] = L'\\';
+    }
+    MapVolumeToDrive(path);
+    if (StartsWith(path, SystemRootPrefix)) {
+        path = ExpandEnvironment(L"%SystemRoot%") + path.substr(SystemRootPrefix.size() - 1);
+    }
+    path = Trim(path);
+    CompleteDriveRoot(path);
+    AddLongPathPrefix(path);
+    return path;
+}
+
+Result<FileInfo> FileInfo::GetTempFolder()
+{
+    std::array<wchar_t, MAX_PATH> buffer{};
+    const UINT length = GetWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) {
+        return Result<FileInfo>(ERROR_DIRECTORY);
+    }
+    return GetTempFolderIn(std::filesystem::path(std::wstring(buffer.data(), length)));
+}
+
+Result<FileInfo> FileInfo::GetTempFolderIn(const std::filesystem::path& windowsFolder)
+{
+    for (const wchar_t* name : {L"SystemTemp", L"Temp"}) {
+        const auto candidate = windowsFolder / name;
+        if (EnsureTempFolder(candidate) == ERROR_SUCCESS) {
+            return Result<FileInfo>(FileInfo(candidate.native()));
+        }
+    }
+    return Result<FileInfo>(ERROR_DIRECTORY);
+}
+
+std::uint32_t FileInfo::CreateDirectoriesWithRestrictedPermissions(const std::filesystem::path& path)
+{
+    if (path.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error && status.type() != std::filesystem::file_type::not_found &&
+        status.type() != std::filesystem::file_type::unknown) {
+        throw std::filesystem::filesystem_error("status", path, error);
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        return ERROR_SUCCESS;
+    }
+    const auto parent = path.parent_path();
+    if (!parent.empty() && parent != path) {
+        const std::uint32_t code = CreateDirectoriesWithRestrictedPermissions(parent);
+        if (code != ERROR_SUCCESS && code != ERROR_ALREADY_EXISTS) {
+            return code;
+        }
+    }
+
+    // Protected: nothing is inherited from the parent, so only these three may ever enter.
+    std::wstring descriptorText = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (const std::wstring owner = TokenOwnerSidText(); !owner.empty()) {
+        descriptorText += L"(A;OICI;FA;;;" + owner + L")";
+    }
+    Scoped<void*> descriptor([](void*& value) { LocalFree(value); });
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1,
+                                                              &descriptor.Get(), nullptr)) {
+        return GetLastError();
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
+    if (!CreateDirectoryW(path.c_str(), &attributes)) {
+        const DWORD code = GetLastError();
+        return code == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : code;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool IsSamePath(const FileInfo& a, const FileInfo& b)
+{
+    using std::filesystem::path;
+    const path aReceived(a.ReceivedPath()), aNormalized(a.NormalizedPath());
+    const path bReceived(b.ReceivedPath()), bNormalized(b.NormalizedPath());
+    return aReceived == bReceived || aNormalized == bReceived || aReceived == bNormalized || aNormalized == bNormalized;
+}
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "diagnostics/Result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+// The system's file path object. Takes a path in any form Windows components report (drive
+// paths, long-path prefixes, \Device\ and \??\ paths, volume GUID paths, UNC and redirector
+// paths, \SystemRoot\ paths, environment variables), normalises it into one long-path form and
+// caches the other forms callers need.
+class FileInfo {
+public:
+    FileInfo() = default;
+    explicit FileInfo(const std::wstring& path);
+    explicit FileInfo(const wchar_t* path);
+    // UTF-8, the process's narrow encoding.
+    explicit FileInfo(const char* path);
+    FileInfo(const FileInfo& other) = default;
+    FileInfo(FileInfo&& other) noexcept = default;
+    FileInfo& operator=(const FileInfo& other) = default;
+    FileInfo& operator=(FileInfo&& other) noexcept = default;
+    virtual ~FileInfo() = default;
+
+    // True when the file system reports the path as an entry of any kind.
+    virtual bool Exists() const;
+
+    const std::wstring& ReceivedPath() const noexcept { return receivedPath_; }
+    const std::wstring& NormalizedPath() const noexcept { return normalizedPath_; }
+    bool IsEmpty() const noexcept { return normalizedPath_.empty(); }
+
+    // The form handed to file system calls.
+    const std::wstring& SystemCallPath() const;
+    // The normalised path in UTF-8.
+    const std::string& Utf8() const;
+    // The parent folder of the normalised path in UTF-8.
+    const std::string& ParentUtf8() const;
+    // The object-manager form for NtCreateFile (\??\...).
+    const std::wstring& NativePath() const;
+
+    static std::wstring NormalizePath(const std::wstring& path);
+
+    // SystemTemp in the Windows folder, else its Temp; each created with the restricted access
+    // list when missing. Error 267 (ERROR_DIRECTORY) when neither can be had.
+    static Result<FileInfo> GetTempFolder();
+    static Result<FileInfo> GetTempFolderIn(const std::filesystem::path& windowsFolder);
+
+    // Creates the folder and any missing parents, each with a protected access list that grants
+    // full control to SYSTEM, the Administrators group and the token's owner only.
+    static std::uint32_t CreateDirectoriesWithRestrictedPermissions(const std::filesystem::path& path);
+
+private:
+    void SetPath(std::wstring path);
+    void ClearCachedForms();
+
+    std::wstring receivedPath_;
+    std::wstring normalizedPath_;
+    mutable std::wstring systemCallPath_;
+    mutable std::string utf8_;
+    mutable std::string parentUtf8_;
+    mutable std::wstring nativePath_;
+};
+
+// True when the two name the same path, comparing received and normalised forms element by
+// element with exact characters (so letter case matters, slash against backslash does not).
+bool IsSamePath(const FileInfo& a, const FileInfo& b);
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

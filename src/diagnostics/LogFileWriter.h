@@ -1,0 +1,54 @@
+#pragma once
+
+#include "common/WinHandle.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Tessaro::Vantrel::Common {
+
+// Appends lines to one log file and rotates it when it has reached its maximum size: the file is
+// renamed to the stem followed by "_N.log" with the lowest free N and a new file is started.
+//
+// Several agent processes write the same log. Each line goes out in one write to an append-only
+// handle that others may read, write and rename through, and the size check, the rotation and
+// the write take turns across processes through a byte-range lock on a companion lock file
+// (the stem followed by ".lock"): without it, agents rotating at the same moment, or a platform
+// that finds the end of the file before writing, lose lines.
+class LogFileWriter {
+public:
+    static constexpr std::uint32_t DefaultMaximumSize = 0x500000;
+
+    // Opens (creating) the file and runs the rotation check. A file that cannot be opened leaves
+    // the writer active without a file: lines are dropped. File-system errors of the check raise
+    // std::filesystem::filesystem_error.
+    LogFileWriter(std::filesystem::path path, std::uint32_t maximumSize = DefaultMaximumSize);
+
+    LogFileWriter(const LogFileWriter&) = delete;
+    LogFileWriter& operator=(const LogFileWriter&) = delete;
+
+    // Not synchronised within the process: the caller serialises writes.
+    void Write(const std::string& line);
+
+    const std::filesystem::path& Path() const noexcept { return path_; }
+
+    // The name the file would be rotated to now.
+    std::filesystem::path NextRotationTarget() const;
+
+private:
+    void Open();
+    // Rotates a full log and follows a rotation done by another process; holds the lock.
+    void PrepareFileForWrite();
+    std::optional<std::uintmax_t> SizeAtPath() const;
+
+    bool active_ = false;
+    std::unique_ptr<WinHandle> file_;
+    std::unique_ptr<WinHandle> lockFile_;
+    std::uint32_t maximumSize_;
+    std::filesystem::path path_;
+};
+
+}  // namespace Tessaro::Vantrel::Common

@@ -1,0 +1,199 @@
+#include "common/FileInfo.h"
+#include "support/LogCapture.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+// These need the declarations of windows.h first.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <array>
+#include <fstream>
+
+namespace {
+
+using Tessaro::Testing::LogCapture;
+using Tessaro::Testing::ScratchFolder;
+using Tessaro::Vantrel::Common::Utilities::FileInfo;
+using Tessaro::Vantrel::Common::Utilities::IsSamePath;
+
+std::wstring SystemRoot()
+{
+    std::array<wchar_t, MAX_PATH> buffer{};
+    return std::wstring(buffer.data(), GetWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size())));
+}
+
+TEST(FileInfoTest, NormalisesEveryPathFormIntoTheLongPathForm)
+{
+    struct Case {
+        std::wstring input;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"C:\\Windows\\x", L"\\\\?\\C:\\Windows\\x"},
+        {L"C:/Windows/x\n", L"\\\\?\\C:\\Windows\\x"},
+        {L" \tC:\\a\\\\b\\\\\\c\r\n", L"\\\\?\\C:\\a\\b\\c"},
+        {L"\\\\server\\\\share\\x", L"\\\\?\\UNC\\server\\share\\x"},
+        {L"//server/share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\Device\\Mup\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\Device\\Mup", L"\\\\?\\UNC\\"},
+        {L"\\??\\C:\\x", L"\\\\?\\C:\\x"},
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"},
+        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\SystemRoot\\system32\\x.dll", L"\\\\?\\" + SystemRoot() + L"\\system32\\x.dll"},
+        {L"C:", L"\\\\?\\C:\\"},
+        {L"?:", L"\\\\?\\?:\\"},
+        {L"relative\\file.txt", L"relative\\file.txt"},
+        {L" \r\n", L""},
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(FileInfo::NormalizePath(input), expected) << std::string(input.begin(), input.end());
+    }
+}
+
+TEST(FileInfoTest, MapsDevicePathsToTheirDrive)
+{
+    std::array<wchar_t, MAX_PATH> device{};
+    ASSERT_NE(QueryDosDeviceW(L"C:", device.data(), static_cast<DWORD>(device.size())), 0u);
+    const std::wstring deviceName(device.data());
+    if (deviceName.rfind(L"\\Device\\", 0) != 0) {
+        GTEST_SKIP() << "drive C: is not behind a \\Device\\ name on this platform";
+    }
+    EXPECT_EQ(FileInfo::NormalizePath(deviceName + L"\\windows\\x"), L"\\\\?\\C:\\windows\\x");
+    EXPECT_EQ(FileInfo::NormalizePath(deviceName), L"\\\\?\\C:\\");
+    EXPECT_EQ(FileInfo::NormalizePath(deviceName + L"9\\x"), deviceName + L"9\\x")
+        << "a longer device name is another device";
+}
+
+TEST(FileInfoTest, MapsVolumeGuidPathsToTheirDrive)
+{
+    std::array<wchar_t, 64> volume{};
+    if (!GetVolumeNameForVolumeMountPointW(L"C:\\", volume.data(), static_cast<DWORD>(volume.size()))) {
+        GTEST_SKIP() << "the platform gives drive C: no volume GUID path";
+    }
+    EXPECT_EQ(FileInfo::NormalizePath(std::wstring(volume.data()) + L"windows"), L"\\\\?\\C:\\windows");
+}
+
+TEST(FileInfoTest, KeepsReceivedPathAndDerivesTheCachedForms)
+{
+    const FileInfo info(L"%SystemRoot%/Temp/\u00FC.log");
+    EXPECT_EQ(info.ReceivedPath(), L"%SystemRoot%/Temp/\u00FC.log");
+    const std::wstring normalized = L"\\\\?\\" + SystemRoot() + L"\\Temp\\\u00FC.log";
+    EXPECT_EQ(info.NormalizedPath(), normalized);
+    EXPECT_EQ(info.SystemCallPath(), normalized);
+    EXPECT_EQ(info.NativePath(), L"\\??\\" + SystemRoot() + L"\\Temp\\\u00FC.log");
+    const std::wstring wideRoot = SystemRoot();
+    const std::string root(wideRoot.begin(), wideRoot.end());
+    EXPECT_EQ(info.Utf8(), "\\\\?\\" + root + "\\Temp\\\xC3\xBC.log");
+    EXPECT_EQ(info.ParentUtf8(), "\\\\?\\" + root + "\\Temp");
+
+    const FileInfo narrow("C:\\Temp\\\xC3\xBC.log");
+    EXPECT_EQ(narrow.NormalizedPath(), L"\\\\?\\C:\\Temp\\\u00FC.log");
+    EXPECT_EQ(FileInfo(L"C:\\file.txt").ParentUtf8(), "\\\\?\\C:\\");
+    EXPECT_TRUE(FileInfo().IsEmpty());
+    EXPECT_TRUE(FileInfo(static_cast<const wchar_t*>(nullptr)).IsEmpty());
+}
+
+TEST(FileInfoTest, SamePathIgnoresSlashDirectionButNotLetterCase)
+{
+    EXPECT_TRUE(
+        IsSamePath(FileInfo(L"C:/Program Files/Product/av.exe"), FileInfo(L"C:\\Program Files\\Product\\av.exe")));
+    EXPECT_TRUE(IsSamePath(FileInfo(L"\\\\?\\C:\\Product\\av.exe"), FileInfo(L"C:\\Product\\av.exe")));
+    EXPECT_TRUE(IsSamePath(FileInfo(L"\\Device\\Mup\\srv\\share\\av.exe"), FileInfo(L"\\\\srv\\share\\av.exe")));
+    EXPECT_FALSE(IsSamePath(FileInfo(L"C:\\Product\\AV.exe"), FileInfo(L"C:\\Product\\av.exe")));
+    EXPECT_FALSE(IsSamePath(FileInfo(L"C:\\Product\\av.exe"), FileInfo(L"C:\\Product\\av2.exe")));
+}
+
+TEST(FileInfoTest, ExistsForFilesAndFoldersOnly)
+{
+    const ScratchFolder folder;
+    const auto file = folder.Path() / L"present.txt";
+    std::ofstream(file) << "x";
+    EXPECT_TRUE(FileInfo(file.native()).Exists());
+    EXPECT_TRUE(FileInfo(folder.Path().native()).Exists());
+    EXPECT_FALSE(FileInfo((folder.Path() / L"missing.txt").native()).Exists());
+    EXPECT_FALSE(FileInfo().Exists());
+}
+
+std::wstring DaclText(const std::filesystem::path& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"<unreadable>";
+    }
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::wstring result = text != nullptr ? text : L"<unconvertible>";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return result;
+}
+
+// Wine keeps no access list of its own on files: it derives one from the Unix mode, where a
+// folder without the restricted list grants Everyone (WD) read access. On Windows the list reads
+// back exactly as "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<owner>)".
+TEST(FileInfoTest, CreatesEachMissingFolderWithTheProtectedAccessList)
+{
+    const ScratchFolder folder;
+    const auto deepest = folder.Path() / L"one" / L"two" / L"three";
+    ASSERT_EQ(FileInfo::CreateDirectoriesWithRestrictedPermissions(deepest), 0u);
+
+    const std::wstring plain = DaclText(folder.Path());
+    ASSERT_NE(plain.find(L";;;WD)"), std::wstring::npos) << "a folder created without the list is open to Everyone";
+    for (const auto& created : {folder.Path() / L"one", folder.Path() / L"one" / L"two", deepest}) {
+        EXPECT_TRUE(std::filesystem::is_directory(created));
+        const std::wstring dacl = DaclText(created);
+        EXPECT_EQ(dacl.find(L";;;WD)"), std::wstring::npos) << std::string(dacl.begin(), dacl.end());
+        EXPECT_NE(dacl.find(L"(A;OICI;FA;;;SY)"), std::wstring::npos) << std::string(dacl.begin(), dacl.end());
+    }
+    EXPECT_EQ(DaclText(folder.Path()), plain) << "an existing folder keeps its list";
+    EXPECT_EQ(FileInfo::CreateDirectoriesWithRestrictedPermissions(deepest), 0u);
+    EXPECT_EQ(FileInfo::CreateDirectoriesWithRestrictedPermissions({}),
+              static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(FileInfoTest, TempFolderPrefersSystemTempAndRecreatesIt)
+{
+    const ScratchFolder windows;
+    const LogCapture capture;
+    const auto result = FileInfo::GetTempFolderIn(windows.Path());
+    ASSERT_TRUE(result.Succeeded()) << result.Message();
+    EXPECT_TRUE(IsSamePath(result.Value(), FileInfo((windows.Path() / L"SystemTemp").native())));
+    EXPECT_TRUE(std::filesystem::is_directory(windows.Path() / L"SystemTemp"));
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_EQ(capture.Messages()[0].rfind("Recreate temp folder as it was unable to find it: ", 0), 0u);
+
+    // Present now: accepted silently.
+    const LogCapture second;
+    EXPECT_TRUE(FileInfo::GetTempFolderIn(windows.Path()).Succeeded());
+    EXPECT_TRUE(second.Messages().empty());
+}
+
+TEST(FileInfoTest, TempFolderFallsBackToTempAndFailsWith267WhenNeitherCanBeHad)
+{
+    const ScratchFolder windows;
+    // A file holding a folder's name cannot be made into the folder.
+    std::ofstream(windows.Path() / L"SystemTemp") << "not a folder";
+    const auto fallback = FileInfo::GetTempFolderIn(windows.Path());
+    ASSERT_TRUE(fallback.Succeeded());
+    EXPECT_TRUE(IsSamePath(fallback.Value(), FileInfo((windows.Path() / L"Temp").native())));
+
+    std::filesystem::remove(windows.Path() / L"Temp");
+    std::ofstream(windows.Path() / L"Temp") << "not a folder";
+    const auto none = FileInfo::GetTempFolderIn(windows.Path());
+    EXPECT_EQ(none.ErrorCode(), static_cast<std::uint32_t>(ERROR_DIRECTORY));
+    EXPECT_TRUE(none.Value().IsEmpty());
+}
+
+TEST(FileInfoTest, SystemTempFolderOfThePrefixIsUsable)
+{
+    const auto result = FileInfo::GetTempFolder();
+    ASSERT_TRUE(result.Succeeded()) << result.Message();
+    EXPECT_TRUE(result.Value().Exists());
+    EXPECT_TRUE(IsSamePath(result.Value(), FileInfo(SystemRoot() + L"\\SystemTemp")));
+}
+
+}  // namespace

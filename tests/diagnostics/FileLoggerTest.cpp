@@ -1,0 +1,202 @@
+#include "diagnostics/FileLogger.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+using Tessaro::Testing::ScratchFolder;
+using Tessaro::Vantrel::Common::FileLogger;
+using Tessaro::Vantrel::Common::Log;
+using Tessaro::Vantrel::Common::LogComponent;
+using Tessaro::Vantrel::Common::LogFileWriter;
+using Tessaro::Vantrel::Common::LogFormat;
+using Tessaro::Vantrel::Common::LogLevel;
+
+constexpr std::uint32_t FiveMebibytes = 5'242'880;
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFileOfSize(const std::filesystem::path& path, std::size_t size)
+{
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+}
+
+std::chrono::system_clock::time_point At(std::int64_t seconds, std::int64_t milliseconds)
+{
+    return std::chrono::system_clock::time_point(std::chrono::seconds(seconds) +
+                                                 std::chrono::milliseconds(milliseconds));
+}
+
+TEST(FileLoggerTest, LineCarriesTimestampLevelThreadTitleAndComponent)
+{
+    // 2024-03-01 09:15:02 UTC
+    const auto time = At(1709284502, 7);
+    EXPECT_EQ(FileLogger::FormatLine(time, LogLevel::Info, 4312, "Windows Security Center Agent", "SecurityCenter",
+                                     "Command line: /REGISTER"),
+              "2024-03-01 09:15:02:7 [INFO]  [4312] [Windows Security Center Agent] [SecurityCenter] Command line: "
+              "/REGISTER\r\n");
+    EXPECT_EQ(FileLogger::FormatLine(At(1709284502, 999), LogLevel::Warn, 1, "T", "", "m"),
+              "2024-03-01 09:15:02:999 [WARN]  [1] [T] m\r\n");
+    EXPECT_EQ(FileLogger::FormatLine(time, LogLevel::Error, 1, "T", "", "m"),
+              "2024-03-01 09:15:02:7 [ERROR] [1] [T] m\r\n");
+    EXPECT_EQ(FileLogger::FormatLine(time, LogLevel::Debug, 1, "T", "", "m"),
+              "2024-03-01 09:15:02:7 [DEBUG] [1] [T] m\r\n");
+    EXPECT_EQ(FileLogger::FormatLine(time, static_cast<LogLevel>(9), 1, "T", "", "m"),
+              "2024-03-01 09:15:02:7 [ERROR] [UNKNOWN SEVERITY] [1] [T] m\r\n");
+}
+
+TEST(FileLoggerTest, ThresholdIsInfoUnlessTheTableSaysOtherwise)
+{
+    FileLogger logger(nullptr);
+    EXPECT_FALSE(logger.Passes(LogLevel::Debug, "Agent", "SecurityCenter"));
+    EXPECT_TRUE(logger.Passes(LogLevel::Info, "Agent", ""));
+
+    logger.AddThreshold({"Agent", "", false, LogLevel::Debug});
+    logger.AddThreshold({"Agent", "SecurityCenter", true, LogLevel::Warn});
+    logger.AddThreshold({"Agent", "SecurityCenter", true, LogLevel::Error});
+    EXPECT_TRUE(logger.Passes(LogLevel::Debug, "Agent", "Setup"));
+    EXPECT_FALSE(logger.Passes(LogLevel::Warn, "Agent", "SecurityCenter")) << "the last component entry wins";
+    EXPECT_TRUE(logger.Passes(LogLevel::Error, "Agent", "SecurityCenter"));
+    EXPECT_FALSE(logger.Passes(LogLevel::Debug, "Other", ""));
+}
+
+TEST(FileLoggerTest, InstalledLoggerWritesPassingLinesAndStopsWhenItEnds)
+{
+    const ScratchFolder folder;
+    const auto path = folder.Path() / "agent.log";
+    {
+        FileLogger logger(std::make_unique<LogFileWriter>(path));
+        logger.Install("Windows Security Center Agent");
+        Log(LogComponent::SecurityCenter, LogLevel::Debug, "not written");
+        Log(LogComponent::SecurityCenter, LogLevel::Info, "written");
+        LogFormat(LogComponent::None, LogLevel::Warn, "{:d}", std::string("text"));
+    }
+    Log(LogComponent::SecurityCenter, LogLevel::Error, "after the logger ended");
+
+    const std::string text = ReadFile(path);
+    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{1,3} \[(?:INFO|WARN)\]  \[\d+\] )"
+                          R"(\[Windows Security Center Agent\] ([^\r]*)\r\n)");
+    std::vector<std::string> messages;
+    for (std::sregex_iterator match(text.begin(), text.end(), line), end; match != end; ++match) {
+        messages.push_back((*match)[1]);
+    }
+    ASSERT_EQ(messages.size(), 2u) << text;
+    EXPECT_EQ(messages[0], "[SecurityCenter] written");
+    EXPECT_EQ(messages[1].rfind("Logger Message Format Error: <{:d}> (", 0), 0u) << messages[1];
+}
+
+TEST(FileLoggerTest, RotatesAtExactlyFiveMebibytesAndNotOneByteBelow)
+{
+    const ScratchFolder folder;
+    const auto path = folder.Path() / "agent.log";
+    WriteFileOfSize(path, FiveMebibytes - 1);
+    LogFileWriter writer(path);
+    writer.Write("below\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "agent_1.log"));
+    EXPECT_EQ(std::filesystem::file_size(path), FiveMebibytes - 1 + 7);
+
+    std::filesystem::resize_file(path, FiveMebibytes);
+    writer.Write("after\r\n");
+    ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_1.log"));
+    EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_1.log"), FiveMebibytes);
+    EXPECT_EQ(ReadFile(path), "after\r\n");
+}
+
+TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberAndNeverReplacesAFile)
+{
+    const ScratchFolder folder;
+    const auto path = folder.Path() / "agent.log";
+    std::ofstream(folder.Path() / "agent_1.log") << "first";
+    std::ofstream(folder.Path() / "agent_2.log") << "second";
+    std::ofstream(folder.Path() / "agent_4.log") << "fourth";
+    WriteFileOfSize(path, FiveMebibytes);
+
+    LogFileWriter writer(path);  // the check also runs when the writer starts
+    EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_3.log"), FiveMebibytes);
+    EXPECT_EQ(ReadFile(folder.Path() / "agent_1.log"), "first");
+    EXPECT_EQ(ReadFile(folder.Path() / "agent_4.log"), "fourth");
+    EXPECT_EQ(writer.NextRotationTarget(), folder.Path() / "agent_5.log");
+}
+
+TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
+{
+    const ScratchFolder folder;
+    LogFileWriter writer(folder.Path() / "missing-folder" / "agent.log");
+    writer.Write("dropped\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "missing-folder"));
+}
+
+// Several agents append to one log at once, rotating it as they go: every line must arrive once,
+// whole, in the log or one of its rotated files.
+TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
+{
+    constexpr int Writers = 4;
+    constexpr int LinesPerWriter = 4000;
+    const ScratchFolder folder;
+    const auto path = folder.Path() / "shared.log";
+    const std::wstring writerExe = [] {
+        std::wstring self(MAX_PATH * 4, L'\0');
+        self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+        return self.substr(0, self.find_last_of(L'\\') + 1) + L"logwriter.exe";
+    }();
+
+    std::vector<HANDLE> processes;
+    for (int writer = 0; writer < Writers; ++writer) {
+        // A small maximum size makes the processes rotate the file under each other.
+        std::wstring commandLine = L"\"" + writerExe + L"\" \"" + path.native() + L"\" " + std::to_wstring(writer) +
+                                   L" " + std::to_wstring(LinesPerWriter) + L" 131072";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION information{};
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &information))
+            << GetLastError();
+        CloseHandle(information.hThread);
+        processes.push_back(information.hProcess);
+    }
+    for (HANDLE process : processes) {
+        EXPECT_EQ(WaitForSingleObject(process, 120'000), WAIT_OBJECT_0);
+        DWORD exitCode = 1;
+        GetExitCodeProcess(process, &exitCode);
+        EXPECT_EQ(exitCode, 0u);
+        CloseHandle(process);
+    }
+
+    const std::regex whole(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{1,3} \[INFO\]  \[\d+\] \[Log Writer\] )"
+                           R"(\[SecurityCenter\] writer (\d) line (\d+) padding-padding-padding-padding-padding)");
+    std::map<std::pair<int, int>, int> seen;
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+        ++files;
+        const std::string text = ReadFile(entry.path());
+        std::size_t start = 0;
+        for (auto end = text.find("\r\n"); end != std::string::npos; start = end + 2, end = text.find("\r\n", start)) {
+            const std::string line = text.substr(start, end - start);
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(line, match, whole)) << "torn line: " << line;
+            ++seen[{std::stoi(match[1]), std::stoi(match[2])}];
+        }
+        EXPECT_EQ(start, text.size()) << "text after the last line end in " << entry.path().string();
+    }
+    EXPECT_GT(files, 1) << "the test is meant to rotate";
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(Writers * LinesPerWriter));
+    for (const auto& [line, count] : seen) {
+        EXPECT_EQ(count, 1) << "writer " << line.first << " line " << line.second;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+#include "e2e/AgentLog.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <filesystem>
+#include <atomic>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace Tessaro::Testing {
+
+std::wstring AgentLogPath()
+{
+    std::array<wchar_t, MAX_PATH> windows{};
+    const UINT length = GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
+    return std::wstring(windows.data(), length) + L"\\SystemTemp\\ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log";
+}
+
+namespace {
+
+// Takes "[text] " at the position, returning the text; nothing when the line does not go on so.
+std::optional<std::string> TakeBracket(const std::string& line, std::size_t& position)
+{
+    if (position >= line.size() || line[position] != '[') {
+        return std::nullopt;
+    }
+    const auto close = line.find("] ", position);
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string text = line.substr(position + 1, close - position - 1);
+    position = close + 2;
+    return text;
+}
+
+bool IsComponentName(const std::string& text)
+{
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+}
+
+// "<date> <time>:<ms> [LEVEL] [thread] [title] [component] message" (parsed by hand: lines can be
+// far longer than a regular expression engine's recursion allows).
+std::optional<AgentLogLine> ParseLine(std::string line, std::string& threadId)
+{
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    std::size_t position = line.find(" [");
+    if (position == std::string::npos) {
+        return std::nullopt;
+    }
+    ++position;
+    const auto level = TakeBracket(line, position);
+    if (!level) {
+        return std::nullopt;
+    }
+    while (position < line.size() && line[position] == ' ') {
+        ++position;
+    }
+    if (line.compare(position, 19, "[UNKNOWN SEVERITY] ") == 0) {
+        position += 19;
+    }
+    const auto thread = TakeBracket(line, position);
+    const auto title = TakeBracket(line, position);
+    if (!thread || !title || *title != "Windows Security Center Agent") {
+        return std::nullopt;
+    }
+    threadId = *thread;
+    AgentLogLine parsed{*level, {}, {}};
+    std::size_t afterComponent = position;
+    if (const auto component = TakeBracket(line, afterComponent); component && IsComponentName(*component)) {
+        parsed.componentName = *component;
+        position = afterComponent;
+    }
+    parsed.message = line.substr(position);
+    return parsed;
+}
+
+}  // namespace
+
+std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier)
+{
+    std::ifstream file(std::filesystem::path(AgentLogPath()), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+
+    const std::string banner = "Agent command " + identifier + " started with pid: ";
+    std::vector<AgentLogLine> lines;
+    std::string thread;
+    AgentLogLine previous;
+    std::string previousThread;
+    for (std::string raw; std::getline(text, raw);) {
+        std::string threadId;
+        const auto parsed = ParseLine(raw, threadId);
+        if (!parsed.has_value()) {
+            continue;
+        }
+        AgentLogLine current = *parsed;
+        const bool isBanner = current.message.rfind("Agent command ", 0) == 0;
+        if (thread.empty() && current.message.rfind(banner, 0) == 0) {
+            thread = threadId;
+            if (previousThread == thread) {
+                lines.push_back(previous);  // the separator above the banner
+            }
+        } else if (!thread.empty() && threadId == thread && isBanner) {
+            break;  // a later process that got the same thread id
+        }
+        if (!thread.empty() && threadId == thread) {
+            lines.push_back(current);
+        }
+        previous = std::move(current);
+        previousThread = threadId;
+    }
+    return lines;
+}
+
+std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines)
+{
+    std::vector<std::string> messages;
+    for (const auto& line : lines) {
+        messages.push_back(line.message);
+    }
+    return messages;
+}
+
+std::string UniqueRunIdentifier(const std::string& prefix)
+{
+    static std::atomic<unsigned> counter{0};
+    return prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()) + "-" +
+           std::to_string(++counter);
+}
+
+}  // namespace Tessaro::Testing
