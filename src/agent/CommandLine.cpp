@@ -77,23 +77,4 @@ std::string GetOptionValue(const std::string& commandLine, const std::string& op
     return rest.substr(0, rest.find(' '));
 }
 
-std::optional<RunMode> ChooseRunMode(const std::string& commandLine)
-{
-    std::string upper = commandLine;
-    ToUpper(upper);
-    if (FindSwitch(upper, "/REMOVE")) {
-        return RunMode::Remove;
-    }
-    if (FindSwitch(upper, "/REGISTER")) {
-        return RunMode::Register;
-    }
-    if (!GetOptionValue(commandLine, "/UPDATE_WSC=").empty()) {
-        return RunMode::UpdateState;
-    }
-    if (FindSwitch(upper, "/AV")) {
-        return RunMode::LaunchRemediation;
-    }
-    return std::nullopt;
-}
-
 }  // namespace Tessaro::Ravelin

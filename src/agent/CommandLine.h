@@ -1,8 +1,5 @@
 #pragma once
 
-#include "agent/RunMode.h"
-
-#include <optional>
 #include <string>
 
 namespace Tessaro::Ravelin {
@@ -18,9 +15,5 @@ bool FindSwitch(const std::string& upperCommandLine, const std::string& switchWo
 // The upper-cased value after the first occurrence of the key (which ends in "="): up to the
 // next space, or, when it starts with a double quote, up to the closing quote (or the end).
 std::string GetOptionValue(const std::string& commandLine, const std::string& optionKey);
-
-// The command the line selects, in the order removal, registration, state update, remediation;
-// nothing when no command is recognised.
-std::optional<RunMode> ChooseRunMode(const std::string& commandLine);
 
 }  // namespace Tessaro::Ravelin

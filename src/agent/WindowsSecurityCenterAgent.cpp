@@ -1,7 +1,10 @@
 #include "agent/WindowsSecurityCenterAgent.h"
 
-#include "agent/CommandLine.h"
+#include "common/Process.h"
+#include "common/RegistryKey.h"
 #include "common/StringConversion.h"
+#include "configuration/Configuration.h"
+#include "configuration/RegistryLayout.h"
 #include "diagnostics/Exception.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"
@@ -24,6 +27,8 @@ using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
 using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::Process;
+using Vantrel::Common::Utilities::RegistryKey;
 
 constexpr auto Component = LogComponent::SecurityCenter;
 
@@ -66,11 +71,12 @@ std::wstring LogFileName(const std::filesystem::path& executable)
 }  // namespace
 
 WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& commandLine)
-    : runMode_(ChooseRunMode(commandLine)), identifier_(GetOptionValue(commandLine, "/ID="))
 {
-    commandLineResult_ = runMode_.has_value() ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    auto settingsKey = std::make_shared<RegistryKey>(HKEY_LOCAL_MACHINE, RegistryLayout::SecurityCenterKey);
+    // The Security Center service object joins the configuration with the service wait.
+    commandLineResult_ = Configuration::Instance()->ParseCommandLine(commandLine, std::move(settingsKey), nullptr);
     InitializeLogger();
-    WriteBanner(commandLine);
+    WriteBanner();
 }
 
 void WindowsSecurityCenterAgent::InitializeLogger()
@@ -95,12 +101,31 @@ void WindowsSecurityCenterAgent::InitializeLogger()
         "Initialize logger", [] {}, true);
 }
 
-void WindowsSecurityCenterAgent::WriteBanner(const std::string& commandLine) const
+void WindowsSecurityCenterAgent::WriteBanner() const
 {
+    const auto configuration = Configuration::Instance();
     const std::string separator(92, '#');
     Log(Component, LogLevel::Info, separator);
-    LogFormat(Component, LogLevel::Info, "Agent command {} started with pid: {}", identifier_, GetCurrentProcessId());
-    LogFormat(Component, LogLevel::Info, "Command line: {}", commandLine);
+    const auto current = Process::GetCurrent();
+    if (!current.Succeeded()) {
+        LogFormat(Component, LogLevel::Info, "Agent command {} started", configuration->GetIdentifier());
+        LogFormat(Component, LogLevel::Info, "Command line: {}", configuration->GetRawCommandLine());
+        LogFormat(Component, LogLevel::Error, "Failed to get further process information (Error: {})",
+                  current.ErrorCode());
+    } else {
+        LogFormat(Component, LogLevel::Info, "Agent command {} started with pid: {}", configuration->GetIdentifier(),
+                  current.Value()->GetId());
+        LogFormat(Component, LogLevel::Info, "Command line: {}", configuration->GetRawCommandLine());
+        const auto parent = current.Value()->GetParentProcess();
+        if (!parent.Succeeded()) {
+            LogFormat(Component, LogLevel::Error, "Unable to get the parent process of the agent (Code: {}): {}",
+                      parent.ErrorCode(), parent.Message());
+        } else {
+            const auto image = parent.Value()->GetImagePath();
+            LogFormat(Component, LogLevel::Info, "Called from parent pid: {} and path: {}", parent.Value()->GetId(),
+                      image.Succeeded() ? image.Value().Utf8() : std::string("<unknown>"));
+        }
+    }
     Log(Component, LogLevel::Info, separator);
 }
 
@@ -132,7 +157,7 @@ Result<> WindowsSecurityCenterAgent::Execute()
         Log(Component, LogLevel::Error, "The given commandline parameters are invalid");
         return Result<>(commandLineResult_);
     }
-    if (runMode_ != RunMode::LaunchRemediation) {
+    if (Configuration::Instance()->GetRunMode() != RunMode::LaunchRemediation) {
         Log(Component, LogLevel::Info, "Going to call Windows security center command via the agent");
         Result<> result = RunSecurityCenterCommand();
         if (IsSuccessCode(result.ErrorCode())) {

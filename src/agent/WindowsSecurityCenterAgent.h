@@ -1,13 +1,11 @@
 #pragma once
 
-#include "agent/RunMode.h"
 #include "common/FileInfo.h"
 #include "diagnostics/FileLogger.h"
 #include "diagnostics/Result.h"
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace Tessaro::Ravelin {
@@ -32,13 +30,11 @@ public:
 
 private:
     void InitializeLogger();
-    void WriteBanner(const std::string& commandLine) const;
+    void WriteBanner() const;
     Vantrel::Common::Result<> RunSecurityCenterCommand();
     Vantrel::Common::Result<> RunRemediationLaunch();
 
     std::uint32_t commandLineResult_;
-    std::optional<RunMode> runMode_;
-    std::string identifier_;
     bool comInitialized_ = false;
     Vantrel::Common::Utilities::FileInfo logFile_;
     // Declared last so that it ends first: no log call reaches it once it is gone.

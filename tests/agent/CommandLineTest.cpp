@@ -7,10 +7,8 @@
 
 namespace {
 
-using Tessaro::Ravelin::ChooseRunMode;
 using Tessaro::Ravelin::FindSwitch;
 using Tessaro::Ravelin::GetOptionValue;
-using Tessaro::Ravelin::RunMode;
 using Tessaro::Ravelin::ToUpper;
 
 std::string Upper(std::string text)
@@ -46,19 +44,6 @@ TEST(CommandLineTest, OptionValuesAreUpperCasedAndMayBeQuoted)
     EXPECT_EQ(GetOptionValue("/id= x", "/ID="), "");
     EXPECT_EQ(GetOptionValue("/id=first /id=second", "/ID="), "FIRST");
     EXPECT_EQ(GetOptionValue("", "/ID="), "");
-}
-
-TEST(CommandLineTest, CommandChoiceFollowsItsOrder)
-{
-    EXPECT_EQ(ChooseRunMode("/remove"), RunMode::Remove);
-    EXPECT_EQ(ChooseRunMode("/REGISTER /REMOVE"), RunMode::Remove);
-    EXPECT_EQ(ChooseRunMode("/AV /REGISTER"), RunMode::Register);
-    EXPECT_EQ(ChooseRunMode("/UPDATE_WSC=snooze"), RunMode::UpdateState);
-    EXPECT_EQ(ChooseRunMode("/AV /UPDATE_WSC=ENABLE"), RunMode::UpdateState);
-    EXPECT_EQ(ChooseRunMode("/av extra words"), RunMode::LaunchRemediation);
-    EXPECT_EQ(ChooseRunMode(""), std::nullopt);
-    EXPECT_EQ(ChooseRunMode("/UPDATE_WSC="), std::nullopt);
-    EXPECT_EQ(ChooseRunMode("/REGISTERED"), std::nullopt);
 }
 
 }  // namespace

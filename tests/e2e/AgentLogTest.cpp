@@ -4,11 +4,20 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace Tessaro::Testing;
 
 const std::string Separator(92, '#');
+
+std::wstring TestProgramPath()
+{
+    std::wstring path(MAX_PATH * 4, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
 
 TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
 {
@@ -21,21 +30,41 @@ TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     }
     const auto lines = AgentLogLinesOfRun(upper);
-    ASSERT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].message, Separator);
     EXPECT_EQ(lines[1].message.rfind("Agent command " + upper + " started with pid: ", 0), 0u);
     EXPECT_EQ(lines[2].message, "Command line: /FOO /ID=" + identifier);
-    EXPECT_EQ(lines[3].message, Separator);
-    for (int banner = 0; banner < 4; ++banner) {
+    const std::wstring testProgram = TestProgramPath();
+    EXPECT_EQ(lines[3].message, "Called from parent pid: " + std::to_string(GetCurrentProcessId()) +
+                                    " and path: \\\\?\\" + std::string(testProgram.begin(), testProgram.end()));
+    EXPECT_EQ(lines[4].message, Separator);
+    for (int banner = 0; banner < 5; ++banner) {
         EXPECT_EQ(lines[banner].level, "INFO");
         EXPECT_EQ(lines[banner].componentName, "SecurityCenter");
     }
-    EXPECT_EQ(lines[4].level, "ERROR");
-    EXPECT_EQ(lines[4].componentName, "SecurityCenter");
-    EXPECT_EQ(lines[4].message, "The given commandline parameters are invalid");
     EXPECT_EQ(lines[5].level, "ERROR");
-    EXPECT_EQ(lines[5].componentName, "") << "component 0 has no bracket";
-    EXPECT_EQ(lines[5].message, "Initialize failed with error: 87");
+    EXPECT_EQ(lines[5].componentName, "SecurityCenter");
+    EXPECT_EQ(lines[5].message, "The given commandline parameters are invalid");
+    EXPECT_EQ(lines[6].level, "ERROR");
+    EXPECT_EQ(lines[6].componentName, "") << "component 0 has no bracket";
+    EXPECT_EQ(lines[6].message, "Initialize failed with error: 87");
+}
+
+// Each malformed command line is refused with 87 and says why in the log.
+TEST(AgentLogTest, MalformedCommandLinesExit87WithTheirLogLine)
+{
+    for (const std::string malformed :
+         {"/REGISTERED", "/UPDATE_WSC=", "/UPDATE_WSC=SNOOZE.", "/UPDATE_WSC=bogus", "/removed /avx /register2"}) {
+        SCOPED_TRACE(malformed);
+        const std::string identifier = UniqueRunIdentifier("MALFORMED");
+        const std::string commandLine = malformed + " /ID=" + identifier;
+        ASSERT_EQ(RunAgentProcess(std::wstring(commandLine.begin(), commandLine.end())),
+                  static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+        const auto messages = Messages(AgentLogLinesOfRun(identifier));
+        EXPECT_NE(std::find(messages.begin(), messages.end(), "The given commandline parameters are invalid"),
+                  messages.end());
+        EXPECT_NE(std::find(messages.begin(), messages.end(), "Initialize failed with error: 87"), messages.end());
+    }
 }
 
 }  // namespace

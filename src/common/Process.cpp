@@ -1,0 +1,151 @@
+#include "common/Process.h"
+
+#include "common/Format.h"
+#include "common/StringConversion.h"
+#include "common/WinHandle.h"
+
+#include <windows.h>
+#include <winternl.h>
+// psapi.h needs the declarations of windows.h first.
+#include <psapi.h>
+
+#include <utility>
+#include <vector>
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+namespace {
+
+constexpr DWORD SynchronizeAndLimitedQuery = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+constexpr DWORD QueryAndReadMemory = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+constexpr DWORD ImagePathStartLength = MAX_PATH;
+// The longest path the system accepts; a buffer this large holds any image path.
+constexpr DWORD ImagePathMaximumLength = 32768;
+
+bool IsValidHandle(HANDLE handle)
+{
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+Process::Process(std::uint32_t id, std::shared_ptr<ProcessHandle> thread, std::shared_ptr<ProcessHandle> process)
+    : id_(id), thread_(std::move(thread)), process_(std::move(process))
+{
+}
+
+Result<Process::Pointer> Process::GetCurrent()
+{
+    return Result<Pointer>(std::make_shared<Process>(GetCurrentProcessId(),
+                                                     std::make_shared<ProcessHandle>(GetCurrentThread()),
+                                                     std::make_shared<ProcessHandle>(GetCurrentProcess())));
+}
+
+Result<std::shared_ptr<ProcessHandle>> Process::OpenProcessHandle(std::uint32_t id, std::uint32_t access)
+{
+    HANDLE handle = OpenProcess(access, FALSE, id);
+    if (!IsValidHandle(handle)) {
+        return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(), GetLastError());
+    }
+    return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(handle));
+}
+
+bool Process::SetPrivilege(const std::wstring& privilegeName, bool enable)
+{
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &rawToken)) {
+        return false;
+    }
+    const auto token = WinHandle::Create(rawToken);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    if (!LookupPrivilegeValueW(nullptr, privilegeName.c_str(), &privileges.Privileges[0].Luid)) {
+        return false;
+    }
+    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    return AdjustTokenPrivileges(token->Get(), FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
+}
+
+Result<Process::Pointer> Process::OpenById(std::uint32_t id)
+{
+    SetPrivilege(L"SeDebugPrivilege", true);
+    HANDLE handle = OpenProcess(SynchronizeAndLimitedQuery, FALSE, id);
+    if (!IsValidHandle(handle)) {
+        const DWORD error = GetLastError();
+        return Result<Pointer>(error, "Unable to open the process handle for " + std::to_string(id));
+    }
+    return Result<Pointer>(std::make_shared<Process>(id, nullptr, std::make_shared<ProcessHandle>(handle)));
+}
+
+Result<Process::Pointer> Process::GetParentProcess() const
+{
+    SetPrivilege(L"SeDebugPrivilege", true);
+    const auto handle = OpenProcessHandle(id_, PROCESS_ALL_ACCESS);
+    if (!handle.Succeeded()) {
+        return Result<Pointer>(handle.ErrorCode(), "Failed to open the process handle");
+    }
+    PROCESS_BASIC_INFORMATION information{};
+    ULONG returned = 0;
+    const NTSTATUS status = NtQueryInformationProcess(handle.Value()->Get(), ProcessBasicInformation, &information,
+                                                      sizeof(information), &returned);
+    if (status < 0 || returned == 0) {
+        // A success without data does not occur with a full record; count it as a failure.
+        const auto code = status < 0 ? RtlNtStatusToDosError(status) : ERROR_INVALID_DATA;
+        return Result<Pointer>(code, Format("Failed to get basic process information (Code: {} - Status: 0x{:x})", code,
+                                            static_cast<std::uint32_t>(status)));
+    }
+    const auto parentId = static_cast<std::uint32_t>(information.InheritedFromUniqueProcessId);
+    return Result<Pointer>(std::make_shared<Process>(parentId, nullptr, nullptr));
+}
+
+Result<FileInfo> Process::GetImagePath() const
+{
+    const auto handle = OpenProcessHandle(id_, QueryAndReadMemory);
+    if (!handle.Succeeded()) {
+        return Result<FileInfo>(handle.ErrorCode());
+    }
+    // Paths beyond 260 characters exist; grow the buffer instead of returning a cut path.
+    for (DWORD length = ImagePathStartLength; length <= ImagePathMaximumLength; length *= 2) {
+        std::vector<wchar_t> buffer(length + 1, L'\0');
+        const DWORD written = K32GetModuleFileNameExW(handle.Value()->Get(), nullptr, buffer.data(), length);
+        if (written == 0) {
+            return Result<FileInfo>(GetLastError());
+        }
+        if (written < length - 1) {
+            return Result<FileInfo>(FileInfo(std::wstring(buffer.data(), written)));
+        }
+    }
+    return Result<FileInfo>(ERROR_INSUFFICIENT_BUFFER);
+}
+
+bool Process::IsRunning() const
+{
+    if (id_ == GetCurrentProcessId()) {
+        return true;
+    }
+    if (process_ == nullptr || process_->Get() == nullptr) {
+        return true;
+    }
+    return WaitForSingleObject(process_->Get(), 0) != WAIT_OBJECT_0;
+}
+
+Result<Process::Pointer> Process::LaunchProcess(const ProcessStartInfo& startInfo, bool useReceivedPath)
+{
+    const std::wstring arguments = Utf8ToUtf16(startInfo.arguments);
+    const std::wstring& path =
+        useReceivedPath ? startInfo.executable.ReceivedPath() : startInfo.executable.SystemCallPath();
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION information{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, startInfo.inheritHandles ? TRUE : FALSE,
+                        startInfo.creationFlags, nullptr, nullptr, &startup, &information)) {
+        return Result<Pointer>(GetLastError());
+    }
+    return Result<Pointer>(std::make_shared<Process>(information.dwProcessId,
+                                                     std::make_shared<ProcessHandle>(information.hThread),
+                                                     std::make_shared<ProcessHandle>(information.hProcess)));
+}
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

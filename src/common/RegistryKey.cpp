@@ -1,0 +1,750 @@
+#include "common/RegistryKey.h"
+
+#include "common/Format.h"
+#include "common/NativeApi.h"
+#include "common/StringConversion.h"
+#include "diagnostics/Log.h"
+#include "diagnostics/Trace.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+namespace {
+
+// RRF_RT_ANY with RRF_NOEXPAND: every type, REG_EXPAND_SZ unexpanded.
+constexpr DWORD AnyTypeUnexpanded = 0x1000FFFF;
+constexpr DWORD MaximumValueNameLength = 16383;
+
+std::uint32_t ToCode(LSTATUS status)
+{
+    return static_cast<std::uint32_t>(status);
+}
+
+std::uint32_t NativeToCode(NTSTATUS status)
+{
+    return status >= 0 ? ERROR_SUCCESS : static_cast<std::uint32_t>(RtlNtStatusToDosError(status));
+}
+
+// Key names may hold text that is not valid UTF-16; a log line must still be written.
+std::string LoggablePath(const std::wstring& path)
+{
+    try {
+        return Utf16ToUtf8(path);
+    } catch (const std::exception&) {
+        return "<path not valid UTF-16>";
+    }
+}
+
+std::string HandleText(const void* handle)
+{
+    return Format("{:016X}", reinterpret_cast<std::uintptr_t>(handle));
+}
+
+std::wstring ChildPath(const std::wstring& path, const std::wstring& name, bool slashEndsPathToo)
+{
+    const bool endsInSeparator = !path.empty() && (path.back() == L'\\' || (slashEndsPathToo && path.back() == L'/'));
+    return endsInSeparator ? path + name : path + L"\\" + name;
+}
+
+std::wstring LowerCase(const std::wstring& text)
+{
+    if (text.empty()) {
+        return text;
+    }
+    std::wstring lower(text.size(), L'\0');
+    const int size = static_cast<int>(text.size());
+    if (LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE, text.c_str(), size, lower.data(), size, nullptr,
+                      nullptr, 0) != size) {
+        return text;
+    }
+    return lower;
+}
+
+bool IsExcluded(const std::wstring& name, const std::vector<std::wstring>& excludedNames)
+{
+    const std::wstring lowerName = LowerCase(name);
+    return std::any_of(excludedNames.begin(), excludedNames.end(), [&](const std::wstring& excluded) {
+        return lowerName.find(LowerCase(excluded)) != std::wstring::npos;
+    });
+}
+
+std::vector<std::uint8_t> StringBytes(const std::wstring& value)
+{
+    const auto* first = reinterpret_cast<const std::uint8_t*>(value.c_str());
+    // The characters and their terminating NUL.
+    return std::vector<std::uint8_t>(first, first + (value.size() + 1) * sizeof(wchar_t));
+}
+
+template <typename Number>
+std::vector<std::uint8_t> LittleEndianBytes(Number value)
+{
+    std::vector<std::uint8_t> bytes(sizeof(Number));
+    for (std::size_t index = 0; index < sizeof(Number); ++index) {
+        bytes[index] = static_cast<std::uint8_t>(value >> (8 * index));
+    }
+    return bytes;
+}
+
+template <typename Number>
+Number FromLittleEndian(const std::vector<std::uint8_t>& bytes)
+{
+    Number value = 0;
+    for (std::size_t index = 0; index < sizeof(Number); ++index) {
+        value |= static_cast<Number>(bytes[index]) << (8 * index);
+    }
+    return value;
+}
+
+std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32_t& type,
+                              std::vector<std::uint8_t>& data)
+{
+    DWORD valueType = 0;
+    DWORD size = 0;
+    auto code = ToCode(RegQueryValueExW(handle, name.c_str(), nullptr, &valueType, nullptr, &size));
+    if (code == ERROR_SUCCESS) {
+        data.assign(size, 0);
+        code = ToCode(
+            RegQueryValueExW(handle, name.c_str(), nullptr, &valueType, data.empty() ? nullptr : data.data(), &size));
+    }
+    if (code == ERROR_SUCCESS) {
+        data.resize(size);
+        type = valueType;
+    }
+    return code;
+}
+
+class NativeName {
+public:
+    explicit NativeName(const std::wstring& path)
+    {
+        RtlInitUnicodeString(&name_, path.c_str());
+        attributes_.Length = sizeof(OBJECT_ATTRIBUTES);
+        attributes_.RootDirectory = nullptr;
+        attributes_.ObjectName = &name_;
+        attributes_.Attributes = Native::ObjectCaseInsensitive;
+        attributes_.SecurityDescriptor = nullptr;
+        attributes_.SecurityQualityOfService = nullptr;
+    }
+    POBJECT_ATTRIBUTES Attributes() { return &attributes_; }
+
+private:
+    UNICODE_STRING name_{};
+    OBJECT_ATTRIBUTES attributes_{};
+};
+
+}  // namespace
+
+RegistryKey::RegistryKey(Root root, std::wstring path) : root_(root), path_(std::move(path)) {}
+
+RegistryKey::~RegistryKey()
+{
+    Close();
+}
+
+std::uint32_t RegistryKey::Open(std::uint32_t access)
+{
+    if (handle_ != nullptr && (access_ & access) == access) {
+        return ERROR_SUCCESS;
+    }
+    Close();
+    access_ |= access;
+    if (root_ == nullptr) {
+        return OpenNative();
+    }
+    HKEY opened = nullptr;
+    const auto code = ToCode(RegOpenKeyExW(root_, path_.c_str(), 0, access_, &opened));
+    if (code == ERROR_SUCCESS) {
+        handle_ = opened;
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::OpenNative()
+{
+    NativeName name(path_);
+    HANDLE opened = nullptr;
+    const auto code = NativeToCode(NtOpenKey(&opened, access_, name.Attributes()));
+    if (code == ERROR_SUCCESS) {
+        handle_ = static_cast<HKEY>(opened);
+    }
+    return code;
+}
+
+void RegistryKey::Close()
+{
+    if (handle_ != nullptr) {
+        RegCloseKey(handle_);
+        handle_ = nullptr;
+        access_ = 0;
+    }
+}
+
+bool RegistryKey::Exists()
+{
+    std::lock_guard guard(mutex_);
+    const auto code = Open(ReadAccess);
+    if (code == ERROR_SUCCESS || code == ERROR_ACCESS_DENIED) {
+        return true;
+    }
+    if (code != ERROR_FILE_NOT_FOUND) {
+        TraceRegistryEvent(10, handle_, path_, code);
+    }
+    return false;
+}
+
+bool RegistryKey::CanRead()
+{
+    std::lock_guard guard(mutex_);
+    return Open(ReadAccess) != ERROR_ACCESS_DENIED;
+}
+
+bool RegistryKey::CanWrite()
+{
+    std::lock_guard guard(mutex_);
+    return Open(ReadWriteAccess) != ERROR_ACCESS_DENIED;
+}
+
+Result<std::wstring> RegistryKey::GetFullName()
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(11, handle_, path_, code);
+        return Result<std::wstring>(code);
+    }
+    std::vector<std::uint8_t> buffer;
+    ULONG length = 0;
+    NTSTATUS status = Native::StatusBufferTooSmall;
+    for (int call = 0; call < 2 && status == Native::StatusBufferTooSmall; ++call) {
+        buffer.resize(length);
+        status = NtQueryKey(handle_, Native::KeyNameInformation, buffer.empty() ? nullptr : buffer.data(),
+                            static_cast<ULONG>(buffer.size()), &length);
+    }
+    if (status < 0) {
+        return Result<std::wstring>(NativeToCode(status));
+    }
+    if (length < 8 || buffer.size() < 8) {
+        return Result<std::wstring>(ERROR_NO_DATA);
+    }
+    ULONG nameBytes = 0;
+    std::memcpy(&nameBytes, buffer.data(), sizeof(nameBytes));
+    nameBytes = std::min<ULONG>(nameBytes, static_cast<ULONG>(buffer.size() - sizeof(ULONG)));
+    std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
+    std::memcpy(name.data(), buffer.data() + sizeof(ULONG), name.size() * sizeof(wchar_t));
+    return Result<std::wstring>(std::move(name));
+}
+
+std::uint32_t RegistryKey::Create()
+{
+    std::lock_guard guard(mutex_);
+    Close();
+    std::uint32_t code = ERROR_SUCCESS;
+    if (root_ == nullptr) {
+        code = CreateNative();
+    } else {
+        HKEY created = nullptr;
+        code =
+            ToCode(RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, ReadWriteAccess, nullptr, &created, nullptr));
+        if (code == ERROR_SUCCESS) {
+            handle_ = created;
+        }
+    }
+    if (code == ERROR_SUCCESS) {
+        access_ = ReadWriteAccess;
+    } else {
+        TraceRegistryEvent(12, root_, path_, code);
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::CreateNative()
+{
+    NativeName name(path_);
+    HANDLE created = nullptr;
+    const auto code = NativeToCode(NtCreateKey(&created, ReadWriteAccess, name.Attributes(), 0, nullptr, 0, nullptr));
+    if (code == ERROR_SUCCESS) {
+        handle_ = static_cast<HKEY>(created);
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::CreateRecursively()
+{
+    std::lock_guard guard(mutex_);
+    for (auto position = path_.find(L'\\'); position != std::wstring::npos;
+         position = path_.find(L'\\', position + 1)) {
+        // A native path starts with a backslash: there is no key to make for the empty prefix.
+        if (position == 0) {
+            continue;
+        }
+        RegistryKey ancestor(root_, path_.substr(0, position));
+        if (!ancestor.Exists()) {
+            if (const auto code = ancestor.Create(); code != ERROR_SUCCESS) {
+                return code;
+            }
+        }
+    }
+    return Create();
+}
+
+std::uint32_t RegistryKey::Delete()
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(13, root_, handle_, path_, code);
+        return code;
+    }
+    const auto code =
+        root_ != nullptr ? ToCode(RegDeleteKeyW(root_, path_.c_str())) : NativeToCode(NtDeleteKey(handle_));
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+        TraceRegistryEvent(14, root_, handle_, path_, code);
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::DeleteTree()
+{
+    if (root_ == nullptr) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
+        if (code == ERROR_FILE_NOT_FOUND) {
+            return ERROR_SUCCESS;
+        }
+        LogFormat(LogComponent::Setup, LogLevel::Warn,
+                  "Failed to delete the registry key tree. Open key failed [0x{};{}] (Error: {})", HandleText(handle_),
+                  LoggablePath(path_), code);
+        return code;
+    }
+    auto code = ToCode(RegDeleteTreeW(root_, path_.c_str()));
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+        LogFormat(
+            LogComponent::Setup, LogLevel::Warn,
+            "Failed to delete the registry key tree. Delete failed try to execute the fallback [0x{};{}] (Error: {})",
+            HandleText(handle_), LoggablePath(path_), code);
+        // A tree that cannot be deleted in place (a subkey in use) may still go once renamed away.
+        const std::wstring obsoleteName = path_ + L"_obsolete";
+        if (RegRenameKey(root_, path_.c_str(), obsoleteName.c_str()) == ERROR_SUCCESS) {
+            code = ToCode(RegDeleteTreeW(root_, obsoleteName.c_str()));
+            if (code != ERROR_SUCCESS) {
+                RegRenameKey(root_, obsoleteName.c_str(), path_.c_str());
+            }
+        }
+    }
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+        LogFormat(LogComponent::Setup, LogLevel::Warn,
+                  "Failed to delete the registry key tree [0x{};0x{};{}] (Error: {})", HandleText(root_),
+                  HandleText(handle_), LoggablePath(path_), code);
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::CreateSubKey(const std::wstring& name)
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(15, handle_, path_, name, code);
+        return code;
+    }
+    HKEY created = nullptr;
+    const auto code =
+        ToCode(RegCreateKeyExW(handle_, name.c_str(), 0, nullptr, 0, ReadWriteAccess, nullptr, &created, nullptr));
+    if (code != ERROR_SUCCESS) {
+        TraceRegistryEvent(16, handle_, path_, name, code);
+        return code;
+    }
+    RegCloseKey(created);
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t RegistryKey::DeleteSubKey(const std::wstring& name)
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(17, handle_, path_, name, code);
+        return code;
+    }
+    const auto code = ToCode(RegDeleteKeyW(handle_, name.c_str()));
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+        TraceRegistryEvent(18, handle_, path_, name, code);
+    }
+    return code;
+}
+
+std::shared_ptr<RegistryKey> RegistryKey::GetSubKey(const std::wstring& name)
+{
+    return std::make_shared<RegistryKey>(root_, ChildPath(path_, name, false));
+}
+
+Result<std::vector<std::wstring>> RegistryKey::GetSubKeyNames()
+{
+    using Names = std::vector<std::wstring>;
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(19, handle_, path_, code);
+        return Result<Names>(code);
+    }
+    DWORD longestName = 0;
+    if (const auto code = ToCode(RegQueryInfoKeyW(handle_, nullptr, nullptr, nullptr, nullptr, &longestName, nullptr,
+                                                  nullptr, nullptr, nullptr, nullptr, nullptr));
+        code != ERROR_SUCCESS) {
+        TraceRegistryEvent(20, handle_, path_, code);
+        return Result<Names>(code);
+    }
+    Names names;
+    for (DWORD index = 0;; ++index) {
+        std::wstring name(longestName + 2, L'\0');
+        DWORD length = static_cast<DWORD>(name.size());
+        const auto code =
+            ToCode(RegEnumKeyExW(handle_, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr));
+        if (code == ERROR_SUCCESS) {
+            name.resize(length);
+            names.push_back(std::move(name));
+        } else if (code == ERROR_NO_MORE_ITEMS) {
+            return Result<Names>(std::move(names));
+        } else if (code != ERROR_ACCESS_DENIED) {
+            TraceRegistryEvent(21, handle_, path_, code);
+            return Result<Names>(code);
+        }
+    }
+}
+
+std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data)
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 22 : 23, handle_, path_, name, code);
+        return code;
+    }
+    DWORD valueType = 0;
+    DWORD size = 0;
+    auto code = ToCode(RegGetValueW(handle_, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType, nullptr, &size));
+    if (code == ERROR_UNSUPPORTED_TYPE) {
+        // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the plain
+        // query returns the same bytes for every type that is not a string.
+        return QueryValueBytes(handle_, name, type, data);
+    }
+    if (code == ERROR_SUCCESS) {
+        data.assign(size, 0);
+        code = ToCode(RegGetValueW(handle_, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType,
+                                   data.empty() ? nullptr : data.data(), &size));
+    }
+    if (code != ERROR_SUCCESS) {
+        if (code != ERROR_FILE_NOT_FOUND) {
+            TraceRegistryEvent(24, handle_, path_, name, code);
+        }
+        return code;
+    }
+    data.resize(size);
+    type = valueType;
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t RegistryKey::SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 31 : 32, handle_, path_, name, code);
+        return code;
+    }
+    const auto code = ToCode(RegSetValueExW(handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                                            static_cast<DWORD>(data.size())));
+    if (code != ERROR_SUCCESS) {
+        TraceRegistryEvent(33, handle_, path_, name, code);
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::wstring& newName)
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 25 : 26, handle_, path_, oldName, newName, code);
+        return code;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    if (const auto code =
+            ToCode(RegGetValueW(handle_, nullptr, oldName.c_str(), AnyTypeUnexpanded, &type, nullptr, &size));
+        code != ERROR_SUCCESS) {
+        TraceRegistryEvent(27, handle_, path_, oldName, newName, code);
+        return code;
+    }
+    std::vector<std::uint8_t> data(size, 0);
+    if (const auto code = ToCode(RegGetValueW(handle_, nullptr, oldName.c_str(), AnyTypeUnexpanded, &type,
+                                              data.empty() ? nullptr : data.data(), &size));
+        code != ERROR_SUCCESS) {
+        TraceRegistryEvent(28, handle_, path_, oldName, newName, code);
+        return code;
+    }
+    if (const auto code =
+            ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(), size));
+        code != ERROR_SUCCESS) {
+        TraceRegistryEvent(29, handle_, path_, oldName, newName, code);
+        return code;
+    }
+    if (const auto code = ToCode(RegDeleteValueW(handle_, oldName.c_str())); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(30, handle_, path_, oldName, newName, code);
+        return code;
+    }
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t RegistryKey::DeleteValue(const std::wstring& name)
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(36, handle_, path_, name, code);
+        return code;
+    }
+    const auto code = ToCode(RegDeleteValueW(handle_, name.c_str()));
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+        TraceRegistryEvent(37, handle_, path_, name, code);
+    }
+    return code;
+}
+
+Result<std::vector<RegistryValue>> RegistryKey::GetValues()
+{
+    using Values = std::vector<RegistryValue>;
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(38, handle_, path_, code);
+        return Result<Values>(code);
+    }
+    Values values;
+    for (DWORD index = 0;; ++index) {
+        std::wstring name(MaximumValueNameLength, L'\0');
+        DWORD nameLength = MaximumValueNameLength;
+        DWORD type = 0;
+        DWORD size = 0;
+        auto code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, nullptr, &size));
+        if (code == ERROR_NO_MORE_ITEMS) {
+            return Result<Values>(std::move(values));
+        }
+        if (code == ERROR_ACCESS_DENIED) {
+            continue;
+        }
+        if (code != ERROR_SUCCESS) {
+            TraceRegistryEvent(40, handle_, path_, code);
+            return Result<Values>(code);
+        }
+        std::vector<std::uint8_t> data;
+        if (size > 0) {
+            data.resize(size);
+            nameLength = MaximumValueNameLength;
+            code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, data.data(), &size));
+            if (code != ERROR_SUCCESS) {
+                TraceRegistryEvent(39, handle_, path_, code);
+                return Result<Values>(code);
+            }
+            data.resize(size);
+        }
+        name.resize(nameLength);
+        values.push_back({std::move(name), type, std::move(data)});
+    }
+}
+
+Result<std::wstring> RegistryKey::GetString(const std::wstring& name, const std::wstring& defaultValue)
+{
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+        return Result<std::wstring>(defaultValue, code);
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        return Result<std::wstring>(defaultValue, ERROR_BAD_FILE_TYPE);
+    }
+    if (data.size() < sizeof(wchar_t)) {
+        return Result<std::wstring>(defaultValue, ERROR_NO_DATA);
+    }
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    text.resize(std::wcslen(text.c_str()));
+    return Result<std::wstring>(std::move(text));
+}
+
+Result<std::uint32_t> RegistryKey::GetDword(const std::wstring& name, std::uint32_t defaultValue)
+{
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+        return Result<std::uint32_t>(defaultValue, code);
+    }
+    if (type != REG_DWORD && type != REG_DWORD_BIG_ENDIAN) {
+        return Result<std::uint32_t>(defaultValue, ERROR_BAD_FILE_TYPE);
+    }
+    if (data.size() < sizeof(std::uint32_t)) {
+        return Result<std::uint32_t>(defaultValue, ERROR_NO_DATA);
+    }
+    return Result<std::uint32_t>(FromLittleEndian<std::uint32_t>(data));
+}
+
+Result<std::uint64_t> RegistryKey::GetQword(const std::wstring& name, std::uint64_t defaultValue)
+{
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+        return Result<std::uint64_t>(defaultValue, code);
+    }
+    if (type != REG_QWORD) {
+        return Result<std::uint64_t>(defaultValue, ERROR_BAD_FILE_TYPE);
+    }
+    if (data.size() < sizeof(std::uint64_t)) {
+        return Result<std::uint64_t>(defaultValue, ERROR_NO_DATA);
+    }
+    return Result<std::uint64_t>(FromLittleEndian<std::uint64_t>(data));
+}
+
+Result<std::vector<std::wstring>> RegistryKey::GetMultiString(const std::wstring& name,
+                                                              const std::vector<std::wstring>& defaultValue)
+{
+    using Strings = std::vector<std::wstring>;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+        return Result<Strings>(defaultValue, code);
+    }
+    if (type != REG_MULTI_SZ) {
+        return Result<Strings>(defaultValue, ERROR_BAD_FILE_TYPE);
+    }
+    if (data.size() < sizeof(wchar_t) || data.size() % sizeof(wchar_t) != 0 || data[data.size() - 1] != 0 ||
+        data[data.size() - 2] != 0) {
+        return Result<Strings>(defaultValue, ERROR_INVALID_DATA);
+    }
+    std::wstring characters(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(characters.data(), data.data(), data.size());
+    Strings strings;
+    std::size_t start = 0;
+    while (start < characters.size()) {
+        const auto end = characters.find(L'\0', start);
+        if (end == start || end == std::wstring::npos) {
+            break;  // two NULs together end the list
+        }
+        strings.push_back(characters.substr(start, end - start));
+        start = end + 1;
+    }
+    return Result<Strings>(std::move(strings));
+}
+
+std::uint32_t RegistryKey::SetMultiString(const std::wstring& name, const std::vector<std::wstring>& value)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const auto& text : value) {
+        const auto encoded = StringBytes(text);
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    bytes.insert(bytes.end(), sizeof(wchar_t), 0);
+    return SetValue(name, REG_MULTI_SZ, bytes);
+}
+
+Result<std::vector<std::uint8_t>> RegistryKey::GetBinary(const std::wstring& name,
+                                                         const std::vector<std::uint8_t>& defaultValue)
+{
+    using Bytes = std::vector<std::uint8_t>;
+    std::uint32_t type = 0;
+    Bytes data;
+    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+        return Result<Bytes>(defaultValue, code);
+    }
+    if (type != REG_BINARY) {
+        return Result<Bytes>(defaultValue, ERROR_BAD_FILE_TYPE);
+    }
+    return Result<Bytes>(std::move(data));
+}
+
+std::uint32_t RegistryKey::SetString(const std::wstring& name, const std::wstring& value)
+{
+    return SetValue(name, REG_SZ, StringBytes(value));
+}
+
+std::uint32_t RegistryKey::SetExpandString(const std::wstring& name, const std::wstring& value)
+{
+    return SetValue(name, REG_EXPAND_SZ, StringBytes(value));
+}
+
+std::uint32_t RegistryKey::SetDword(const std::wstring& name, std::uint32_t value, bool bigEndian)
+{
+    // The type says big-endian, the bytes stay little-endian: readers rely on the same bytes.
+    return SetValue(name, bigEndian ? REG_DWORD_BIG_ENDIAN : REG_DWORD, LittleEndianBytes(value));
+}
+
+std::uint32_t RegistryKey::SetQword(const std::wstring& name, std::uint64_t value)
+{
+    return SetValue(name, REG_QWORD, LittleEndianBytes(value));
+}
+
+std::uint32_t RegistryKey::SetBinary(const std::wstring& name, const std::vector<std::uint8_t>& value)
+{
+    return SetValue(name, REG_BINARY, value);
+}
+
+std::uint32_t RegistryKey::CopyTo(Root destinationRoot, const std::wstring& destinationPath, bool createMissing,
+                                  bool recursive, const std::vector<std::wstring>& excludedNames)
+{
+    RegistryKey destination(destinationRoot, destinationPath);
+    if (!destination.Exists()) {
+        if (!createMissing) {
+            return ERROR_NOT_FOUND;
+        }
+        if (const auto code = destination.Create(); code != ERROR_SUCCESS) {
+            return code;
+        }
+    }
+    const auto values = GetValues();
+    if (!values.Succeeded()) {
+        return values.ErrorCode();
+    }
+    for (const auto& value : values.Value()) {
+        if (IsExcluded(value.name, excludedNames)) {
+            continue;
+        }
+        if (const auto code = destination.SetValue(value.name, value.type, value.data); code != ERROR_SUCCESS) {
+            return code;
+        }
+    }
+    if (!recursive) {
+        return ERROR_SUCCESS;
+    }
+    const auto names = GetSubKeyNames();
+    if (!names.Succeeded()) {
+        return names.ErrorCode();
+    }
+    for (const auto& name : names.Value()) {
+        if (IsExcluded(name, excludedNames)) {
+            continue;
+        }
+        RegistryKey child(root_, ChildPath(path_, name, true));
+        const auto code =
+            child.CopyTo(destinationRoot, ChildPath(destinationPath, name, true), createMissing, true, excludedNames);
+        if (code != ERROR_SUCCESS) {
+            return code;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+const std::wstring& RegistryKey::GetPath() const
+{
+    return path_;
+}
+
+std::uint32_t RegistryKey::Flush()
+{
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(34, handle_, path_, code);
+        return code;
+    }
+    const auto code = ToCode(RegFlushKey(handle_));
+    if (code != ERROR_SUCCESS) {
+        TraceRegistryEvent(35, handle_, path_, code);
+    }
+    return code;
+}
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

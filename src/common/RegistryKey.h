@@ -1,0 +1,92 @@
+#pragma once
+
+#include "diagnostics/Result.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct HKEY__;
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+struct RegistryValue {
+    std::wstring name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// The system's one gateway to the registry. Names a key by a root and a path, opens it lazily with
+// the access an operation needs (widening the held handle when a later operation needs more) and
+// reads, writes, enumerates, copies and deletes. A key without a root is named by a native path
+// (\REGISTRY\MACHINE\...) and is opened, created and deleted through the native key calls.
+// Errors are returned as Windows error codes, never thrown.
+class RegistryKey {
+public:
+    using Root = HKEY__*;
+
+    static constexpr std::uint32_t ReadAccess = 0x20019;
+    static constexpr std::uint32_t ReadWriteAccess = 0x2001F;
+    static constexpr std::uint32_t ReadWriteDeleteAccess = 0x3001F;
+
+    RegistryKey(Root root, std::wstring path);
+    virtual ~RegistryKey();
+
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    virtual bool Exists();
+    virtual bool CanRead();
+    virtual bool CanWrite();
+    virtual Result<std::wstring> GetFullName();
+    virtual std::uint32_t Create();
+    virtual std::uint32_t CreateRecursively();
+    virtual std::uint32_t Delete();
+    virtual std::uint32_t DeleteTree();
+    virtual std::uint32_t CreateSubKey(const std::wstring& name);
+    virtual std::uint32_t DeleteSubKey(const std::wstring& name);
+    virtual std::shared_ptr<RegistryKey> GetSubKey(const std::wstring& name);
+    virtual Result<std::vector<std::wstring>> GetSubKeyNames();
+    virtual std::uint32_t GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data);
+    virtual std::uint32_t SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data);
+    virtual std::uint32_t RenameValue(const std::wstring& oldName, const std::wstring& newName);
+    virtual std::uint32_t DeleteValue(const std::wstring& name);
+    virtual Result<std::vector<RegistryValue>> GetValues();
+    virtual Result<std::wstring> GetString(const std::wstring& name, const std::wstring& defaultValue);
+    virtual Result<std::uint32_t> GetDword(const std::wstring& name, std::uint32_t defaultValue);
+    virtual Result<std::uint64_t> GetQword(const std::wstring& name, std::uint64_t defaultValue);
+    virtual Result<std::vector<std::wstring>> GetMultiString(const std::wstring& name,
+                                                             const std::vector<std::wstring>& defaultValue);
+    virtual std::uint32_t SetMultiString(const std::wstring& name, const std::vector<std::wstring>& value);
+    virtual Result<std::vector<std::uint8_t>> GetBinary(const std::wstring& name,
+                                                        const std::vector<std::uint8_t>& defaultValue);
+    virtual std::uint32_t SetString(const std::wstring& name, const std::wstring& value);
+    virtual std::uint32_t SetDword(const std::wstring& name, std::uint32_t value, bool bigEndian = false);
+    virtual std::uint32_t SetQword(const std::wstring& name, std::uint64_t value);
+    virtual std::uint32_t SetBinary(const std::wstring& name, const std::vector<std::uint8_t>& value);
+    virtual std::uint32_t SetExpandString(const std::wstring& name, const std::wstring& value);
+    virtual std::uint32_t CopyTo(Root destinationRoot, const std::wstring& destinationPath, bool createMissing,
+                                 bool recursive, const std::vector<std::wstring>& excludedNames);
+    virtual const std::wstring& GetPath() const;
+    virtual std::uint32_t Flush();
+    virtual std::uint32_t Open(std::uint32_t access);
+    virtual void Close();
+
+    // What the key holds right now: diagnostics for the handle reuse.
+    Root HeldHandle() const noexcept { return handle_; }
+    std::uint32_t HeldAccess() const noexcept { return access_; }
+
+private:
+    std::uint32_t CreateNative();
+    std::uint32_t OpenNative();
+
+    Root handle_ = nullptr;
+    Root root_;
+    std::wstring path_;
+    std::uint32_t access_ = 0;
+    std::recursive_mutex mutex_;
+};
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ratio>
+#include <string>
+
+namespace Tessaro {
+
+// The system's time: signed 64-bit 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
+using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
+using TimePoint = std::chrono::time_point<std::chrono::system_clock, Ticks>;
+
+TimePoint Now();
+
+// Whole seconds as stored in the registry. Seconds that do not fit the tick range are clamped to
+// the latest representable time point instead of overflowing.
+TimePoint FromStoredSeconds(std::uint64_t seconds);
+// Ticks divided by 10,000,000, truncated toward zero.
+std::int64_t ToStoredSeconds(TimePoint time);
+
+// "{:%Y-%m-%d %X}" in UTC. A time the calendar functions cannot represent still gives a readable
+// text (its second count) instead of failing the log line it goes into.
+std::string FormatTime(TimePoint time);
+
+}  // namespace Tessaro

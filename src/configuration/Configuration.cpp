@@ -1,0 +1,382 @@
+#include "configuration/Configuration.h"
+
+#include "agent/CommandLine.h"
+#include "common/Process.h"
+#include "common/StringConversion.h"
+#include "configuration/InstanceIdentity.h"
+#include "configuration/RegistryLayout.h"
+#include "diagnostics/Log.h"
+#include "state/StateCommand.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <vector>
+
+namespace Tessaro::Ravelin {
+
+namespace {
+
+using Vantrel::Common::LogComponent;
+using Vantrel::Common::LogFormat;
+using Vantrel::Common::LogLevel;
+using Vantrel::Common::Result;
+using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::Process;
+using Vantrel::Common::Utilities::RegistryKey;
+
+constexpr auto Component = LogComponent::SecurityCenter;
+// 5 and 1 years of 365.2425 days.
+constexpr std::int64_t FiveYearsInSeconds = 157'784'760;
+constexpr std::int64_t OneYearInSeconds = 31'556'952;
+
+TimePoint NowPlusSeconds(std::int64_t seconds)
+{
+    return Now() + std::chrono::seconds(seconds);
+}
+
+FileInfo MakeReportingExecutable()
+{
+    std::vector<wchar_t> buffer(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const std::wstring module(buffer.data(), length);
+    const auto lastSeparator = module.find_last_of(L'\\');
+    const std::wstring folder =
+        lastSeparator == std::wstring::npos ? std::wstring{} : module.substr(0, lastSeparator + 1);
+    return FileInfo(folder + L"ravelin.exe");
+}
+
+bool IsMissingKey(const std::shared_ptr<RegistryKey>& key)
+{
+    return key == nullptr || !key->Exists();
+}
+
+}  // namespace
+
+std::shared_ptr<Configuration> Configuration::Instance()
+{
+    static const std::shared_ptr<Configuration> instance = std::make_shared<Configuration>();
+    return instance;
+}
+
+Configuration::Configuration() : reportingExecutable_(MakeReportingExecutable())
+{
+    if (const auto current = Process::GetCurrent(); current.Succeeded()) {
+        instance_ = std::to_string(current.Value()->GetId());
+    }
+}
+
+std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, std::shared_ptr<RegistryKey> settingsKey,
+                                              std::shared_ptr<WindowsSecurityCenterService> service)
+{
+    {
+        std::unique_lock guard(lock_);
+        commandLine_ = commandLine;
+        settingsKey_ = std::move(settingsKey);
+        service_ = std::move(service);
+    }
+    std::string upper = commandLine;
+    ToUpper(upper);
+    const bool remove = FindSwitch(upper, "/REMOVE");
+    const bool registration = FindSwitch(upper, "/REGISTER");
+    const bool remediation = FindSwitch(upper, "/AV");
+    const std::string stateWord = GetOptionValue(commandLine, "/UPDATE_WSC=");
+    const std::string identifier = GetOptionValue(commandLine, "/ID=");
+    const std::string instance = GetOptionValue(commandLine, "/INSTANCE=");
+
+    {
+        std::unique_lock guard(lock_);
+        if (!instance.empty()) {
+            instance_ = instance;
+        }
+    }
+    RemoveStaleInstanceKeys();
+    {
+        std::unique_lock guard(lock_);
+        identifier_ = identifier.empty() ? MakeGeneratedIdentifier() + "_WA" : identifier;
+    }
+
+    if (remove) {
+        std::unique_lock guard(lock_);
+        runMode_ = RunMode::Remove;
+        return ERROR_SUCCESS;
+    }
+    if (registration) {
+        std::unique_lock guard(lock_);
+        productState_ = ProductState::On;
+        runMode_ = RunMode::Register;
+        return ERROR_SUCCESS;
+    }
+    if (!stateWord.empty()) {
+        {
+            std::unique_lock guard(lock_);
+            runMode_ = RunMode::UpdateState;
+        }
+        // The state lookup reads the configuration itself, so it runs outside the lock.
+        ProductState state = GetProductState();
+        const std::uint32_t code = ParseStateCommand(stateWord, state, *this);
+        std::unique_lock guard(lock_);
+        productState_ = state;
+        return code;
+    }
+    if (remediation) {
+        std::unique_lock guard(lock_);
+        runMode_ = RunMode::LaunchRemediation;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+RunMode Configuration::GetRunMode() const
+{
+    std::shared_lock guard(lock_);
+    return runMode_;
+}
+
+std::string Configuration::GetIdentifier() const
+{
+    std::shared_lock guard(lock_);
+    return identifier_;
+}
+
+std::string Configuration::GetRawCommandLine() const
+{
+    std::shared_lock guard(lock_);
+    return commandLine_;
+}
+
+std::string Configuration::GetInstance() const
+{
+    std::shared_lock guard(lock_);
+    return instance_;
+}
+
+FileInfo Configuration::GetReportingExecutable() const
+{
+    return reportingExecutable_;
+}
+
+ProductState Configuration::GetProductState() const
+{
+    std::shared_lock guard(lock_);
+    return productState_;
+}
+
+std::shared_ptr<WindowsSecurityCenterService> Configuration::GetService() const
+{
+    std::shared_lock guard(lock_);
+    return service_;
+}
+
+Result<std::string> Configuration::ReadString(const std::string& valueName) const
+{
+    std::shared_lock guard(lock_);
+    if (IsMissingKey(settingsKey_)) {
+        return Result<std::string>(ERROR_NOT_FOUND);
+    }
+    const auto value = settingsKey_->GetString(Utf8ToUtf16(valueName), L"");
+    if (!value.Succeeded()) {
+        return Result<std::string>(std::string{}, value.ErrorCode());
+    }
+    return Result<std::string>(Utf16ToUtf8(value.Value()));
+}
+
+Result<std::uint64_t> Configuration::ReadNumber(const std::string& valueName) const
+{
+    std::shared_lock guard(lock_);
+    if (IsMissingKey(settingsKey_)) {
+        return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
+    }
+    return settingsKey_->GetQword(Utf8ToUtf16(valueName), 0);
+}
+
+std::uint32_t Configuration::WriteString(const std::string& valueName, const std::string& value)
+{
+    std::unique_lock guard(lock_);
+    LogFormat(Component, LogLevel::Info, "Set the configuration value \"{}\" to \"{}\"", valueName, value);
+    if (settingsKey_ == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!settingsKey_->Exists()) {
+        if (const auto code = settingsKey_->Create(); code != ERROR_SUCCESS) {
+            LogFormat(Component, LogLevel::Error, "Failed to create the security center key (Error {})", code);
+            return code;
+        }
+    }
+    const auto code = settingsKey_->SetString(Utf8ToUtf16(valueName), Utf8ToUtf16(value));
+    if (code != ERROR_SUCCESS) {
+        LogFormat(Component, LogLevel::Warn, "Failed to set the configuration value \"{}\" to \"{}\" (Error: {})",
+                  valueName, value, code);
+    }
+    return code;
+}
+
+std::uint32_t Configuration::WriteNumber(const std::string& valueName, std::uint64_t value)
+{
+    std::unique_lock guard(lock_);
+    LogFormat(Component, LogLevel::Info, "Set the configuration value \"{}\" to {}", valueName, value);
+    if (settingsKey_ == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!settingsKey_->Exists()) {
+        if (const auto code = settingsKey_->Create(); code != ERROR_SUCCESS) {
+            LogFormat(Component, LogLevel::Error, "Failed to create the security center key (Error {})", code);
+            return code;
+        }
+    }
+    const auto code = settingsKey_->SetQword(Utf8ToUtf16(valueName), value);
+    if (code != ERROR_SUCCESS) {
+        LogFormat(Component, LogLevel::Warn, "Failed to set the configuration value \"{}\" to {} (Error: {})",
+                  valueName, value, code);
+    }
+    return code;
+}
+
+std::string Configuration::GetDefaultedString(const char* valueName, const char* warning)
+{
+    const auto value = ReadString(valueName);
+    if (value.ErrorCode() == ERROR_NOT_FOUND) {
+        // Only a missing settings key gets the default written back (which creates the key).
+        LogFormat(Component, LogLevel::Warn, "{}", warning);
+        WriteString(valueName, "");
+        return {};
+    }
+    return value.Succeeded() ? value.Value() : std::string{};
+}
+
+std::string Configuration::GetDisplayName()
+{
+    return GetDefaultedString(RegistryLayout::DisplayName,
+                              "Haven't found display name in the setting. Going to use the default.");
+}
+
+std::string Configuration::GetRemediationPath()
+{
+    return GetDefaultedString(RegistryLayout::RemediationPath,
+                              "Haven't found remediation app path in the setting. Going to use the default.");
+}
+
+TimePoint Configuration::GetExpirationTime() const
+{
+    const auto value = ReadNumber(RegistryLayout::ExpirationTime);
+    return value.Succeeded() ? FromStoredSeconds(value.Value()) : NowPlusSeconds(FiveYearsInSeconds);
+}
+
+TimePoint Configuration::GetTimeNotifyAboutNearExpiration() const
+{
+    const auto value = ReadNumber(RegistryLayout::TimeNotifyAboutNearExpiration);
+    return value.Succeeded() ? FromStoredSeconds(value.Value()) : NowPlusSeconds(OneYearInSeconds);
+}
+
+Result<TimePoint> Configuration::GetProductInstallationTime() const
+{
+    const auto value = ReadNumber(RegistryLayout::ProductInstallationTime);
+    if (!value.Succeeded()) {
+        return Result<TimePoint>(TimePoint{}, value.ErrorCode(), value.Message());
+    }
+    return Result<TimePoint>(FromStoredSeconds(value.Value()));
+}
+
+TimePoint Configuration::GetRegisterTime() const
+{
+    const auto value = ReadNumber(RegistryLayout::RegisterTime);
+    return value.Succeeded() ? FromStoredSeconds(value.Value()) : Now();
+}
+
+bool Configuration::HasLastNearExpirationNotificationTime() const
+{
+    return ReadNumber(RegistryLayout::LastNearExpirationNotificationTime).Succeeded();
+}
+
+TimePoint Configuration::GetLastNearExpirationNotificationTime() const
+{
+    const auto value = ReadNumber(RegistryLayout::LastNearExpirationNotificationTime);
+    return value.Succeeded() ? FromStoredSeconds(value.Value()) : TimePoint{};
+}
+
+std::uint32_t Configuration::SetLastNearExpirationNotificationTime(TimePoint time)
+{
+    return WriteNumber(RegistryLayout::LastNearExpirationNotificationTime,
+                       static_cast<std::uint64_t>(ToStoredSeconds(time)));
+}
+
+Result<std::uint32_t> Configuration::GetRegisterStoredState() const
+{
+    const auto value = ReadInstanceNumber(RegistryLayout::RegisterStoredState);
+    if (value.ErrorCode() == ERROR_NOT_FOUND) {
+        return Result<std::uint32_t>(1);
+    }
+    if (!value.Succeeded()) {
+        return Result<std::uint32_t>(0, value.ErrorCode());
+    }
+    return Result<std::uint32_t>(static_cast<std::uint32_t>(value.Value()));
+}
+
+Result<std::uint64_t> Configuration::ReadInstanceNumber(const std::string& valueName) const
+{
+    std::shared_lock guard(lock_);
+    if (IsMissingKey(settingsKey_)) {
+        return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
+    }
+    const auto instances = settingsKey_->GetSubKey(RegistryLayout::InstanceSubKey);
+    if (!instances->Exists()) {
+        return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
+    }
+    if (instance_.empty()) {
+        return Result<std::uint64_t>(0, ERROR_INVALID_PARAMETER);
+    }
+    const auto instanceKey = instances->GetSubKey(Utf8ToUtf16(instance_));
+    if (!instanceKey->Exists()) {
+        return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
+    }
+    return instanceKey->GetQword(Utf8ToUtf16(valueName), 0);
+}
+
+void Configuration::RemoveStaleInstanceKeys()
+{
+    std::unique_lock guard(lock_);
+    if (settingsKey_ == nullptr || !settingsKey_->Exists() || !settingsKey_->CanRead()) {
+        return;
+    }
+    const auto instances = settingsKey_->GetSubKey(RegistryLayout::InstanceSubKey);
+    if (!instances->Exists() || !instances->CanRead()) {
+        return;
+    }
+    const auto names = instances->GetSubKeyNames();
+    if (!names.Succeeded()) {
+        return;
+    }
+    for (const auto& name : names.Value()) {
+        std::string printableName = "<name not valid UTF-16>";
+        try {
+            printableName = Utf16ToUtf8(name);
+            const auto processId = static_cast<std::uint32_t>(ParseInstanceProcessId(name));
+            const auto process = Process::OpenById(processId);
+            bool stale = false;
+            if (process.ErrorCode() == ERROR_INVALID_PARAMETER) {
+                stale = true;  // the id names no process
+            } else if (!process.Succeeded()) {
+                LogFormat(Component, LogLevel::Warn,
+                          "Failed to remove the instance key \"{}\" as process cannot be determined (Error: {})",
+                          printableName, process.ErrorCode());
+            } else {
+                stale = !process.Value()->IsRunning();
+            }
+            if (!stale) {
+                continue;
+            }
+            const auto key = instances->GetSubKey(name);
+            if (key->Exists()) {
+                if (const auto code = key->DeleteTree(); code != ERROR_SUCCESS) {
+                    LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})",
+                              printableName, code);
+                }
+            }
+        } catch (const std::exception& exception) {
+            LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})", printableName,
+                      exception.what());
+        }
+    }
+}
+
+}  // namespace Tessaro::Ravelin

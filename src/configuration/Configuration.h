@@ -1,0 +1,81 @@
+#pragma once
+
+#include "agent/RunMode.h"
+#include "common/FileInfo.h"
+#include "common/RegistryKey.h"
+#include "common/Time.h"
+#include "diagnostics/Result.h"
+#include "state/ProductState.h"
+
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+
+namespace Tessaro::Ravelin {
+
+class WindowsSecurityCenterService;
+
+// What the command line selected and the agent's settings in the registry, for the whole run.
+// Reads take the lock shared; writes and the stale-instance clean-up take it exclusively.
+class Configuration {
+public:
+    // The process-wide configuration, created on first use.
+    static std::shared_ptr<Configuration> Instance();
+
+    Configuration();
+
+    // Reads the command line once, at start: stores it with the settings key and the Security
+    // Center service, removes stale instance keys and chooses the command. 0, or 87 when no
+    // command is recognised, or the state command's error.
+    std::uint32_t ParseCommandLine(const std::string& commandLine,
+                                   std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> settingsKey,
+                                   std::shared_ptr<WindowsSecurityCenterService> service);
+
+    RunMode GetRunMode() const;
+    std::string GetIdentifier() const;
+    // The raw command line as received (GetCommandLine is a macro of the Windows headers).
+    std::string GetRawCommandLine() const;
+    std::string GetInstance() const;
+    Vantrel::Common::Utilities::FileInfo GetReportingExecutable() const;
+    ProductState GetProductState() const;
+    std::shared_ptr<WindowsSecurityCenterService> GetService() const;
+
+    Vantrel::Common::Result<std::string> ReadString(const std::string& valueName) const;
+    Vantrel::Common::Result<std::uint64_t> ReadNumber(const std::string& valueName) const;
+    std::uint32_t WriteString(const std::string& valueName, const std::string& value);
+    std::uint32_t WriteNumber(const std::string& valueName, std::uint64_t value);
+
+    std::string GetDisplayName();
+    std::string GetRemediationPath();
+    TimePoint GetExpirationTime() const;
+    TimePoint GetTimeNotifyAboutNearExpiration() const;
+    Vantrel::Common::Result<TimePoint> GetProductInstallationTime() const;
+    TimePoint GetRegisterTime() const;
+    bool HasLastNearExpirationNotificationTime() const;
+    TimePoint GetLastNearExpirationNotificationTime() const;
+    std::uint32_t SetLastNearExpirationNotificationTime(TimePoint time);
+    Vantrel::Common::Result<std::uint32_t> GetRegisterStoredState() const;
+
+    // A number from the current instance key: 1168 when the settings key, "Instance" or the
+    // instance key is missing, 87 when no instance is known, else the registry's answer.
+    Vantrel::Common::Result<std::uint64_t> ReadInstanceNumber(const std::string& valueName) const;
+
+    // Deletes the instance keys of processes that have ended.
+    void RemoveStaleInstanceKeys();
+
+private:
+    std::string GetDefaultedString(const char* valueName, const char* warning);
+
+    RunMode runMode_ = RunMode::UpdateState;
+    std::string identifier_;
+    std::string commandLine_;
+    std::string instance_;
+    ProductState productState_ = ProductState::None;
+    mutable std::shared_mutex lock_;
+    Vantrel::Common::Utilities::FileInfo reportingExecutable_;
+    std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> settingsKey_;
+    std::shared_ptr<WindowsSecurityCenterService> service_;
+};
+
+}  // namespace Tessaro::Ravelin

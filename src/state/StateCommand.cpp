@@ -1,0 +1,61 @@
+#include "state/StateCommand.h"
+
+#include "configuration/Configuration.h"
+#include "configuration/RegistryLayout.h"
+#include "diagnostics/Log.h"
+
+#include <windows.h>
+
+#include <array>
+#include <string_view>
+
+namespace Tessaro::Ravelin {
+
+namespace {
+
+using Vantrel::Common::LogComponent;
+using Vantrel::Common::LogFormat;
+using Vantrel::Common::LogLevel;
+
+constexpr std::array<std::string_view, 4> TimeWords = {
+    "SET_EXPIRATION_TIME",
+    "REMOVE_EXPIRATION_TIME",
+    "SET_OUT_OF_DATE_TIME",
+    "REMOVE_OUT_OF_DATE_TIME",
+};
+
+// The state the product last reported for this instance. Asking Security Center for it when the
+// instance has none comes with the product-list query; until then the state falls back to Off.
+ProductState CurrentState(const Configuration& configuration)
+{
+    const auto stored = configuration.ReadInstanceNumber(RegistryLayout::StoredState);
+    if (stored.Succeeded()) {
+        return static_cast<ProductState>(static_cast<std::uint32_t>(stored.Value()));
+    }
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "Failed to get the current product state (Error: {})",
+              static_cast<std::uint32_t>(ERROR_CALL_NOT_IMPLEMENTED));
+    return ProductState::Off;
+}
+
+}  // namespace
+
+std::uint32_t ParseStateCommand(const std::string& word, ProductState& state, const Configuration& configuration)
+{
+    if (word == "SNOOZE") {
+        state = ProductState::Snoozed;
+        return ERROR_SUCCESS;
+    }
+    if (word == "ENABLE") {
+        state = ProductState::On;
+        return ERROR_SUCCESS;
+    }
+    for (const auto timeWord : TimeWords) {
+        if (word == timeWord) {
+            state = CurrentState(configuration);
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+}  // namespace Tessaro::Ravelin

@@ -1,0 +1,71 @@
+#include "common/Process.h"
+#include "support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+using Tessaro::Testing::ChildProcess;
+using Tessaro::Testing::TestProgramFolder;
+using Tessaro::Vantrel::Common::Utilities::FileInfo;
+using Tessaro::Vantrel::Common::Utilities::IsSamePath;
+using Tessaro::Vantrel::Common::Utilities::Process;
+using Tessaro::Vantrel::Common::Utilities::ProcessStartInfo;
+
+TEST(ProcessTest, CurrentProcessIsRunningAndNamesItsParent)
+{
+    const auto current = Process::GetCurrent();
+    ASSERT_TRUE(current.Succeeded());
+    EXPECT_EQ(current.Value()->GetId(), GetCurrentProcessId());
+    EXPECT_TRUE(current.Value()->IsRunning());
+
+    ChildProcess child(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
+    const auto opened = Process::OpenById(child.Id());
+    ASSERT_TRUE(opened.Succeeded()) << opened.Message();
+    const auto parent = opened.Value()->GetParentProcess();
+    ASSERT_TRUE(parent.Succeeded()) << parent.Message();
+    EXPECT_EQ(parent.Value()->GetId(), GetCurrentProcessId());
+
+    // A suspended child has no loaded modules yet; the running test itself has.
+    const auto image = current.Value()->GetImagePath();
+    ASSERT_TRUE(image.Succeeded()) << image.Message();
+    EXPECT_TRUE(IsSamePath(image.Value(), FileInfo(TestProgramFolder() + L"unit_tests.exe")));
+}
+
+TEST(ProcessTest, EndedProcessIsNotRunningAndUnknownIdsFailWith87)
+{
+    ChildProcess child(L"logwriter.exe", L"NUL 0 0");
+    const auto opened = Process::OpenById(child.Id());
+    ASSERT_TRUE(opened.Succeeded());
+    child.WaitForExit();
+    EXPECT_FALSE(opened.Value()->IsRunning());
+
+    // Process ids are multiples of four; this one is far beyond any the test platform hands out.
+    const auto missing = Process::OpenById(0x7FFFFFF0);
+    EXPECT_EQ(missing.ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(missing.Message().rfind("Unable to open the process handle for 2147483632 (", 0), 0u)
+        << missing.Message();
+}
+
+TEST(ProcessTest, LaunchQuotesThePathAndPassesTheArguments)
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    for (const bool useReceivedPath : {true, false}) {
+        SCOPED_TRACE(useReceivedPath);
+        ProcessStartInfo start{FileInfo(std::wstring(system) + L"\\cmd.exe"), "/c exit 7", 0, false};
+        const auto launched = Process::LaunchProcess(start, useReceivedPath);
+        ASSERT_TRUE(launched.Succeeded()) << launched.Message();
+        ASSERT_EQ(WaitForSingleObject(launched.Value()->GetHandle(), 60'000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        GetExitCodeProcess(launched.Value()->GetHandle(), &code);
+        EXPECT_EQ(code, 7u);
+        EXPECT_FALSE(launched.Value()->IsRunning());
+    }
+    const auto missing = Process::LaunchProcess({FileInfo(L"C:\\missing\\tool.exe"), "", 0, false}, false);
+    EXPECT_TRUE(missing.ErrorCode() == ERROR_PATH_NOT_FOUND || missing.ErrorCode() == ERROR_FILE_NOT_FOUND)
+        << missing.Message();
+}
+
+}  // namespace

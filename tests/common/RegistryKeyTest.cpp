@@ -1,0 +1,202 @@
+#include "common/RegistryKey.h"
+#include "support/LogCapture.h"
+#include "support/ScratchRegistryKey.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+using Tessaro::Testing::LogCapture;
+using Tessaro::Testing::ScratchRegistryKey;
+using Tessaro::Vantrel::Common::Utilities::RegistryKey;
+using Bytes = std::vector<std::uint8_t>;
+using Strings = std::vector<std::wstring>;
+
+Bytes WideBytes(const std::wstring& text)
+{
+    const auto* first = reinterpret_cast<const std::uint8_t*>(text.data());
+    return Bytes(first, first + text.size() * sizeof(wchar_t));
+}
+
+TEST(RegistryKeyTest, TypedReadersCheckTypeAndSizeAndKeepTheDefault)
+{
+    const ScratchRegistryKey scratch;
+    auto key = scratch.Key();
+    ASSERT_EQ(key->SetDword(L"number", 7), 0u);
+    ASSERT_EQ(key->SetValue(L"oneByteString", REG_SZ, Bytes{0x41}), 0u);
+    ASSERT_EQ(key->SetValue(L"shortDword", REG_DWORD, Bytes{1, 2}), 0u);
+    ASSERT_EQ(key->SetValue(L"embeddedNul", REG_SZ, WideBytes(std::wstring(L"ab\0cd", 5))), 0u);
+    ASSERT_EQ(key->SetExpandString(L"expand", L"%SystemRoot%\\x"), 0u);
+    ASSERT_EQ(key->SetQword(L"quad", 0x0102030405060708ull), 0u);
+
+    const auto wrongType = key->GetString(L"number", L"fallback");
+    EXPECT_EQ(wrongType.ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
+    EXPECT_EQ(wrongType.Value(), L"fallback");
+    const auto missing = key->GetString(L"missing", L"fallback");
+    EXPECT_EQ(missing.ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(missing.Value(), L"fallback");
+    EXPECT_EQ(key->GetString(L"oneByteString", L"d").ErrorCode(), static_cast<std::uint32_t>(ERROR_NO_DATA));
+    EXPECT_EQ(key->GetString(L"embeddedNul", L"").Value(), L"ab");
+    EXPECT_EQ(key->GetString(L"expand", L"").Value(), L"%SystemRoot%\\x") << "not expanded";
+
+    const auto shortDword = key->GetDword(L"shortDword", 99);
+    EXPECT_EQ(shortDword.ErrorCode(), static_cast<std::uint32_t>(ERROR_NO_DATA));
+    EXPECT_EQ(shortDword.Value(), 99u);
+    EXPECT_EQ(key->GetQword(L"number", 5).ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
+    EXPECT_EQ(key->GetQword(L"quad", 0).Value(), 0x0102030405060708ull);
+    EXPECT_EQ(key->GetDword(L"number", 0).Value(), 7u);
+    EXPECT_EQ(key->GetBinary(L"number", Bytes{9}).ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
+}
+
+TEST(RegistryKeyTest, MultiStringsSplitAtNulsAndRejectMalformedData)
+{
+    const ScratchRegistryKey scratch;
+    auto key = scratch.Key();
+    ASSERT_EQ(key->SetValue(L"stops", REG_MULTI_SZ, WideBytes(std::wstring(L"a\0\0b\0\0", 6))), 0u);
+    ASSERT_EQ(key->SetValue(L"odd", REG_MULTI_SZ, Bytes{0x61, 0, 0}), 0u);
+    ASSERT_EQ(key->SetMultiString(L"roundTrip", {L"one", L"two words"}), 0u);
+    ASSERT_EQ(key->SetMultiString(L"empty", {}), 0u);
+
+    EXPECT_EQ(key->GetMultiString(L"stops", {}).Value(), Strings{L"a"});
+    const Strings fallback{L"default"};
+    const auto malformed = key->GetMultiString(L"odd", fallback);
+    EXPECT_EQ(malformed.ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_DATA));
+    EXPECT_EQ(malformed.Value(), fallback);
+    EXPECT_EQ(key->GetMultiString(L"roundTrip", {}).Value(), (Strings{L"one", L"two words"}));
+    const auto empty = key->GetMultiString(L"empty", fallback);
+    EXPECT_TRUE(empty.Succeeded());
+    EXPECT_TRUE(empty.Value().empty());
+    std::uint32_t type = 0;
+    Bytes raw;
+    ASSERT_EQ(key->GetValue(L"empty", type, raw), 0u);
+    EXPECT_EQ(raw, (Bytes{0, 0}));
+}
+
+TEST(RegistryKeyTest, BigEndianDwordKeepsTheSameBytesUnderItsOwnType)
+{
+    const ScratchRegistryKey scratch;
+    auto key = scratch.Key();
+    ASSERT_EQ(key->SetDword(L"little", 0x11223344), 0u);
+    ASSERT_EQ(key->SetDword(L"big", 0x11223344, true), 0u);
+    std::uint32_t littleType = 0, bigType = 0;
+    Bytes littleBytes, bigBytes;
+    ASSERT_EQ(key->GetValue(L"little", littleType, littleBytes), 0u);
+    ASSERT_EQ(key->GetValue(L"big", bigType, bigBytes), 0u);
+    EXPECT_EQ(littleType, static_cast<std::uint32_t>(REG_DWORD));
+    EXPECT_EQ(bigType, static_cast<std::uint32_t>(REG_DWORD_BIG_ENDIAN));
+    EXPECT_EQ(bigBytes, littleBytes);
+    EXPECT_EQ(bigBytes, (Bytes{0x44, 0x33, 0x22, 0x11}));
+    EXPECT_EQ(key->GetDword(L"big", 0).Value(), 0x11223344u);
+}
+
+TEST(RegistryKeyTest, WiderAccessReopensOnceAndIsThenReused)
+{
+    const ScratchRegistryKey scratch;
+    auto key = scratch.Key();
+    std::uint32_t type = 0;
+    Bytes data;
+    key->GetValue(L"missing", type, data);
+    EXPECT_EQ(key->HeldAccess(), RegistryKey::ReadAccess);
+    ASSERT_EQ(key->SetDword(L"value", 1), 0u);
+    EXPECT_EQ(key->HeldAccess(), RegistryKey::ReadWriteAccess);
+    const auto writeHandle = key->HeldHandle();
+    ASSERT_EQ(key->GetValue(L"value", type, data), 0u);
+    EXPECT_EQ(key->HeldHandle(), writeHandle) << "a read after a write reuses the read-write handle";
+    EXPECT_EQ(key->HeldAccess(), RegistryKey::ReadWriteAccess);
+    EXPECT_EQ(key->SetDword(L"value", 2), 0u);
+    EXPECT_EQ(key->HeldHandle(), writeHandle);
+}
+
+TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
+{
+    const ScratchRegistryKey scratch;
+    const LogCapture capture;
+    auto deep = scratch.Child(L"a\\b\\c");
+    EXPECT_FALSE(deep->Exists());
+    EXPECT_TRUE(deep->CanRead()) << "a missing key is not an unreadable one";
+    ASSERT_EQ(deep->CreateRecursively(), 0u);
+    EXPECT_TRUE(deep->Exists());
+    ASSERT_EQ(scratch.Child(L"a")->CreateSubKey(L"sibling"), 0u);
+    ASSERT_EQ(deep->SetString(L"v", L"x"), 0u);
+    EXPECT_EQ(scratch.Child(L"a")->GetSubKeyNames().Value(), (Strings{L"b", L"sibling"}));
+
+    EXPECT_EQ(scratch.Child(L"a")->DeleteSubKey(L"sibling"), 0u);
+    EXPECT_EQ(scratch.Child(L"a")->DeleteTree(), 0u);
+    EXPECT_FALSE(scratch.Child(L"a")->Exists());
+    EXPECT_EQ(scratch.Child(L"never")->DeleteTree(), 0u);
+    EXPECT_EQ(scratch.Child(L"never")->Delete(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(RegistryKey(nullptr, L"\\REGISTRY\\MACHINE\\SOFTWARE\\x").DeleteTree(),
+              static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(capture.Lines().empty()) << "missing keys are no failure to log";
+}
+
+TEST(RegistryKeyTest, ValuesAreEnumeratedRenamedAndDeleted)
+{
+    const ScratchRegistryKey scratch;
+    auto key = scratch.Key();
+    ASSERT_EQ(key->SetString(L"name", L"text"), 0u);
+    ASSERT_EQ(key->SetBinary(L"empty", {}), 0u);
+    ASSERT_EQ(key->RenameValue(L"name", L"renamed"), 0u);
+    EXPECT_EQ(key->GetString(L"renamed", L"").Value(), L"text");
+    EXPECT_EQ(key->GetString(L"name", L"").ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+
+    const auto values = key->GetValues();
+    ASSERT_TRUE(values.Succeeded());
+    ASSERT_EQ(values.Value().size(), 2u);
+    for (const auto& value : values.Value()) {
+        if (value.name == L"empty") {
+            EXPECT_EQ(value.type, static_cast<std::uint32_t>(REG_BINARY));
+            EXPECT_TRUE(value.data.empty());
+        } else {
+            EXPECT_EQ(value.name, L"renamed");
+            EXPECT_EQ(value.data, WideBytes(std::wstring(L"text\0", 5)));
+        }
+    }
+    EXPECT_EQ(key->DeleteValue(L"renamed"), 0u);
+    EXPECT_EQ(key->DeleteValue(L"renamed"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(RegistryKeyTest, CopyToSkipsExcludedNamesWithoutLetterCase)
+{
+    const ScratchRegistryKey scratch;
+    auto source = scratch.Child(L"source");
+    ASSERT_EQ(source->Create(), 0u);
+    ASSERT_EQ(source->SetDword(L"MyCacheSize", 1), 0u);
+    ASSERT_EQ(source->SetString(L"Kept", L"yes"), 0u);
+    ASSERT_EQ(scratch.Child(L"source\\CACHE")->CreateRecursively(), 0u);
+    ASSERT_EQ(scratch.Child(L"source\\Child\\Grandchild")->CreateRecursively(), 0u);
+    ASSERT_EQ(scratch.Child(L"source\\Child\\Grandchild")->SetQword(L"deep", 5), 0u);
+
+    const std::wstring destination = scratch.Path() + L"\\copy";
+    EXPECT_EQ(source->CopyTo(HKEY_LOCAL_MACHINE, destination, false, true, {L"cache"}),
+              static_cast<std::uint32_t>(ERROR_NOT_FOUND));
+    ASSERT_EQ(source->CopyTo(HKEY_LOCAL_MACHINE, destination, true, true, {L"cache"}), 0u);
+
+    auto copy = scratch.Child(L"copy");
+    EXPECT_EQ(copy->GetString(L"Kept", L"").Value(), L"yes");
+    EXPECT_EQ(copy->GetDword(L"MyCacheSize", 0).ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(scratch.Child(L"copy\\CACHE")->Exists());
+    EXPECT_EQ(scratch.Child(L"copy\\Child\\Grandchild")->GetQword(L"deep", 0).Value(), 5u);
+}
+
+TEST(RegistryKeyTest, NativePathKeyIsCreatedReadAndDeleted)
+{
+    const ScratchRegistryKey scratch;
+    const auto fullName = scratch.Key()->GetFullName();
+    ASSERT_TRUE(fullName.Succeeded()) << fullName.Message();
+    const std::wstring prefix = fullName.Value().substr(0, 18);
+    ASSERT_EQ(CompareStringOrdinal(prefix.c_str(), -1, L"\\REGISTRY\\MACHINE\\", -1, TRUE), CSTR_EQUAL)
+        << std::string(fullName.Value().begin(), fullName.Value().end());
+
+    RegistryKey native(nullptr, fullName.Value() + L"\\native");
+    EXPECT_FALSE(native.Exists());
+    ASSERT_EQ(native.Create(), 0u);
+    ASSERT_EQ(native.SetString(L"value", L"through the native call"), 0u);
+    EXPECT_EQ(scratch.Child(L"native")->GetString(L"value", L"").Value(), L"through the native call");
+    EXPECT_EQ(native.GetFullName().Value(), fullName.Value() + L"\\native");
+    EXPECT_EQ(native.Delete(), 0u);
+    EXPECT_FALSE(scratch.Child(L"native")->Exists());
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+#include "configuration/Configuration.h"
+#include "configuration/InstanceIdentity.h"
+#include "support/LogCapture.h"
+#include "support/ScratchRegistryKey.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+using namespace Tessaro::Ravelin;
+using Tessaro::FromStoredSeconds;
+using Tessaro::Now;
+using Tessaro::TimePoint;
+using Tessaro::Testing::LogCapture;
+using Tessaro::Testing::ScratchRegistryKey;
+
+struct Parsed {
+    std::uint32_t code;
+    RunMode runMode;
+    ProductState state;
+    std::string identifier;
+    std::string instance;
+};
+
+Parsed Parse(const std::string& commandLine, const ScratchRegistryKey& settings)
+{
+    Configuration configuration;
+    const auto code = configuration.ParseCommandLine(commandLine, settings.Key(), nullptr);
+    return {code, configuration.GetRunMode(), configuration.GetProductState(), configuration.GetIdentifier(),
+            configuration.GetInstance()};
+}
+
+TEST(ConfigurationTest, CommandLineChoosesTheCommandInItsOrder)
+{
+    const ScratchRegistryKey settings;
+    struct Case {
+        const char* commandLine;
+        std::uint32_t code;
+        RunMode runMode;
+        ProductState state;
+    };
+    const Case cases[] = {
+        {"/remove", 0, RunMode::Remove, ProductState::None},
+        {"/REGISTER /REMOVE", 0, RunMode::Remove, ProductState::None},
+        {"/AV /REGISTER", 0, RunMode::Register, ProductState::On},
+        {"/UPDATE_WSC=snooze", 0, RunMode::UpdateState, ProductState::Snoozed},
+        {"/AV /UPDATE_WSC=ENABLE", 0, RunMode::UpdateState, ProductState::On},
+        {"/av extra words", 0, RunMode::LaunchRemediation, ProductState::None},
+        {"/UPDATE_WSC=SNOOZE.", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
+        {"/UPDATE_WSC=", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
+        {"/REGISTERED", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
+        {"", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.commandLine);
+        const auto parsed = Parse(testCase.commandLine, settings);
+        EXPECT_EQ(parsed.code, testCase.code);
+        EXPECT_EQ(parsed.runMode, testCase.runMode);
+        EXPECT_EQ(parsed.state, testCase.state);
+    }
+}
+
+TEST(ConfigurationTest, IdentifierAndInstanceComeFromTheOptions)
+{
+    const ScratchRegistryKey settings;
+    EXPECT_EQ(Parse("/REGISTER /id=abc", settings).identifier, "ABC");
+    EXPECT_EQ(Parse("/id=\"my id\" /REGISTER", settings).identifier, "MY ID");
+    const auto generated = Parse("/REGISTER /ID=", settings).identifier;
+    EXPECT_EQ(generated.rfind("Cid_", 0), 0u) << generated;
+    EXPECT_EQ(generated.substr(generated.size() - 3), "_WA");
+
+    EXPECT_EQ(Parse("/REGISTER", settings).instance, std::to_string(GetCurrentProcessId()));
+    EXPECT_EQ(Parse("/REGISTER /instance=blue", settings).instance, "BLUE");
+}
+
+TEST(ConfigurationTest, TimeWordsKeepTheStoredStateOfTheInstance)
+{
+    const ScratchRegistryKey settings;
+    const std::wstring ownInstance = L"Instance\\" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_EQ(settings.Child(ownInstance)->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(ownInstance)->SetQword(L"StoredState", 0x100000003ull), 0u);
+    const LogCapture capture;
+    const auto parsed = Parse("/UPDATE_WSC=set_expiration_time", settings);
+    EXPECT_EQ(parsed.code, 0u);
+    EXPECT_EQ(parsed.state, ProductState::Snoozed) << "the low 32 bits of StoredState";
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
+{
+    const ScratchRegistryKey scratch;
+    Configuration configuration;
+    configuration.ParseCommandLine("/REGISTER", scratch.Child(L"settings"), nullptr);
+    const LogCapture capture;
+    EXPECT_EQ(configuration.GetDisplayName(), "");
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::string>{"Haven't found display name in the setting. Going to use the default.",
+                                        "Set the configuration value \"DisplayName\" to \"\""}));
+    EXPECT_EQ(scratch.Child(L"settings")->GetString(L"DisplayName", L"missing").Value(), L"");
+
+    const LogCapture second;
+    EXPECT_EQ(configuration.GetDisplayName(), "");
+    EXPECT_EQ(configuration.GetRemediationPath(), "") << "a missing value in an existing key is silent";
+    EXPECT_TRUE(second.Lines().empty());
+}
+
+TEST(ConfigurationTest, TimestampsFallBackToTheirDefaults)
+{
+    const ScratchRegistryKey settings;
+    Configuration configuration;
+    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+    auto key = settings.Key();
+    ASSERT_EQ(key->SetDword(L"ExpirationTime", 100), 0u);
+    ASSERT_EQ(key->SetQword(L"RegisterTime", 0), 0u);
+    ASSERT_EQ(key->SetQword(L"ProductInstallationTime", 1'700'000'000), 0u);
+
+    const auto fiveYears = std::chrono::seconds(157'784'760);
+    const auto expiration = configuration.GetExpirationTime();
+    EXPECT_GE(expiration, Now() + fiveYears - std::chrono::seconds(60)) << "a REG_DWORD is no timestamp";
+    EXPECT_LE(expiration, Now() + fiveYears);
+    EXPECT_EQ(configuration.GetRegisterTime(), TimePoint{}) << "0 seconds is the epoch, not a missing value";
+    EXPECT_EQ(configuration.GetProductInstallationTime().Value(), FromStoredSeconds(1'700'000'000));
+    EXPECT_FALSE(configuration.HasLastNearExpirationNotificationTime());
+    EXPECT_EQ(configuration.GetLastNearExpirationNotificationTime(), TimePoint{});
+
+    ASSERT_EQ(
+        configuration.SetLastNearExpirationNotificationTime(FromStoredSeconds(86400) + std::chrono::milliseconds(999)),
+        0u);
+    EXPECT_EQ(key->GetQword(L"LastNearExpirationNotificationTime", 0).Value(), 86400u) << "whole seconds";
+    EXPECT_TRUE(configuration.HasLastNearExpirationNotificationTime());
+
+    EXPECT_EQ(configuration.GetProductInstallationTime().ErrorCode(), 0u);
+    key->DeleteValue(L"ProductInstallationTime");
+    EXPECT_EQ(configuration.GetProductInstallationTime().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(ConfigurationTest, RegisterStoredStateDefaultsOnlyWhenTheKeysAreMissing)
+{
+    const ScratchRegistryKey settings;
+    Configuration configuration;
+    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+    EXPECT_EQ(configuration.GetRegisterStoredState().Value(), 1u) << "no Instance key";
+
+    const std::wstring ownInstance = L"Instance\\" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_EQ(settings.Child(ownInstance)->CreateRecursively(), 0u);
+    EXPECT_EQ(configuration.GetRegisterStoredState().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    ASSERT_EQ(settings.Child(ownInstance)->SetQword(L"RegisterStoredState", 3), 0u);
+    EXPECT_EQ(configuration.GetRegisterStoredState().Value(), 3u);
+}
+
+TEST(ConfigurationTest, WritesWithoutSettingsKeyAndTheReportingExecutable)
+{
+    Configuration configuration;
+    EXPECT_EQ(configuration.WriteString("DisplayName", "x"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(configuration.WriteNumber("RegisterTime", 1), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(configuration.ReadString("DisplayName").ErrorCode(), static_cast<std::uint32_t>(ERROR_NOT_FOUND));
+
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring folder(module);
+    folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+    EXPECT_EQ(configuration.GetReportingExecutable().ReceivedPath(), folder + L"ravelin.exe");
+}
+
+TEST(InstanceIdentityTest, GeneratedIdentifierCountsMillisecondsFromItsEpoch)
+{
+    const TimePoint reference = FromStoredSeconds(947'164'455);
+    EXPECT_EQ(MakeGeneratedIdentifier(reference, std::nullopt), "Cid_1");
+    EXPECT_EQ(MakeGeneratedIdentifier(reference + std::chrono::milliseconds(0x1000), 0x20), "Cid_1021");
+    EXPECT_EQ(MakeGeneratedIdentifier(reference - std::chrono::milliseconds(2), std::nullopt), "Cid_ffffffffffffffff");
+}
+
+TEST(InstanceIdentityTest, InstanceNamesParseLikeTheStandardConversion)
+{
+    EXPECT_EQ(ParseInstanceProcessId(L"1234"), 1234);
+    EXPECT_EQ(ParseInstanceProcessId(L"12x"), 12);
+    EXPECT_EQ(ParseInstanceProcessId(L"  -5"), -5);
+    EXPECT_EQ(ParseInstanceProcessId(L"2147483647"), 2147483647);
+    EXPECT_EQ(ParseInstanceProcessId(L"-2147483648"), -2147483647 - 1);
+    for (const wchar_t* invalid : {L"abc", L"", L"-", L" x1"}) {
+        try {
+            ParseInstanceProcessId(invalid);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), "invalid stol argument");
+        }
+    }
+    for (const wchar_t* tooLarge : {L"99999999999", L"2147483648", L"-2147483649"}) {
+        try {
+            ParseInstanceProcessId(tooLarge);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::out_of_range& error) {
+            EXPECT_STREQ(error.what(), "stol argument out of range");
+        }
+    }
+}
+
+}  // namespace
