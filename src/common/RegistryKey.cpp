@@ -549,18 +549,24 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
     }
 }
 
-Result<std::wstring> RegistryKey::GetString(const std::wstring& name, const std::wstring& defaultValue)
+std::uint32_t RegistryKey::ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
+                                     std::size_t minimumSize, std::vector<std::uint8_t>& data)
 {
     std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;
     if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+        return code;
+    }
+    if (std::find(acceptedTypes.begin(), acceptedTypes.end(), type) == acceptedTypes.end()) {
+        return ERROR_BAD_FILE_TYPE;
+    }
+    return data.size() < minimumSize ? ERROR_NO_DATA : ERROR_SUCCESS;
+}
+
+Result<std::wstring> RegistryKey::GetString(const std::wstring& name, const std::wstring& defaultValue)
+{
+    std::vector<std::uint8_t> data;
+    if (const auto code = ReadTyped(name, {REG_SZ, REG_EXPAND_SZ}, sizeof(wchar_t), data); code != ERROR_SUCCESS) {
         return Result<std::wstring>(defaultValue, code);
-    }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        return Result<std::wstring>(defaultValue, ERROR_BAD_FILE_TYPE);
-    }
-    if (data.size() < sizeof(wchar_t)) {
-        return Result<std::wstring>(defaultValue, ERROR_NO_DATA);
     }
     std::wstring text(data.size() / sizeof(wchar_t), L'\0');
     std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
@@ -570,32 +576,20 @@ Result<std::wstring> RegistryKey::GetString(const std::wstring& name, const std:
 
 Result<std::uint32_t> RegistryKey::GetDword(const std::wstring& name, std::uint32_t defaultValue)
 {
-    std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
-    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_DWORD, REG_DWORD_BIG_ENDIAN}, sizeof(std::uint32_t), data);
+        code != ERROR_SUCCESS) {
         return Result<std::uint32_t>(defaultValue, code);
     }
-    if (type != REG_DWORD && type != REG_DWORD_BIG_ENDIAN) {
-        return Result<std::uint32_t>(defaultValue, ERROR_BAD_FILE_TYPE);
-    }
-    if (data.size() < sizeof(std::uint32_t)) {
-        return Result<std::uint32_t>(defaultValue, ERROR_NO_DATA);
-    }
+    // Also for REG_DWORD_BIG_ENDIAN: the writer stores the same little-endian bytes under either type.
     return Result<std::uint32_t>(FromLittleEndian<std::uint32_t>(data));
 }
 
 Result<std::uint64_t> RegistryKey::GetQword(const std::wstring& name, std::uint64_t defaultValue)
 {
-    std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
-    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_QWORD}, sizeof(std::uint64_t), data); code != ERROR_SUCCESS) {
         return Result<std::uint64_t>(defaultValue, code);
-    }
-    if (type != REG_QWORD) {
-        return Result<std::uint64_t>(defaultValue, ERROR_BAD_FILE_TYPE);
-    }
-    if (data.size() < sizeof(std::uint64_t)) {
-        return Result<std::uint64_t>(defaultValue, ERROR_NO_DATA);
     }
     return Result<std::uint64_t>(FromLittleEndian<std::uint64_t>(data));
 }
@@ -604,13 +598,9 @@ Result<std::vector<std::wstring>> RegistryKey::GetMultiString(const std::wstring
                                                               const std::vector<std::wstring>& defaultValue)
 {
     using Strings = std::vector<std::wstring>;
-    std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
-    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_MULTI_SZ}, 0, data); code != ERROR_SUCCESS) {
         return Result<Strings>(defaultValue, code);
-    }
-    if (type != REG_MULTI_SZ) {
-        return Result<Strings>(defaultValue, ERROR_BAD_FILE_TYPE);
     }
     if (data.size() < sizeof(wchar_t) || data.size() % sizeof(wchar_t) != 0 || data[data.size() - 1] != 0 ||
         data[data.size() - 2] != 0) {
@@ -646,13 +636,9 @@ Result<std::vector<std::uint8_t>> RegistryKey::GetBinary(const std::wstring& nam
                                                          const std::vector<std::uint8_t>& defaultValue)
 {
     using Bytes = std::vector<std::uint8_t>;
-    std::uint32_t type = 0;
     Bytes data;
-    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_BINARY}, 0, data); code != ERROR_SUCCESS) {
         return Result<Bytes>(defaultValue, code);
-    }
-    if (type != REG_BINARY) {
-        return Result<Bytes>(defaultValue, ERROR_BAD_FILE_TYPE);
     }
     return Result<Bytes>(std::move(data));
 }

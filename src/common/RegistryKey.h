@@ -3,6 +3,7 @@
 #include "diagnostics/Result.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -79,6 +80,9 @@ public:
     std::uint32_t HeldAccess() const noexcept { return access_; }
 
 private:
+    // GetValue, then 222 for a type outside the accepted ones and 232 for fewer bytes than needed.
+    std::uint32_t ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
+                            std::size_t minimumSize, std::vector<std::uint8_t>& data);
     std::uint32_t CreateNative();
     std::uint32_t OpenNative();
 

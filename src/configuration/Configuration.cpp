@@ -190,10 +190,8 @@ Result<std::uint64_t> Configuration::ReadNumber(const std::string& valueName) co
     return settingsKey_->GetQword(Utf8ToUtf16(valueName), 0);
 }
 
-std::uint32_t Configuration::WriteString(const std::string& valueName, const std::string& value)
+std::uint32_t Configuration::EnsureSettingsKey()
 {
-    std::unique_lock guard(lock_);
-    LogFormat(Component, LogLevel::Info, "Set the configuration value \"{}\" to \"{}\"", valueName, value);
     if (settingsKey_ == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -202,6 +200,16 @@ std::uint32_t Configuration::WriteString(const std::string& valueName, const std
             LogFormat(Component, LogLevel::Error, "Failed to create the security center key (Error {})", code);
             return code;
         }
+    }
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t Configuration::WriteString(const std::string& valueName, const std::string& value)
+{
+    std::unique_lock guard(lock_);
+    LogFormat(Component, LogLevel::Info, "Set the configuration value \"{}\" to \"{}\"", valueName, value);
+    if (const auto code = EnsureSettingsKey(); code != ERROR_SUCCESS) {
+        return code;
     }
     const auto code = settingsKey_->SetString(Utf8ToUtf16(valueName), Utf8ToUtf16(value));
     if (code != ERROR_SUCCESS) {
@@ -215,14 +223,8 @@ std::uint32_t Configuration::WriteNumber(const std::string& valueName, std::uint
 {
     std::unique_lock guard(lock_);
     LogFormat(Component, LogLevel::Info, "Set the configuration value \"{}\" to {}", valueName, value);
-    if (settingsKey_ == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!settingsKey_->Exists()) {
-        if (const auto code = settingsKey_->Create(); code != ERROR_SUCCESS) {
-            LogFormat(Component, LogLevel::Error, "Failed to create the security center key (Error {})", code);
-            return code;
-        }
+    if (const auto code = EnsureSettingsKey(); code != ERROR_SUCCESS) {
+        return code;
     }
     const auto code = settingsKey_->SetQword(Utf8ToUtf16(valueName), value);
     if (code != ERROR_SUCCESS) {

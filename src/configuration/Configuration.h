@@ -65,6 +65,8 @@ public:
     void RemoveStaleInstanceKeys();
 
 private:
+    // Called under the exclusive lock: 87 without a key, else creates a missing key.
+    std::uint32_t EnsureSettingsKey();
     std::string GetDefaultedString(const char* valueName, const char* warning);
 
     RunMode runMode_ = RunMode::UpdateState;
