@@ -1,5 +1,6 @@
 #include "agent/WindowsSecurityCenterAgent.h"
 
+#include "common/OsInfoImpl.h"
 #include "common/Process.h"
 #include "common/RegistryKey.h"
 #include "common/StringConversion.h"
@@ -125,6 +126,12 @@ void WindowsSecurityCenterAgent::WriteBanner() const
             LogFormat(Component, LogLevel::Info, "Called from parent pid: {} and path: {}", parent.Value()->GetId(),
                       image.Succeeded() ? image.Value().Utf8() : std::string("<unknown>"));
         }
+    }
+    try {
+        Log(Component, LogLevel::Info, GetOperatingSystemDescription());
+    } catch (const std::exception& exception) {
+        // A system that cannot describe itself is no reason to refuse the command.
+        LogFormat(Component, LogLevel::Error, "Failed to describe the operating system: {}", exception.what());
     }
     Log(Component, LogLevel::Info, separator);
 }

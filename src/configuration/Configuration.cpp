@@ -30,11 +30,6 @@ constexpr auto Component = LogComponent::SecurityCenter;
 constexpr std::int64_t FiveYearsInSeconds = 157'784'760;
 constexpr std::int64_t OneYearInSeconds = 31'556'952;
 
-TimePoint NowPlusSeconds(std::int64_t seconds)
-{
-    return Now() + std::chrono::seconds(seconds);
-}
-
 FileInfo MakeReportingExecutable()
 {
     std::vector<wchar_t> buffer(32768, L'\0');
@@ -59,7 +54,8 @@ std::shared_ptr<Configuration> Configuration::Instance()
     return instance;
 }
 
-Configuration::Configuration() : reportingExecutable_(MakeReportingExecutable())
+Configuration::Configuration(std::shared_ptr<IProductStateQuery> productStateQuery)
+    : reportingExecutable_(MakeReportingExecutable()), productStateQuery_(std::move(productStateQuery)), clock_(&Now)
 {
     if (const auto current = Process::GetCurrent(); current.Succeeded()) {
         instance_ = std::to_string(current.Value()->GetId());
@@ -114,7 +110,7 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         }
         // The state lookup reads the configuration itself, so it runs outside the lock.
         ProductState state = GetProductState();
-        const std::uint32_t code = ParseStateCommand(stateWord, state, *this);
+        const std::uint32_t code = ParseStateCommand(stateWord, state, *this, productStateQuery_.get());
         std::unique_lock guard(lock_);
         productState_ = state;
         return code;
@@ -125,6 +121,16 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         return ERROR_SUCCESS;
     }
     return ERROR_INVALID_PARAMETER;
+}
+
+TimePoint Configuration::CurrentTime() const
+{
+    return clock_();
+}
+
+void Configuration::SetClock(std::function<TimePoint()> clock)
+{
+    clock_ = std::move(clock);
 }
 
 RunMode Configuration::GetRunMode() const
@@ -261,13 +267,15 @@ std::string Configuration::GetRemediationPath()
 TimePoint Configuration::GetExpirationTime() const
 {
     const auto value = ReadNumber(RegistryLayout::ExpirationTime);
-    return value.Succeeded() ? FromStoredSeconds(value.Value()) : NowPlusSeconds(FiveYearsInSeconds);
+    return value.Succeeded() ? FromStoredSeconds(value.Value())
+                             : CurrentTime() + std::chrono::seconds(FiveYearsInSeconds);
 }
 
 TimePoint Configuration::GetTimeNotifyAboutNearExpiration() const
 {
     const auto value = ReadNumber(RegistryLayout::TimeNotifyAboutNearExpiration);
-    return value.Succeeded() ? FromStoredSeconds(value.Value()) : NowPlusSeconds(OneYearInSeconds);
+    return value.Succeeded() ? FromStoredSeconds(value.Value())
+                             : CurrentTime() + std::chrono::seconds(OneYearInSeconds);
 }
 
 Result<TimePoint> Configuration::GetProductInstallationTime() const
@@ -282,7 +290,7 @@ Result<TimePoint> Configuration::GetProductInstallationTime() const
 TimePoint Configuration::GetRegisterTime() const
 {
     const auto value = ReadNumber(RegistryLayout::RegisterTime);
-    return value.Succeeded() ? FromStoredSeconds(value.Value()) : Now();
+    return value.Succeeded() ? FromStoredSeconds(value.Value()) : CurrentTime();
 }
 
 bool Configuration::HasLastNearExpirationNotificationTime() const

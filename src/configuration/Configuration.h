@@ -8,12 +8,14 @@
 #include "state/ProductState.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
 
 namespace Tessaro::Ravelin {
 
+class IProductStateQuery;
 class WindowsSecurityCenterService;
 
 // What the command line selected and the agent's settings in the registry, for the whole run.
@@ -23,7 +25,12 @@ public:
     // The process-wide configuration, created on first use.
     static std::shared_ptr<Configuration> Instance();
 
-    Configuration();
+    // The query finds the current state in Security Center for the state words that keep it.
+    explicit Configuration(std::shared_ptr<IProductStateQuery> productStateQuery = nullptr);
+
+    // The clock every decision reads; replaceable so that time bounds can be tested to the tick.
+    TimePoint CurrentTime() const;
+    void SetClock(std::function<TimePoint()> clock);
 
     // Reads the command line once, at start: stores it with the settings key and the Security
     // Center service, removes stale instance keys and chooses the command. 0, or 87 when no
@@ -57,6 +64,14 @@ public:
     std::uint32_t SetLastNearExpirationNotificationTime(TimePoint time);
     Vantrel::Common::Result<std::uint32_t> GetRegisterStoredState() const;
 
+    // Up to date, with the grace periods after installation and registration. Quiet leaves out
+    // only the final line. (Decided in state/UpToDateEvaluation.cpp.)
+    bool IsUpToDate(bool quiet) const;
+    // Expired once the expiration time lies strictly before now. (state/Expiration.cpp)
+    bool IsExpired(bool quiet) const;
+    // Whole days until expiration, a started day counting as one; 0 once expired.
+    std::uint32_t GetRemainingDaysToExpiration() const;
+
     // A number from the current instance key: 1168 when the settings key, "Instance" or the
     // instance key is missing, 87 when no instance is known, else the registry's answer.
     Vantrel::Common::Result<std::uint64_t> ReadInstanceNumber(const std::string& valueName) const;
@@ -78,6 +93,8 @@ private:
     Vantrel::Common::Utilities::FileInfo reportingExecutable_;
     std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> settingsKey_;
     std::shared_ptr<WindowsSecurityCenterService> service_;
+    std::shared_ptr<IProductStateQuery> productStateQuery_;
+    std::function<TimePoint()> clock_;
 };
 
 }  // namespace Tessaro::Ravelin

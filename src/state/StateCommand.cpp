@@ -3,6 +3,7 @@
 #include "configuration/Configuration.h"
 #include "configuration/RegistryLayout.h"
 #include "diagnostics/Log.h"
+#include "state/IProductStateQuery.h"
 
 #include <windows.h>
 
@@ -24,22 +25,27 @@ constexpr std::array<std::string_view, 4> TimeWords = {
     "REMOVE_OUT_OF_DATE_TIME",
 };
 
-// The state the product last reported for this instance. Asking Security Center for it when the
-// instance has none comes with the product-list query; until then the state falls back to Off.
-ProductState CurrentState(const Configuration& configuration)
+// The state the product last reported for this instance, else what Security Center shows.
+ProductState CurrentState(const Configuration& configuration, IProductStateQuery* productStateQuery)
 {
     const auto stored = configuration.ReadInstanceNumber(RegistryLayout::StoredState);
     if (stored.Succeeded()) {
         return static_cast<ProductState>(static_cast<std::uint32_t>(stored.Value()));
     }
-    LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "Failed to get the current product state (Error: {})",
-              static_cast<std::uint32_t>(ERROR_CALL_NOT_IMPLEMENTED));
-    return ProductState::Off;
+    const auto shown = productStateQuery != nullptr
+                           ? productStateQuery->GetOwnProductState()
+                           : Vantrel::Common::Result<ProductState>(ProductState::Off, ERROR_CALL_NOT_IMPLEMENTED);
+    if (!shown.Succeeded()) {
+        LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "Failed to get the current product state (Error: {})",
+                  shown.ErrorCode());
+    }
+    return shown.Value();
 }
 
 }  // namespace
 
-std::uint32_t ParseStateCommand(const std::string& word, ProductState& state, const Configuration& configuration)
+std::uint32_t ParseStateCommand(const std::string& word, ProductState& state, const Configuration& configuration,
+                                IProductStateQuery* productStateQuery)
 {
     if (word == "SNOOZE") {
         state = ProductState::Snoozed;
@@ -51,7 +57,7 @@ std::uint32_t ParseStateCommand(const std::string& word, ProductState& state, co
     }
     for (const auto timeWord : TimeWords) {
         if (word == timeWord) {
-            state = CurrentState(configuration);
+            state = CurrentState(configuration, productStateQuery);
             return ERROR_SUCCESS;
         }
     }

@@ -30,24 +30,25 @@ TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     }
     const auto lines = AgentLogLinesOfRun(upper);
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[0].message, Separator);
     EXPECT_EQ(lines[1].message.rfind("Agent command " + upper + " started with pid: ", 0), 0u);
     EXPECT_EQ(lines[2].message, "Command line: /FOO /ID=" + identifier);
     const std::wstring testProgram = TestProgramPath();
     EXPECT_EQ(lines[3].message, "Called from parent pid: " + std::to_string(GetCurrentProcessId()) +
                                     " and path: \\\\?\\" + std::string(testProgram.begin(), testProgram.end()));
-    EXPECT_EQ(lines[4].message, Separator);
-    for (int banner = 0; banner < 5; ++banner) {
+    EXPECT_EQ(lines[4].message, "Operating system: 10.0.18362 - Workstation - 64bit");
+    EXPECT_EQ(lines[5].message, Separator);
+    for (int banner = 0; banner < 6; ++banner) {
         EXPECT_EQ(lines[banner].level, "INFO");
         EXPECT_EQ(lines[banner].componentName, "SecurityCenter");
     }
-    EXPECT_EQ(lines[5].level, "ERROR");
-    EXPECT_EQ(lines[5].componentName, "SecurityCenter");
-    EXPECT_EQ(lines[5].message, "The given commandline parameters are invalid");
     EXPECT_EQ(lines[6].level, "ERROR");
-    EXPECT_EQ(lines[6].componentName, "") << "component 0 has no bracket";
-    EXPECT_EQ(lines[6].message, "Initialize failed with error: 87");
+    EXPECT_EQ(lines[6].componentName, "SecurityCenter");
+    EXPECT_EQ(lines[6].message, "The given commandline parameters are invalid");
+    EXPECT_EQ(lines[7].level, "ERROR");
+    EXPECT_EQ(lines[7].componentName, "") << "component 0 has no bracket";
+    EXPECT_EQ(lines[7].message, "Initialize failed with error: 87");
 }
 
 // Each malformed command line is refused with 87 and says why in the log.

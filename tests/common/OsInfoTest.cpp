@@ -1,0 +1,125 @@
+#include "common/OsInfoImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+using Tessaro::Architecture;
+using Tessaro::DescribeOperatingSystem;
+using Tessaro::GetOperatingSystemDescription;
+using Tessaro::OsInfoImpl;
+
+// Replaces single answers; everything derived from them goes through the real implementation.
+class FakeOsInfo : public OsInfoImpl {
+public:
+    DWORD major = 10;
+    DWORD build = 19045;
+    bool workstationType = true;
+    bool rdsh = false;
+    Architecture system = Architecture::X64;
+    Architecture process = Architecture::X64;
+
+    void GetVersionInfo(OSVERSIONINFOEXW& record) override
+    {
+        record = {};
+        record.dwOSVersionInfoSize = sizeof(record);
+        record.dwMajorVersion = major;
+        record.dwBuildNumber = build;
+    }
+    bool IsVersionOrGreater(std::uint16_t wantedMajor, std::uint16_t wantedMinor, std::uint16_t) override
+    {
+        return major > wantedMajor || (major == wantedMajor && wantedMinor == 0);
+    }
+    bool IsServerRdsh() override { return rdsh; }
+    Architecture GetOperatingSystemArchitecture() override { return system; }
+    Architecture GetProcessArchitecture() override { return process; }
+
+protected:
+    bool HasWorkstationProductType() override { return workstationType; }
+};
+
+TEST(OsInfoTest, BuildTestsFollowTheVersionRecord)
+{
+    FakeOsInfo os;
+    os.build = 16240;
+    EXPECT_FALSE(os.IsBuild16241OrGreater());
+    os.build = 16241;
+    EXPECT_TRUE(os.IsBuild16241OrGreater());
+    EXPECT_FALSE(os.IsBuild16353OrGreater());
+
+    os.major = 11;
+    os.build = 100;
+    EXPECT_TRUE(os.IsBuild16241OrGreater()) << "a major version above 10 passes whatever the build";
+    EXPECT_FALSE(os.IsBuild26100OrGreater()) << "except for 26100, which always needs the build";
+    os.build = 26100;
+    EXPECT_TRUE(os.IsBuild26100OrGreater());
+
+    os.major = 6;
+    os.build = 99999;
+    EXPECT_FALSE(os.IsBuild16241OrGreater()) << "not Windows 10 at all";
+}
+
+TEST(OsInfoTest, MultiSessionServerCountsAsWorkstation)
+{
+    FakeOsInfo os;
+    os.workstationType = false;
+    EXPECT_TRUE(os.IsServer());
+    EXPECT_FALSE(os.IsWorkstation());
+    EXPECT_TRUE(os.IsServerOnWindows10OrGreater());
+    os.rdsh = true;
+    EXPECT_FALSE(os.IsServer());
+    EXPECT_TRUE(os.IsWorkstation());
+    EXPECT_EQ(DescribeOperatingSystem(os), "Operating system: 10.0.19045 - Workstation - 64bit");
+}
+
+TEST(OsInfoTest, ArchitectureOfTheSystemNotOfTheProcessDecidesBitness)
+{
+    FakeOsInfo os;
+    os.system = Architecture::X64;
+    os.process = Architecture::X86;
+    EXPECT_TRUE(os.Is64BitOperatingSystem());
+    EXPECT_FALSE(os.Is32BitOperatingSystem());
+    os.system = Architecture::Arm64;
+    EXPECT_TRUE(os.Is64BitOperatingSystem());
+    os.system = Architecture::X86;
+    os.workstationType = false;
+    EXPECT_EQ(DescribeOperatingSystem(os), "Operating system: 10.0.19045 - Server - 32bit");
+}
+
+TEST(OsInfoTest, RealSystemOfTheTestPrefix)
+{
+    OsInfoImpl os;
+    EXPECT_EQ(GetOperatingSystemDescription(), "Operating system: 10.0.18362 - Workstation - 64bit");
+    EXPECT_EQ(os.GetVersionString(), "10.0.18362");
+    EXPECT_TRUE(os.IsWindows10OrGreater());
+    EXPECT_TRUE(os.IsBuild16241OrGreater());
+    EXPECT_FALSE(os.IsBuild26100OrGreater());
+    EXPECT_EQ(os.GetProcessArchitecture(), Architecture::X64);
+
+    const std::wstring system = os.GetSystemDirectoryPath();
+    EXPECT_TRUE(std::filesystem::is_directory(system));
+    EXPECT_EQ(system.substr(system.size() - 9), L"\\system32");
+}
+
+TEST(OsInfoTest, FileVersionComesFromTheVersionResource)
+{
+    OsInfoImpl os;
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::filesystem::path ravelin = std::filesystem::path(self).parent_path() / "ravelin.exe";
+    std::uint32_t major = 0, minor = 9, build = 9, revision = 9;
+    os.GetFileVersion(ravelin.string(), major, minor, build, revision);
+    EXPECT_EQ(std::vector<std::uint32_t>({major, minor, build, revision}), std::vector<std::uint32_t>({1, 0, 0, 0}));
+
+    try {
+        os.GetFileVersion(std::filesystem::path(self).string(), major, minor, build, revision);
+        ADD_FAILURE() << "a file without version resource was accepted";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("GetFileVersionInfo failed", 0), 0u);
+    }
+}
+
+}  // namespace

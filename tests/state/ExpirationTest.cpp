@@ -1,0 +1,153 @@
+#include "state/StateFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Tessaro::FromStoredSeconds;
+using Tessaro::Ravelin::FromSecurityCenterState;
+using Tessaro::Ravelin::ProductState;
+using Tessaro::Ravelin::SecurityCenterState;
+using Tessaro::Ravelin::SecurityCenterSubState;
+using Tessaro::Testing::FixedNow;
+
+class ExpirationTest : public Tessaro::Testing::StateFixture {};
+
+TEST_F(ExpirationTest, ExpiredOnlyStrictlyAfterTheExpirationTime)
+{
+    Store(L"ExpirationTime", FixedNow);
+    EXPECT_FALSE(configuration->IsExpired(false));
+    EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 0u);
+    EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::On), SecurityCenterState::On);
+    EXPECT_TRUE(Logged("Won't report product will be near to expire as the expire date passed already"));
+    EXPECT_TRUE(integration->notices.empty());
+
+    Store(L"ExpirationTime", FixedNow - 1s);
+    EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::On), SecurityCenterState::Expired);
+    EXPECT_EQ(integration->ToSecurityCenterState(true, ProductState::Snoozed), SecurityCenterState::Expired);
+    EXPECT_TRUE(
+        Logged("Reporting product got expired (Expire: 2026-06-01 11:59:59 - Notify: 2027-06-01 17:49:12 - "
+               "Current: 2026-06-01 12:00:00)"));
+    EXPECT_TRUE(Logged("The antivirus state got overriden by the expired state"));
+    EXPECT_TRUE(integration->notices.empty()) << "an expired product gets no near-expiration notice";
+}
+
+TEST_F(ExpirationTest, RemainingDaysRoundUpAStartedDay)
+{
+    Store(L"ExpirationTime", FixedNow + 36h);
+    EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 2u);
+    Store(L"ExpirationTime", FixedNow + 1s);
+    EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 1u);
+    settings.Key()->DeleteValue(L"ExpirationTime");
+    EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 1827u) << "five years of 365.2425 days, rounded up";
+
+    EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::On), SecurityCenterState::On);
+    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{1827});
+    EXPECT_TRUE(Logged("Reporting product will get expire in the 1827 days for the near to expire status"));
+}
+
+TEST_F(ExpirationTest, StatesOtherThanOnAndSnoozedSkipTheExpirationCheck)
+{
+    Store(L"ExpirationTime", FixedNow - 1s);
+    EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::Off), SecurityCenterState::Off);
+    EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::Unregistered), SecurityCenterState::Off);
+    EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::Expired), SecurityCenterState::Snoozed);
+    EXPECT_TRUE(log.Messages().empty());
+    EXPECT_EQ(integration->ToSecurityCenterState(false, static_cast<ProductState>(5)), SecurityCenterState::Snoozed);
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{"Unknown state to set in Windows Security Center (State: 5)"});
+}
+
+TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
+{
+    Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'271'999));  // 2026-05-31 23:59:59
+    integration->NotifyNearExpiration(30);
+    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{30});
+    EXPECT_EQ(settings.Key()->GetQword(L"LastNearExpirationNotificationTime", 0).Value(), 1'780'315'200u);
+
+    Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'272'000));  // 2026-06-01 00:00:00
+    integration->NotifyNearExpiration(30);
+    EXPECT_EQ(integration->notices.size(), 1u);
+    EXPECT_TRUE(Logged("Skip near expiration notification because it was already sent for current UTC day"));
+}
+
+TEST_F(ExpirationTest, StateUpdateRunsNotifyAtMostOncePerUtcDay)
+{
+    Store(L"ExpirationTime", FixedNow + 24h * 10);
+    integration->ToSecurityCenterState(false, ProductState::On);
+    integration->ComputeSubStates();
+    EXPECT_EQ(integration->notices.size(), 1u) << "the status write and the sub-states of one run";
+
+    StartRun("/UPDATE_WSC=ENABLE", FixedNow + 11h);  // 23:00 the same day
+    integration->ToSecurityCenterState(false, ProductState::On);
+    EXPECT_TRUE(integration->notices.empty()) << "a second run on the same UTC day";
+
+    StartRun("/UPDATE_WSC=ENABLE", FixedNow + 12h);  // 00:00 the next day
+    integration->ToSecurityCenterState(false, ProductState::On);
+    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{10});
+}
+
+TEST_F(ExpirationTest, SubStatesForEachState)
+{
+    struct Case {
+        const char* commandLine;
+        SecurityCenterSubState settings;
+        SecurityCenterSubState updates;
+    };
+    Store(L"OutOfDateTime", FixedNow + 1h);
+    const Case cases[] = {
+        {"/UPDATE_WSC=ENABLE", SecurityCenterSubState::NoAction, SecurityCenterSubState::NoAction},
+        {"/UPDATE_WSC=SNOOZE", SecurityCenterSubState::ActionRecommended, SecurityCenterSubState::NoAction},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.commandLine);
+        StartRun(testCase.commandLine);
+        const auto subStates = integration->ComputeSubStates();
+        EXPECT_EQ(subStates.protectionSettings, testCase.settings);
+        EXPECT_EQ(subStates.protectionUpdates, testCase.updates);
+    }
+
+    // The stored state of the instance reaches the other states through a time word.
+    const std::wstring instance = L"Instance\\" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_EQ(settings.Child(instance)->CreateRecursively(), 0u);
+    for (const auto& [stored, expectedSettings] : std::vector<std::pair<std::uint64_t, SecurityCenterSubState>>{
+             {1, SecurityCenterSubState::ActionNeeded},
+             {4, SecurityCenterSubState::ActionNeeded},
+             {6, SecurityCenterSubState::ActionRecommended},
+             {0, SecurityCenterSubState::ActionRecommended}}) {
+        SCOPED_TRACE(stored);
+        ASSERT_EQ(settings.Child(instance)->SetQword(L"StoredState", stored), 0u);
+        StartRun("/UPDATE_WSC=SET_OUT_OF_DATE_TIME");
+        const auto subStates = integration->ComputeSubStates();
+        EXPECT_EQ(subStates.protectionSettings, expectedSettings);
+        EXPECT_EQ(subStates.protectionUpdates, SecurityCenterSubState::NoAction);
+    }
+}
+
+TEST_F(ExpirationTest, SnoozedSubStatesDoNotEvaluateUpToDateButExpiredOnDoes)
+{
+    Store(L"OutOfDateTime", FixedNow - 1h);
+    StartRun("/UPDATE_WSC=SNOOZE");
+    integration->ComputeSubStates();
+    EXPECT_FALSE(Logged("Unable to get the product installation time")) << "no up-to-date evaluation";
+
+    Store(L"ExpirationTime", FixedNow - 1s);
+    StartRun("/UPDATE_WSC=ENABLE");
+    const auto subStates = integration->ComputeSubStates();
+    EXPECT_EQ(subStates.protectionSettings, SecurityCenterSubState::NoAction);
+    EXPECT_EQ(subStates.protectionUpdates, SecurityCenterSubState::ActionRecommended);
+    EXPECT_TRUE(Logged("The antivirus state got overriden by the up to date state"));
+}
+
+TEST(SecurityCenterStateTest, StatesReadBackFromSecurityCenter)
+{
+    const Tessaro::Testing::LogCapture capture;
+    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::On), ProductState::On);
+    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Off), ProductState::Off);
+    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Snoozed), ProductState::Snoozed);
+    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Expired), ProductState::Expired);
+    EXPECT_TRUE(capture.Messages().empty());
+    EXPECT_EQ(FromSecurityCenterState(static_cast<SecurityCenterState>(9)), ProductState::Snoozed);
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{"Unknown state to set in Windows Security Center (State: 9)"});
+}
+
+}  // namespace
