@@ -10,6 +10,12 @@ echo "== Preparing the demo's Windows 10 prefix ($prefix)"
 tools/wine-prefix.sh start "$prefix"
 trap 'tools/wine-prefix.sh stop "$prefix"' EXIT
 
+wscsim() { tools/wine-prefix.sh run "$prefix" "$bin/wscsim.exe" "$@"; }
+
+echo "== Installing the simulated Security Center (wscsim install)"
+wscsim install
+wscsim service start
+
 run() {
   printf '\n$ ravelin.exe %s\n' "$*"
   tools/wine-prefix.sh run "$prefix" "$bin/exitcode.exe" ravelin.exe "$@"
@@ -17,6 +23,9 @@ run() {
 
 run
 run /REGISTER
+
+printf '\n== What Security Center now shows (wscsim show)\n'
+wscsim show
 
 log="$prefix/drive_c/windows/SystemTemp/ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log"
 printf '\n== The agent log (C:\\windows\\SystemTemp\\%s), last lines\n' "$(basename "$log")"

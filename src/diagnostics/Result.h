@@ -34,7 +34,8 @@ public:
 
     const T& Value() const& { return value_; }
     T& Value() & { return value_; }
-    T&& Value() && { return std::move(value_); }
+    // By value, so that a loop over the value of a temporary Result does not outlive it.
+    T Value() && { return std::move(value_); }
     std::uint32_t ErrorCode() const { return errorCode_; }
     const std::string& Message() const { return message_; }
     bool Succeeded() const { return errorCode_ == 0; }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <objbase.h>
+
+#include <atomic>
+
+namespace Tessaro::Simulator {
+
+// Counts the live objects of the server so that DllCanUnloadNow can answer.
+std::atomic<long>& LiveObjects();
+
+// Reference counting shared by the simulator's COM objects.
+class ReferenceCounted {
+public:
+    ReferenceCounted() { ++LiveObjects(); }
+    virtual ~ReferenceCounted() { --LiveObjects(); }
+
+protected:
+    ULONG AddReference() { return static_cast<ULONG>(++references_); }
+    ULONG ReleaseReference()
+    {
+        const long left = --references_;
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+private:
+    std::atomic<long> references_{1};
+};
+
+#define SIMULATOR_IUNKNOWN_REFERENCES          \
+    ULONG STDMETHODCALLTYPE AddRef() override  \
+    {                                          \
+        return AddReference();                 \
+    }                                          \
+    ULONG STDMETHODCALLTYPE Release() override \
+    {                                          \
+        return ReleaseReference();             \
+    }
+
+}  // namespace Tessaro::Simulator

@@ -1,0 +1,345 @@
+// wscsim.exe: installs, resets, inspects and scripts the simulated Security Center of a prefix.
+
+#include "SimulatorState.h"
+#include "common/StringConversion.h"
+#include "common/WinHandle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace Tessaro::Simulator;
+
+constexpr const wchar_t* ServiceName = L"wscsvc";
+
+const wchar_t* const Help =
+    L"wscsim: the simulated Windows Security Center of this Wine prefix\n"
+    L"\n"
+    L"  wscsim install           register the status class and the WMI locator (wscsim.dll), create the\n"
+    L"                           \"wscsvc\" service (wscsvc.exe) and start from a fresh state\n"
+    L"  wscsim uninstall         remove all of that and give the platform its WMI locator back\n"
+    L"  wscsim reset             forget every product, call and scripted fault; only Windows Defender stays\n"
+    L"  wscsim show              the antivirus products as Security Center and its WMI view show them\n"
+    L"  wscsim journal           every call made to the simulator, oldest first, with its answer\n"
+    L"  wscsim fail CALL N HRESULT\n"
+    L"                           answer the next N calls of CALL with HRESULT (hexadecimal with 0x, or decimal).\n"
+    L"                           CALL: CreateInstance, QueryInterface.IWscAVStatus, QueryInterface.IWscAVStatus2,\n"
+    L"                           QueryInterface.IWscAVStatus4, Register, Unregister, UpdateStatus,\n"
+    L"                           NotifyUserForNearExpiration, UpdateScanSubstatus, UpdateSettingsSubstatus,\n"
+    L"                           UpdateProtectionUpdateSubstatus, CreateLocator, ConnectServer, ExecQuery,\n"
+    L"                           Next, Get\n"
+    L"  wscsim service start|stop|status\n"
+    L"                           control the \"wscsvc\" service through the service control manager\n"
+    L"  wscsim service mode running|start-pending|paused\n"
+    L"                           how the service behaves when started (start-pending holds it there)\n"
+    L"  wscsim --help            this text\n";
+
+std::wstring ProgramFolder()
+{
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+void Print(const std::wstring& text)
+{
+    std::fputs(Tessaro::Utf16ToUtf8(text).c_str(), stdout);
+}
+
+int Fail(const std::wstring& what, DWORD error)
+{
+    std::fwprintf(stderr, L"wscsim: %ls (error %lu)\n", what.c_str(), error);
+    return 1;
+}
+
+// Aligned columns with a header and a rule under it.
+void PrintTable(const std::vector<std::wstring>& header, const std::vector<std::vector<std::wstring>>& rows)
+{
+    std::vector<std::size_t> widths(header.size());
+    for (std::size_t column = 0; column < header.size(); ++column) {
+        widths[column] = header[column].size();
+        for (const auto& row : rows) {
+            widths[column] = std::max(widths[column], row[column].size());
+        }
+    }
+    const auto printRow = [&](const std::vector<std::wstring>& row) {
+        std::wstring line;
+        for (std::size_t column = 0; column < row.size(); ++column) {
+            line += row[column];
+            if (column + 1 < row.size()) {
+                line += std::wstring(widths[column] - row[column].size() + 2, L' ');
+            }
+        }
+        Print(line + L"\n");
+    };
+    printRow(header);
+    std::vector<std::wstring> rule;
+    for (const auto width : widths) {
+        rule.emplace_back(width, L'-');
+    }
+    printRow(rule);
+    for (const auto& row : rows) {
+        printRow(row);
+    }
+}
+
+std::wstring StateName(std::uint32_t state)
+{
+    switch (state) {
+        case 0:
+            return L"on";
+        case 1:
+            return L"off";
+        case 2:
+            return L"snoozed";
+        case 3:
+            return L"expired";
+    }
+    return L"unknown (" + std::to_wstring(state) + L")";
+}
+
+std::wstring SubStateName(std::uint32_t subState)
+{
+    switch (subState) {
+        case 0:
+            return L"-";
+        case 1:
+            return L"no action";
+        case 2:
+            return L"recommended";
+        case 3:
+            return L"needed";
+    }
+    return std::to_wstring(subState);
+}
+
+std::wstring Hex(std::uint32_t value)
+{
+    wchar_t text[16] = {};
+    swprintf(text, 16, L"0x%08X", value);
+    return text;
+}
+
+int Show()
+{
+    std::vector<std::vector<std::wstring>> rows;
+    for (const auto& product : SimulatorState::Products()) {
+        rows.push_back({product.displayName, StateName(product.state), product.upToDate ? L"yes" : L"no",
+                        SubStateName(product.currentThreats), SubStateName(product.protectionSettings),
+                        SubStateName(product.protectionUpdates),
+                        Hex(EncodeProductState(product.state, product.upToDate)), product.path,
+                        product.lastNotification.empty() ? L"-" : product.lastNotification});
+    }
+    PrintTable({L"Name", L"State", L"Up to date", L"Threats", L"Settings", L"Updates", L"productState",
+                L"Reporting and product executable", L"Last near-expiration notice"},
+               rows);
+    return 0;
+}
+
+int ShowJournal()
+{
+    std::vector<std::vector<std::wstring>> rows;
+    for (const auto& entry : SimulatorState::Journal()) {
+        rows.push_back({entry.time, entry.caller, entry.call, entry.arguments.empty() ? L"-" : entry.arguments,
+                        Hex(entry.answer)});
+    }
+    PrintTable({L"Time", L"Caller", L"Call", L"Arguments", L"Answer"}, rows);
+    return 0;
+}
+
+std::shared_ptr<Tessaro::WinHandle> OpenManager(DWORD access)
+{
+    return std::make_shared<Tessaro::WinHandle>(OpenSCManagerW(nullptr, nullptr, access), [](void* handle) {
+        return CloseServiceHandle(static_cast<SC_HANDLE>(handle));
+    });
+}
+
+std::shared_ptr<Tessaro::WinHandle> OpenService(const std::shared_ptr<Tessaro::WinHandle>& manager, DWORD access)
+{
+    return std::make_shared<Tessaro::WinHandle>(
+        OpenServiceW(static_cast<SC_HANDLE>(manager->Get()), ServiceName, access),
+        [](void* handle) { return CloseServiceHandle(static_cast<SC_HANDLE>(handle)); });
+}
+
+DWORD QueryState(const std::shared_ptr<Tessaro::WinHandle>& service)
+{
+    SERVICE_STATUS status{};
+    return QueryServiceStatus(static_cast<SC_HANDLE>(service->Get()), &status) ? status.dwCurrentState : 0;
+}
+
+void StopService(const std::shared_ptr<Tessaro::WinHandle>& service)
+{
+    // A service held in start pending takes no controls; let it finish starting first.
+    if (QueryState(service) == SERVICE_START_PENDING) {
+        SimulatorState::SetServiceMode(ServiceMode::Running);
+    }
+    for (int attempt = 0; attempt < 50 && QueryState(service) != SERVICE_STOPPED; ++attempt) {
+        SERVICE_STATUS status{};
+        ControlService(static_cast<SC_HANDLE>(service->Get()), SERVICE_CONTROL_STOP, &status);
+        Sleep(100);
+    }
+}
+
+int Install()
+{
+    const std::wstring folder = ProgramFolder();
+    const HMODULE library = LoadLibraryW((folder + L"wscsim.dll").c_str());
+    if (library == nullptr) {
+        return Fail(L"cannot load wscsim.dll beside wscsim.exe", GetLastError());
+    }
+    using Register = HRESULT(STDAPICALLTYPE*)();
+    const auto registerServer =
+        reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+    const HRESULT registered = registerServer != nullptr ? registerServer() : E_FAIL;
+    FreeLibrary(library);
+    if (FAILED(registered)) {
+        return Fail(L"DllRegisterServer failed", static_cast<DWORD>(registered));
+    }
+    SimulatorState::Reset();
+
+    const auto manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+    if (!manager->IsValid()) {
+        return Fail(L"cannot open the service control manager", GetLastError());
+    }
+    const std::wstring binary = L"\"" + folder + L"wscsvc.exe\"";
+    auto service = OpenService(manager, SERVICE_ALL_ACCESS);
+    if (service->IsValid()) {
+        StopService(service);
+        ChangeServiceConfigW(static_cast<SC_HANDLE>(service->Get()), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                             SERVICE_NO_CHANGE, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    } else {
+        const auto created = std::make_shared<Tessaro::WinHandle>(
+            CreateServiceW(static_cast<SC_HANDLE>(manager->Get()), ServiceName, L"Security Center (simulated)",
+                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                           binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
+            [](void* handle) { return CloseServiceHandle(static_cast<SC_HANDLE>(handle)); });
+        if (!created->IsValid()) {
+            return Fail(L"cannot create the wscsvc service", GetLastError());
+        }
+    }
+    Print(L"wscsim: installed (status class, WMI locator, service \"wscsvc\" from " + folder + L")\n");
+    return 0;
+}
+
+int Uninstall()
+{
+    const auto manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+    if (manager->IsValid()) {
+        auto service = OpenService(manager, SERVICE_ALL_ACCESS);
+        if (service->IsValid()) {
+            StopService(service);
+            DeleteService(static_cast<SC_HANDLE>(service->Get()));
+        }
+    }
+    const HMODULE library = LoadLibraryW((ProgramFolder() + L"wscsim.dll").c_str());
+    if (library != nullptr) {
+        using Unregister = HRESULT(STDAPICALLTYPE*)();
+        if (const auto unregisterServer =
+                reinterpret_cast<Unregister>(reinterpret_cast<void*>(GetProcAddress(library, "DllUnregisterServer")))) {
+            unregisterServer();
+        }
+        FreeLibrary(library);
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, SimulatorState::RootKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, SimulatorState::RootKey);
+    Print(L"wscsim: uninstalled\n");
+    return 0;
+}
+
+int Service(const std::vector<std::wstring>& arguments)
+{
+    if (arguments.size() == 2 && arguments[0] == L"mode") {
+        if (arguments[1] == L"running") {
+            SimulatorState::SetServiceMode(ServiceMode::Running);
+        } else if (arguments[1] == L"start-pending") {
+            SimulatorState::SetServiceMode(ServiceMode::StartPending);
+        } else if (arguments[1] == L"paused") {
+            SimulatorState::SetServiceMode(ServiceMode::Paused);
+        } else {
+            return Fail(L"unknown service mode " + arguments[1], ERROR_INVALID_PARAMETER);
+        }
+        return 0;
+    }
+    if (arguments.size() != 1) {
+        return Fail(L"usage: wscsim service start|stop|status|mode MODE", ERROR_INVALID_PARAMETER);
+    }
+    const auto manager = OpenManager(SC_MANAGER_CONNECT);
+    const auto service = OpenService(manager, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (!service->IsValid()) {
+        return Fail(L"cannot open the wscsvc service (is the simulator installed?)", GetLastError());
+    }
+    if (arguments[0] == L"start") {
+        if (!StartServiceW(static_cast<SC_HANDLE>(service->Get()), 0, nullptr) &&
+            GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            return Fail(L"cannot start wscsvc", GetLastError());
+        }
+        // Wait until it has started, unless it is meant to hang in start pending.
+        const bool holdsStart = SimulatorState::GetServiceMode() == ServiceMode::StartPending;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            const DWORD state = QueryState(service);
+            if (state != SERVICE_STOPPED && (holdsStart || state != SERVICE_START_PENDING)) {
+                break;
+            }
+            Sleep(100);
+        }
+    } else if (arguments[0] == L"stop") {
+        StopService(service);
+    } else if (arguments[0] != L"status") {
+        return Fail(L"unknown service command " + arguments[0], ERROR_INVALID_PARAMETER);
+    }
+    static const wchar_t* const names[] = {L"unknown", L"stopped",          L"start pending", L"stop pending",
+                                           L"running", L"continue pending", L"pause pending", L"paused"};
+    const DWORD state = QueryState(service);
+    Print(std::wstring(L"wscsvc: ") + (state < 8 ? names[state] : L"unknown") + L"\n");
+    return 0;
+}
+
+std::uint32_t ParseNumber(const std::wstring& text)
+{
+    return static_cast<std::uint32_t>(std::wcstoul(text.c_str(), nullptr, 0));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    const std::wstring command = arguments.empty() ? L"--help" : arguments[0];
+    try {
+        if (command == L"install") {
+            return Install();
+        }
+        if (command == L"uninstall") {
+            return Uninstall();
+        }
+        if (command == L"reset") {
+            SimulatorState::Reset();
+            return 0;
+        }
+        if (command == L"show") {
+            return Show();
+        }
+        if (command == L"journal") {
+            return ShowJournal();
+        }
+        if (command == L"fail" && arguments.size() == 4) {
+            SimulatorState::ScriptFault(arguments[1], ParseNumber(arguments[2]), ParseNumber(arguments[3]));
+            return 0;
+        }
+        if (command == L"service") {
+            return Service(std::vector<std::wstring>(arguments.begin() + 1, arguments.end()));
+        }
+    } catch (const std::exception& exception) {
+        std::fprintf(stderr, "wscsim: %s\n", exception.what());
+        return 1;
+    }
+    std::fputws(Help, command == L"--help" || command == L"-h" ? stdout : stderr);
+    return command == L"--help" || command == L"-h" ? 0 : 2;
+}

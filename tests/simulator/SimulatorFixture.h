@@ -1,0 +1,32 @@
+#pragma once
+
+#include "SimulatorState.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace Tessaro::Testing {
+
+// Tests against the simulated Security Center installed in the test prefix: each starts from a
+// fresh state with "wscsvc" stopped, on a thread in the COM multithreaded apartment.
+class SimulatorFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The "wscsvc" service through the service control manager.
+    static DWORD ServiceState();
+    static bool StartSimulatedService();
+    static void StopSimulatedService();
+    // Waits up to the time for the service to reach the state.
+    static bool WaitForServiceState(DWORD state, DWORD milliseconds);
+
+private:
+    bool comEntered_ = false;
+};
+
+}  // namespace Tessaro::Testing

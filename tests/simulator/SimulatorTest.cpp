@@ -1,0 +1,251 @@
+#include "security_center/SecurityCenterInterfaces.h"
+#include "simulator/SimulatorFixture.h"
+
+#include <wbemcli.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace Tessaro::Ravelin;
+using Tessaro::Simulator::ServiceMode;
+using Tessaro::Simulator::SimulatorState;
+
+constexpr HRESULT NotRegistered = static_cast<HRESULT>(0x80070002);
+
+// Owns one interface pointer and releases it.
+template <typename Interface>
+class Owned {
+public:
+    ~Owned()
+    {
+        if (pointer_ != nullptr) {
+            pointer_->Release();
+        }
+    }
+    Interface** Out() { return &pointer_; }
+    void** OutVoid() { return reinterpret_cast<void**>(&pointer_); }
+    Interface* operator->() const { return pointer_; }
+    Interface* Get() const { return pointer_; }
+
+private:
+    Interface* pointer_ = nullptr;
+};
+
+struct ListedProduct {
+    std::wstring name;
+    std::wstring reporting;
+    std::wstring product;
+    LONG productState = -1;
+};
+
+std::wstring StringProperty(IWbemClassObject* object, const wchar_t* name)
+{
+    VARIANT value;
+    VariantInit(&value);
+    std::wstring text;
+    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR) {
+        text.assign(value.bstrVal, SysStringLen(value.bstrVal));
+    }
+    VariantClear(&value);
+    return text;
+}
+
+// The AntiVirusProduct list through the WMI locator, as any WMI client reads it.
+std::vector<ListedProduct> ListOverWmi()
+{
+    Owned<IWbemLocator> locator;
+    EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IWbemLocator,
+                               locator.OutVoid()),
+              S_OK);
+    Owned<IWbemServices> services;
+    BSTR path = SysAllocString(L"\\\\.\\root\\SecurityCenter2");
+    EXPECT_EQ(locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()), S_OK);
+    SysFreeString(path);
+    Owned<IEnumWbemClassObject> enumerator;
+    BSTR language = SysAllocString(L"WQL");
+    BSTR query = SysAllocString(L"SELECT * FROM AntiVirusProduct");
+    EXPECT_EQ(services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
+                                  enumerator.Out()),
+              S_OK);
+    SysFreeString(language);
+    SysFreeString(query);
+    std::vector<ListedProduct> products;
+    for (;;) {
+        IWbemClassObject* object = nullptr;
+        ULONG returned = 0;
+        if (FAILED(enumerator->Next(WBEM_INFINITE, 1, &object, &returned)) || returned == 0) {
+            break;
+        }
+        ListedProduct product{StringProperty(object, L"displayName"),
+                              StringProperty(object, L"pathToSignedReportingExe"),
+                              StringProperty(object, L"pathToSignedProductExe")};
+        VARIANT state;
+        VariantInit(&state);
+        if (SUCCEEDED(object->Get(L"productState", 0, &state, nullptr, nullptr)) && state.vt == VT_I4) {
+            product.productState = state.lVal;
+        }
+        object->Release();
+        products.push_back(product);
+    }
+    return products;
+}
+
+std::map<std::wstring, LONG> StatesByName()
+{
+    std::map<std::wstring, LONG> states;
+    for (const auto& product : ListOverWmi()) {
+        states[product.name] = product.productState;
+    }
+    return states;
+}
+
+class SimulatorTest : public Tessaro::Testing::SimulatorFixture {
+protected:
+    template <typename Interface>
+    HRESULT Acquire(REFIID iid, Owned<Interface>& status)
+    {
+        Owned<IUnknown> object;
+        const HRESULT created =
+            CoCreateInstance(CLSID_WscAVStatus, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.OutVoid());
+        if (FAILED(created)) {
+            return created;
+        }
+        return object->QueryInterface(iid, status.OutVoid());
+    }
+};
+
+TEST_F(SimulatorTest, RegisteredProductAppearsOverWmiWithItsEncodedState)
+{
+    Owned<IWscAVStatus> status;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
+    BSTR path = SysAllocString(L"C:\\Program Files\\Product\\ravelin.exe");
+    BSTR name = SysAllocString(L"Test Antivirus");
+    ASSERT_EQ(status->Register(path, name, 0, 0), S_OK);
+    SysFreeString(path);
+    SysFreeString(name);
+
+    ASSERT_EQ(status->UpdateStatus(0, 0), S_OK);  // on, not up to date
+    const auto products = ListOverWmi();
+    ASSERT_EQ(products.size(), 2u);
+    EXPECT_EQ(products[0].name, L"Windows Defender");
+    EXPECT_EQ(products[0].productState, 0x0000) << "the built-in entry turns off for a product that is on";
+    EXPECT_EQ(products[1].name, L"Test Antivirus");
+    EXPECT_EQ(products[1].productState, 0x1010);
+    EXPECT_EQ(products[1].reporting, L"C:\\Program Files\\Product\\ravelin.exe");
+    EXPECT_EQ(products[1].product, products[1].reporting);
+
+    const std::pair<LONG, LONG> updates[] = {{0, 1}, {1, 1}, {2, 1}, {3, 0}};
+    const LONG expected[] = {0x1000, 0x0000, 0x2000, 0x3010};
+    for (int index = 0; index < 4; ++index) {
+        ASSERT_EQ(status->UpdateStatus(updates[index].first, updates[index].second), S_OK);
+        EXPECT_EQ(StatesByName()[L"Test Antivirus"], expected[index]) << index;
+    }
+    EXPECT_EQ(StatesByName()[L"Windows Defender"], 0x1000) << "back on when no third-party product is";
+}
+
+TEST_F(SimulatorTest, CallsForAnUnregisteredCallerAnswerNotFound)
+{
+    Owned<IWscAVStatus> status;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
+    EXPECT_EQ(status->UpdateStatus(0, 1), NotRegistered);
+    EXPECT_EQ(status->Unregister(), NotRegistered);
+    Owned<IWscAVStatus4> substates;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus4, substates), S_OK);
+    EXPECT_EQ(substates->UpdateSettingsSubstatus(1), NotRegistered);
+    Owned<IWscAVStatus2> notify;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus2, notify), S_OK);
+    EXPECT_EQ(notify->NotifyUserForNearExpiration(3), NotRegistered);
+
+    const auto journal = SimulatorState::Journal();
+    ASSERT_EQ(journal.size(), 4u);
+    EXPECT_EQ(journal[0].call, L"UpdateStatus");
+    EXPECT_EQ(journal[0].arguments, L"0, 1");
+    EXPECT_EQ(journal[0].answer, 0x80070002u);
+    EXPECT_EQ(journal[0].caller, L"simulator_tests.exe");
+}
+
+TEST_F(SimulatorTest, ScriptedFaultsAnswerExactlyTheirCount)
+{
+    SimulatorState::ScriptFault(L"Register", 3, static_cast<std::uint32_t>(E_PENDING));
+    SimulatorState::ScriptFault(L"QueryInterface.IWscAVStatus4", 1, static_cast<std::uint32_t>(E_NOINTERFACE));
+    SimulatorState::ScriptFault(L"CreateInstance", 1, static_cast<std::uint32_t>(REGDB_E_CLASSNOTREG));
+
+    Owned<IWscAVStatus> failedCreation;
+    EXPECT_EQ(Acquire(IID_IWscAVStatus, failedCreation), REGDB_E_CLASSNOTREG);
+    Owned<IWscAVStatus4> failedQuery;
+    EXPECT_EQ(Acquire(IID_IWscAVStatus4, failedQuery), E_NOINTERFACE);
+
+    Owned<IWscAVStatus> status;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
+    BSTR path = SysAllocString(L"C:\\x\\ravelin.exe");
+    BSTR name = SysAllocString(L"Pending AV");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_EQ(status->Register(path, name, 0, 0), E_PENDING) << attempt;
+    }
+    EXPECT_EQ(status->Register(path, name, 0, 0), S_OK);
+    SysFreeString(path);
+    SysFreeString(name);
+    EXPECT_EQ(StatesByName().count(L"Pending AV"), 1u);
+}
+
+TEST_F(SimulatorTest, UnregisterRemovesTheProductAndSubStatesAreKept)
+{
+    Owned<IWscAVStatus> status;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
+    BSTR path = SysAllocString(L"C:\\x\\ravelin.exe");
+    BSTR name = SysAllocString(L"Removed AV");
+    ASSERT_EQ(status->Register(path, name, 0, 0), S_OK);
+    SysFreeString(path);
+    SysFreeString(name);
+    Owned<IWscAVStatus4> substates;
+    ASSERT_EQ(Acquire(IID_IWscAVStatus4, substates), S_OK);
+    EXPECT_EQ(substates->UpdateScanSubstatus(1), S_OK);
+    EXPECT_EQ(substates->UpdateSettingsSubstatus(2), S_OK);
+    EXPECT_EQ(substates->UpdateProtectionUpdateSubstatus(3), S_OK);
+    const auto products = SimulatorState::Products();
+    ASSERT_EQ(products.size(), 2u);
+    EXPECT_EQ(products[1].currentThreats, 1u);
+    EXPECT_EQ(products[1].protectionSettings, 2u);
+    EXPECT_EQ(products[1].protectionUpdates, 3u);
+
+    EXPECT_EQ(status->Unregister(), S_OK);
+    EXPECT_EQ(StatesByName().count(L"Removed AV"), 0u);
+}
+
+TEST_F(SimulatorTest, OnlyTheSecurityCenterNamespaceIsServed)
+{
+    Owned<IWbemLocator> locator;
+    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.OutVoid()),
+              S_OK);
+    Owned<IWbemServices> services;
+    BSTR path = SysAllocString(L"\\\\.\\root\\cimv2");
+    EXPECT_EQ(locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()),
+              WBEM_E_INVALID_NAMESPACE);
+    SysFreeString(path);
+}
+
+TEST_F(SimulatorTest, ServiceStartsStopsAndHoldsStartPendingOnRequest)
+{
+    ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    ASSERT_TRUE(StartSimulatedService());
+    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
+    StopSimulatedService();
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+
+    SimulatorState::SetServiceMode(ServiceMode::StartPending);
+    ASSERT_TRUE(StartSimulatedService());
+    Sleep(1500);
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_START_PENDING)) << "held while the mode says so";
+    SimulatorState::SetServiceMode(ServiceMode::Running);
+    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
+    StopSimulatedService();
+
+    SimulatorState::SetServiceMode(ServiceMode::Paused);
+    ASSERT_TRUE(StartSimulatedService());
+    EXPECT_TRUE(WaitForServiceState(SERVICE_PAUSED, 5000));
+}
+
+}  // namespace
