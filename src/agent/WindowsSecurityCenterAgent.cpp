@@ -6,6 +6,10 @@
 #include "common/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "configuration/RegistryLayout.h"
+#include "security_center/RemediationLaunch.h"
+#include "security_center/TriggerWindowsSecurityCenter.h"
+#include "security_center/WindowsSecurityCenterProducts.h"
+#include "security_center/WindowsSecurityCenterService.h"
 #include "diagnostics/Exception.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"
@@ -72,10 +76,17 @@ std::wstring LogFileName(const std::filesystem::path& executable)
 }  // namespace
 
 WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& commandLine)
+    : WindowsSecurityCenterAgent(commandLine, std::make_shared<WindowsSecurityCenterService>())
+{
+}
+
+WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& commandLine,
+                                                       std::shared_ptr<WindowsSecurityCenterService> service)
 {
     auto settingsKey = std::make_shared<RegistryKey>(HKEY_LOCAL_MACHINE, RegistryLayout::SecurityCenterKey);
-    // The Security Center service object joins the configuration with the service wait.
-    commandLineResult_ = Configuration::Instance()->ParseCommandLine(commandLine, std::move(settingsKey), nullptr);
+    const auto configuration = Configuration::Instance();
+    configuration->SetProductStateQuery(std::make_shared<WindowsSecurityCenterProducts>(*configuration));
+    commandLineResult_ = configuration->ParseCommandLine(commandLine, std::move(settingsKey), std::move(service));
     InitializeLogger();
     WriteBanner();
 }
@@ -166,7 +177,7 @@ Result<> WindowsSecurityCenterAgent::Execute()
     }
     if (Configuration::Instance()->GetRunMode() != RunMode::LaunchRemediation) {
         Log(Component, LogLevel::Info, "Going to call Windows security center command via the agent");
-        Result<> result = RunSecurityCenterCommand();
+        Result<> result = TriggerWindowsSecurityCenter().Run();
         if (IsSuccessCode(result.ErrorCode())) {
             Log(Component, LogLevel::Info, "Successful triggered the Windows Security Center");
         } else {
@@ -185,26 +196,13 @@ Result<> WindowsSecurityCenterAgent::Execute()
             return Result<>(code);
         }
     }
-    Result<> result = RunRemediationLaunch();
-    if (IsSuccessCode(result.ErrorCode())) {
+    const std::uint32_t code = LaunchRemediationTool(*Configuration::Instance());
+    if (IsSuccessCode(code)) {
         Log(Component, LogLevel::Info, "Successful triggered the antivirus product");
     } else {
-        LogFormat(Component, LogLevel::Error, "Failed to trigger the antivirus product (Error: {})",
-                  result.ErrorCode());
+        LogFormat(Component, LogLevel::Error, "Failed to trigger the antivirus product (Error: {})", code);
     }
-    return result;
-}
-
-// The Security Center commands and the remediation launch are not part of this build yet: they
-// answer ERROR_CALL_NOT_IMPLEMENTED instead of pretending to have done anything.
-Result<> WindowsSecurityCenterAgent::RunSecurityCenterCommand()
-{
-    return Result<>(ERROR_CALL_NOT_IMPLEMENTED);
-}
-
-Result<> WindowsSecurityCenterAgent::RunRemediationLaunch()
-{
-    return Result<>(ERROR_CALL_NOT_IMPLEMENTED);
+    return Result<>(code);
 }
 
 }  // namespace Tessaro::Ravelin

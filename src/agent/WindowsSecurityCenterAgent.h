@@ -10,11 +10,15 @@
 
 namespace Tessaro::Ravelin {
 
+class WindowsSecurityCenterService;
+
 // The agent of one run: reads the command line, enters COM and executes the one command.
 // Calling order: constructor, Initialize, Execute only when Initialize returned 0, destructor.
 class WindowsSecurityCenterAgent {
 public:
     explicit WindowsSecurityCenterAgent(const std::string& commandLine);
+    // With the Security Center service object the command waits on.
+    WindowsSecurityCenterAgent(const std::string& commandLine, std::shared_ptr<WindowsSecurityCenterService> service);
     ~WindowsSecurityCenterAgent();
 
     WindowsSecurityCenterAgent(const WindowsSecurityCenterAgent&) = delete;
@@ -31,8 +35,6 @@ public:
 private:
     void InitializeLogger();
     void WriteBanner() const;
-    Vantrel::Common::Result<> RunSecurityCenterCommand();
-    Vantrel::Common::Result<> RunRemediationLaunch();
 
     std::uint32_t commandLineResult_;
     bool comInitialized_ = false;

@@ -54,8 +54,7 @@ std::shared_ptr<Configuration> Configuration::Instance()
     return instance;
 }
 
-Configuration::Configuration(std::shared_ptr<IProductStateQuery> productStateQuery)
-    : reportingExecutable_(MakeReportingExecutable()), productStateQuery_(std::move(productStateQuery)), clock_(&Now)
+Configuration::Configuration() : reportingExecutable_(MakeReportingExecutable()), clock_(&Now)
 {
     if (const auto current = Process::GetCurrent(); current.Succeeded()) {
         instance_ = std::to_string(current.Value()->GetId());
@@ -110,7 +109,12 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         }
         // The state lookup reads the configuration itself, so it runs outside the lock.
         ProductState state = GetProductState();
-        const std::uint32_t code = ParseStateCommand(stateWord, state, *this, productStateQuery_.get());
+        std::shared_ptr<IProductStateQuery> query;
+        {
+            std::shared_lock guard(lock_);
+            query = productStateQuery_;
+        }
+        const std::uint32_t code = ParseStateCommand(stateWord, state, *this, query.get());
         std::unique_lock guard(lock_);
         productState_ = state;
         return code;
@@ -121,6 +125,12 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         return ERROR_SUCCESS;
     }
     return ERROR_INVALID_PARAMETER;
+}
+
+void Configuration::SetProductStateQuery(std::shared_ptr<IProductStateQuery> productStateQuery)
+{
+    std::unique_lock guard(lock_);
+    productStateQuery_ = std::move(productStateQuery);
 }
 
 TimePoint Configuration::CurrentTime() const

@@ -25,8 +25,11 @@ public:
     // The process-wide configuration, created on first use.
     static std::shared_ptr<Configuration> Instance();
 
-    // The query finds the current state in Security Center for the state words that keep it.
-    explicit Configuration(std::shared_ptr<IProductStateQuery> productStateQuery = nullptr);
+    Configuration();
+
+    // How the state words that keep the current state find it in Security Center; set before
+    // the command line is read.
+    void SetProductStateQuery(std::shared_ptr<IProductStateQuery> productStateQuery);
 
     // The clock every decision reads; replaceable so that time bounds can be tested to the tick.
     TimePoint CurrentTime() const;

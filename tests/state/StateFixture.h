@@ -37,7 +37,8 @@ protected:
         configuration->SetClock([this] { return clock; });
         clock = now;
         configuration->ParseCommandLine(commandLine, settings.Key(), nullptr);
-        integration = std::make_shared<RecordingIntegration>(configuration, std::make_shared<OsInfoImpl>());
+        integration = std::make_shared<RecordingIntegration>(configuration, std::make_shared<Ravelin::ComFactory>(),
+                                                             std::make_shared<OsInfoImpl>());
     }
 
     void Store(const wchar_t* name, TimePoint time)

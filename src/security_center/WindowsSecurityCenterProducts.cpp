@@ -1,0 +1,238 @@
+#include "security_center/WindowsSecurityCenterProducts.h"
+
+#include "common/Scoped.h"
+#include "common/StringConversion.h"
+#include "configuration/Configuration.h"
+#include "diagnostics/HResultConversion.h"
+#include "diagnostics/Log.h"
+#include "security_center/ComPointer.h"
+#include "security_center/SecurityCenterState.h"
+
+#include <wbemcli.h>
+#include <windows.h>
+
+namespace Tessaro::Ravelin {
+
+namespace {
+
+using Vantrel::Common::ConvertHResultToErrorCode;
+using Vantrel::Common::LogComponent;
+using Vantrel::Common::LogFormat;
+using Vantrel::Common::LogLevel;
+using Vantrel::Common::Result;
+using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::IsSamePath;
+using Product = WindowsSecurityCenterProducts::TessaroSecurityCenterAgentProduct;
+using Products = WindowsSecurityCenterProducts::Products;
+
+constexpr auto Component = LogComponent::SecurityCenter;
+constexpr const wchar_t* Namespace = L"\\\\.\\root\\SecurityCenter2";
+constexpr const char* Query = "SELECT * FROM AntiVirusProduct";
+constexpr DWORD LocalContexts = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+
+std::uint32_t Code(HRESULT hresult)
+{
+    return ConvertHResultToErrorCode(static_cast<std::int32_t>(hresult));
+}
+
+std::string StringProperty(IWbemClassObject* object, const wchar_t* name)
+{
+    VARIANT value;
+    VariantInit(&value);
+    std::string text;
+    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr) {
+        try {
+            text = Utf16ToUtf8(std::wstring(value.bstrVal, SysStringLen(value.bstrVal)));
+        } catch (...) {
+            VariantClear(&value);
+            throw;
+        }
+    }
+    VariantClear(&value);
+    return text;
+}
+
+std::uint32_t NumberProperty(IWbemClassObject* object, const wchar_t* name)
+{
+    VARIANT value;
+    VariantInit(&value);
+    std::uint32_t number = 0;
+    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && (value.vt == VT_I4 || value.vt == VT_UI4)) {
+        number = value.vt == VT_I4 ? static_cast<std::uint32_t>(value.lVal) : value.ulVal;
+    }
+    VariantClear(&value);
+    return number;
+}
+
+void LogProduct(const Product& product)
+{
+    LogFormat(Component, LogLevel::Info,
+              "- Product: {} | UpToDate: {} | State: {} | Time: {} | Guid: {} | Product: {} | Reporting: {}",
+              product.name, product.upToDate ? "true" : "false", product.stateText, product.timestamp,
+              product.instanceGuid, product.productExecutable.Utf8(), product.reportingExecutable.Utf8());
+}
+
+Result<ComPointer<IWbemServices>> ConnectSecurityCenterNamespace()
+{
+    using Connection = Result<ComPointer<IWbemServices>>;
+    ComPointer<IWbemLocator> locator;
+    HRESULT hresult = CoCreateInstance(CLSID_WbemLocator, nullptr, LocalContexts, IID_IWbemLocator, locator.OutVoid());
+    if (FAILED(hresult)) {
+        return Connection(Code(hresult), "Can't create WMI instance");
+    }
+    const Bstr path(Namespace);
+    ComPointer<IWbemServices> services;
+    hresult = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out());
+    if (FAILED(hresult)) {
+        return Connection(Code(hresult), "Can't connect WMI instance");
+    }
+    return Connection(std::move(services));
+}
+
+}  // namespace
+
+WindowsSecurityCenterProducts::WindowsSecurityCenterProducts(Configuration& configuration)
+    : configuration_(configuration)
+{
+}
+
+void WindowsSecurityCenterProducts::DecodeProductState(std::uint32_t productState, Product& product)
+{
+    product.upToDate = (productState & 0xF0) == 0;
+    const std::uint32_t code = (productState >> 12) & 0xF;
+    switch (code) {
+        case 0:
+            product.state = static_cast<std::uint32_t>(SecurityCenterState::Off);
+            product.stateText = "Off";
+            break;
+        case 1:
+            product.state = static_cast<std::uint32_t>(SecurityCenterState::On);
+            product.stateText = "On";
+            break;
+        case 2:
+            product.state = static_cast<std::uint32_t>(SecurityCenterState::Snoozed);
+            product.stateText = "Snoozed";
+            break;
+        case 3:
+            product.state = static_cast<std::uint32_t>(SecurityCenterState::Expired);
+            product.stateText = "Expired";
+            break;
+        default:
+            product.state = static_cast<std::uint32_t>(SecurityCenterState::Snoozed);
+            product.stateText = "Unknown (" + std::to_string(code) + ")";
+            break;
+    }
+}
+
+Result<Products> WindowsSecurityCenterProducts::ListProducts()
+{
+    auto services = ConnectSecurityCenterNamespace();
+    if (!services.Succeeded()) {
+        return Result<Products>(services.ErrorCode(), services.Message());
+    }
+    const Bstr language(L"WQL");
+    const Bstr query(Utf8ToUtf16(Query));
+    ComPointer<IEnumWbemClassObject> enumerator;
+    HRESULT hresult = services.Value()->ExecQuery(
+        language.Get(), query.Get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr, enumerator.Out());
+    if (FAILED(hresult)) {
+        return Result<Products>(Code(hresult), std::string("Can't execute request ") + Query);
+    }
+    Products products;
+    for (;;) {
+        ComPointer<IWbemClassObject> object;
+        ULONG returned = 0;
+        hresult = enumerator->Next(WBEM_INFINITE, 1, object.Out(), &returned);
+        if (FAILED(hresult)) {
+            return Result<Products>(Code(hresult), "Can't get next WMI element");
+        }
+        if (returned == 0) {
+            return Result<Products>(std::move(products));
+        }
+        Product product;
+        product.name = StringProperty(object.Get(), L"displayName");
+        product.reportingExecutable = FileInfo(Utf8ToUtf16(StringProperty(object.Get(), L"pathToSignedReportingExe")));
+        product.productExecutable = FileInfo(Utf8ToUtf16(StringProperty(object.Get(), L"pathToSignedProductExe")));
+        product.timestamp = StringProperty(object.Get(), L"timestamp");
+        product.instanceGuid = StringProperty(object.Get(), L"instanceGuid");
+        DecodeProductState(NumberProperty(object.Get(), L"productState"), product);
+        products.push_back(std::move(product));
+    }
+}
+
+Result<bool> WindowsSecurityCenterProducts::SearchAntivirusProduct(Products& all, Products& matching,
+                                                                   const std::string& displayName,
+                                                                   const FileInfo& reportingExecutable)
+{
+    Scoped<long> com(CoInitializeEx(nullptr, COINIT_MULTITHREADED), [](long& hresult) {
+        if (hresult >= 0) {
+            CoUninitialize();
+        }
+    });
+    if (com.Get() < 0) {
+        const auto code = Code(com.Get());
+        LogFormat(Component, LogLevel::Error, "Unable to initialize COM (Error: {})", code);
+        return Result<bool>(false, code);
+    }
+    auto products = ListProducts();
+    if (!products.Succeeded()) {
+        if (products.ErrorCode() != ERROR_SHUTDOWN_IN_PROGRESS) {
+            LogFormat(Component, LogLevel::Error, "Failed to search for the registered products (Error: {})",
+                      products.ErrorCode());
+        }
+        return Result<bool>(false, products.ErrorCode(), products.Message());
+    }
+    for (auto& product : products.Value()) {
+        all.push_back(product);
+        if (product.name == displayName && IsSamePath(product.reportingExecutable, reportingExecutable) &&
+            IsSamePath(product.productExecutable, reportingExecutable)) {
+            matching.push_back(product);
+        }
+    }
+    return Result<bool>(!matching.empty());
+}
+
+Result<ProductState> WindowsSecurityCenterProducts::GetOwnProductState()
+{
+    auto& configuration = configuration_;
+    const std::string name = configuration.GetDisplayName();
+    if (name.empty()) {
+        return Result<ProductState>(ProductState::Off, ERROR_INVALID_PARAMETER);
+    }
+    const FileInfo executable = configuration.GetReportingExecutable();
+    Products all;
+    Products matching;
+    const auto found = SearchAntivirusProduct(all, matching, name, executable);
+    if (!found.Succeeded()) {
+        return Result<ProductState>(ProductState::Off, found.ErrorCode(), found.Message());
+    }
+    LogFormat(Component, LogLevel::Info, "Search in products for the state of: {} ({})", name, executable.Utf8());
+    for (const auto& product : all) {
+        LogProduct(product);
+    }
+    if (matching.empty()) {
+        return Result<ProductState>(ProductState::Unregistered);
+    }
+    return Result<ProductState>(FromSecurityCenterState(static_cast<SecurityCenterState>(matching.front().state)));
+}
+
+void WindowsSecurityCenterProducts::ListRegisteredProducts()
+{
+    auto& configuration = configuration_;
+    const std::string name = configuration.GetDisplayName();
+    if (name.empty()) {
+        return;
+    }
+    const FileInfo executable = configuration.GetReportingExecutable();
+    Products all;
+    Products matching;
+    if (!SearchAntivirusProduct(all, matching, name, executable).Succeeded()) {
+        return;
+    }
+    LogFormat(Component, LogLevel::Info, "List registered products: {} ({})", name, executable.Utf8());
+    for (const auto& product : all) {
+        LogProduct(product);
+    }
+}
+
+}  // namespace Tessaro::Ravelin
