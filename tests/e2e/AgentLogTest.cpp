@@ -1,4 +1,4 @@
-#include "e2e/AgentLog.h"
+#include "support/AgentLog.h"
 #include "e2e/AgentProcess.h"
 
 #include <gtest/gtest.h>

@@ -11,12 +11,14 @@ struct AgentLogLine {
     std::string message;
 };
 
-// The log file the agent writes in the prefix's system temporary folder.
-std::wstring AgentLogPath();
+// The log file an agent process of the given executable stem writes in the prefix's system
+// temporary folder ("ravelin" for ravelin.exe).
+std::wstring AgentLogPath(const std::wstring& executableStem = L"ravelin");
 
 // The lines of the one agent run whose banner names the identifier: the banner line's thread and
 // every later line of that thread, so that runs writing at the same time do not mix.
-std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier);
+std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier,
+                                             const std::wstring& executableStem = L"ravelin");
 
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines);
 

@@ -1,4 +1,4 @@
-#include "e2e/AgentLog.h"
+#include "support/AgentLog.h"
 
 #include <windows.h>
 
@@ -13,11 +13,12 @@
 
 namespace Tessaro::Testing {
 
-std::wstring AgentLogPath()
+std::wstring AgentLogPath(const std::wstring& executableStem)
 {
     std::array<wchar_t, MAX_PATH> windows{};
     const UINT length = GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
-    return std::wstring(windows.data(), length) + L"\\SystemTemp\\ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log";
+    return std::wstring(windows.data(), length) + L"\\SystemTemp\\" + executableStem +
+           L"_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log";
 }
 
 namespace {
@@ -83,9 +84,9 @@ std::optional<AgentLogLine> ParseLine(std::string line, std::string& threadId)
 
 }  // namespace
 
-std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier)
+std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
 {
-    std::ifstream file(std::filesystem::path(AgentLogPath()), std::ios::binary);
+    std::ifstream file(std::filesystem::path(AgentLogPath(executableStem)), std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
 

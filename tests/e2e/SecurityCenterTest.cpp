@@ -1,0 +1,250 @@
+#include "SimulatorState.h"
+#include "e2e/AgentProcess.h"
+#include "simulator/SimulatorFixture.h"
+#include "support/AgentLog.h"
+#include "support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace Tessaro::Testing;
+using Tessaro::Simulator::Product;
+using Tessaro::Simulator::ServiceMode;
+using Tessaro::Simulator::SimulatorState;
+
+constexpr const wchar_t* SettingsKey =
+    L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration\\security_center";
+constexpr const wchar_t* DisplayName = L"E2E Antivirus";
+constexpr std::uint32_t EPending = 0x8000000A;
+
+// ravelin.exe against the simulated Security Center, with its settings key written fresh.
+class SecurityCenterTest : public SimulatorFixture {
+protected:
+    void SetUp() override
+    {
+        SimulatorFixture::SetUp();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, SettingsKey);
+        SetString(L"DisplayName", DisplayName);
+        ASSERT_TRUE(StartSimulatedService());
+        ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
+    }
+
+    static void SetString(const wchar_t* name, const std::wstring& value)
+    {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, SettingsKey, name, REG_SZ, value.c_str(),
+                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+
+    static void SetSeconds(const wchar_t* key, const wchar_t* name, std::int64_t seconds)
+    {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_QWORD, &seconds, sizeof(seconds)), ERROR_SUCCESS);
+    }
+
+    // Runs the agent with a fresh identifier and keeps the messages of that run.
+    std::uint32_t Run(const std::string& arguments)
+    {
+        const std::string identifier = UniqueRunIdentifier("E2E");
+        const std::string commandLine = arguments + " /ID=" + identifier;
+        const std::uint32_t code = RunAgentProcess(std::wstring(commandLine.begin(), commandLine.end()));
+        messages = Messages(AgentLogLinesOfRun(identifier));
+        return code;
+    }
+
+    std::size_t Logged(const std::string& prefix) const
+    {
+        return static_cast<std::size_t>(
+            std::count_if(messages.begin(), messages.end(),
+                          [&](const std::string& message) { return message.rfind(prefix, 0) == 0; }));
+    }
+
+    static std::optional<Product> OwnProduct()
+    {
+        for (const auto& product : SimulatorState::Products()) {
+            if (product.displayName == DisplayName) {
+                return product;
+            }
+        }
+        return std::nullopt;
+    }
+
+    static std::vector<std::wstring> JournalCalls()
+    {
+        std::vector<std::wstring> calls;
+        for (const auto& entry : SimulatorState::Journal()) {
+            calls.push_back(entry.call + L"=" + std::to_wstring(entry.answer));
+        }
+        return calls;
+    }
+
+    static std::size_t CountCalls(const std::wstring& call)
+    {
+        const auto journal = SimulatorState::Journal();
+        return static_cast<std::size_t>(
+            std::count_if(journal.begin(), journal.end(), [&](const auto& entry) { return entry.call == call; }));
+    }
+
+    std::vector<std::string> messages;
+};
+
+TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChangeThem)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    auto product = OwnProduct();
+    ASSERT_TRUE(product.has_value());
+    EXPECT_EQ(product->state, 0u) << "on";
+    EXPECT_TRUE(product->upToDate);
+    EXPECT_EQ(product->protectionSettings, 1u);
+    EXPECT_EQ(product->protectionUpdates, 1u);
+    EXPECT_EQ(product->currentThreats, 1u);
+    EXPECT_EQ(Logged("Agent going to execute the register operation"), 1u);
+    EXPECT_EQ(Logged("State to be set in Windows security center: WSC_SECURITY_PRODUCT_STATE_ON (Is up-to-date)"), 1u);
+    EXPECT_EQ(Logged("List registered products: E2E Antivirus ("), 2u) << "before and after";
+    EXPECT_EQ(Logged("Successful triggered the Windows Security Center"), 1u);
+
+    ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE"), 0u);
+    product = OwnProduct();
+    EXPECT_EQ(product->state, 2u) << "snoozed";
+    EXPECT_EQ(product->protectionSettings, 2u) << "action recommended";
+
+    // A time word keeps what Security Center shows; an expiration in the past overrides it.
+    SetSeconds(SettingsKey, L"ExpirationTime", 1'000'000'000);
+    const auto queriesBefore = CountCalls(L"ExecQuery");
+    ASSERT_EQ(Run("/UPDATE_WSC=SET_EXPIRATION_TIME"), 0u);
+    EXPECT_EQ(OwnProduct()->state, 3u) << "expired";
+    // The state lookup happens while the command line is read, before the log exists: it shows
+    // as a third product query besides the two listings.
+    EXPECT_EQ(CountCalls(L"ExecQuery"), queriesBefore + 3);
+    EXPECT_EQ(Logged("The antivirus state got overriden by the expired state"), 2u) << "state and sub-states";
+}
+
+TEST_F(SecurityCenterTest, RemovalUnregistersAndANeverRegisteredProductIsNoFailure)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    ASSERT_TRUE(OwnProduct().has_value());
+    ASSERT_EQ(Run("/REMOVE"), 0u);
+    EXPECT_FALSE(OwnProduct().has_value());
+    EXPECT_EQ(Logged("Unregister anti virus state provider successful"), 1u);
+
+    ASSERT_EQ(Run("/remove"), 0u) << "Security Center's \"not found\" counts as removed";
+    EXPECT_EQ(Logged("Unregister anti virus state provider successful"), 1u);
+}
+
+TEST_F(SecurityCenterTest, PersistentNotRegisteredStateSkipsTheUpdateUnlessOn)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    const std::wstring instanceKey = std::wstring(SettingsKey) + L"\\Instance\\E2E";
+    SetSeconds(instanceKey.c_str(), L"RegisterStoredState", 3);
+    const auto updatesBefore = CountCalls(L"UpdateStatus");
+
+    ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE /INSTANCE=E2E"), 0u);
+    EXPECT_EQ(Logged("Agent operation executed with registered state 3"), 1u);
+    EXPECT_EQ(Logged("Agent operation is getting skipped as it is in persistent not registered state"), 1u);
+    EXPECT_EQ(Logged("List registered products:"), 1u) << "no second listing";
+    EXPECT_EQ(CountCalls(L"UpdateStatus"), updatesBefore);
+    EXPECT_EQ(OwnProduct()->state, 0u) << "still on";
+
+    ASSERT_EQ(Run("/UPDATE_WSC=ENABLE /INSTANCE=E2E"), 0u);
+    EXPECT_EQ(CountCalls(L"UpdateStatus"), updatesBefore + 1) << "On is written even then";
+}
+
+TEST_F(SecurityCenterTest, EmptyDisplayNameRefusesRegistrationWithoutCallingSecurityCenter)
+{
+    SetString(L"DisplayName", L"");
+    ASSERT_EQ(Run("/REGISTER"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Logged("Unable to find the display name parameter"), 1u);
+    EXPECT_EQ(Logged("Failed to execute the register antivirus operation (Error: 87): "), 1u);
+    EXPECT_TRUE(SimulatorState::Journal().empty()) << "neither the status class nor WMI was asked";
+}
+
+TEST_F(SecurityCenterTest, PendingRegistrationIsRetried)
+{
+    SimulatorState::ScriptFault(L"Register", 3, EPending);
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    EXPECT_EQ(Logged("Register anti virus state provider (Agent: "), 4u);
+    EXPECT_EQ(CountCalls(L"Register"), 4u);
+    EXPECT_TRUE(OwnProduct().has_value());
+}
+
+TEST_F(SecurityCenterTest, UpdateOfAnUnregisteredProductEndsWithNotFoundAfterTenAttempts)
+{
+    ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(CountCalls(L"UpdateStatus"), 10u);
+    EXPECT_EQ(Logged("Retry to execute the update antivirus operation (Error: 2): "), 9u);
+    EXPECT_EQ(Logged("Failed to set the antivirus state as no registration was found (Error: 2)"), 10u);
+    EXPECT_EQ(Logged("Failed to execute the update antivirus operation (Error: 2): "), 1u);
+    EXPECT_EQ(Logged("Failed to trigger the Windows Security Center (Error: 2)"), 1u);
+}
+
+TEST_F(SecurityCenterTest, PendingSubStateDoesNotFailTheUpdate)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    SimulatorState::ScriptFault(L"UpdateSettingsSubstatus", 1, EPending);
+    const auto updatesBefore = CountCalls(L"UpdateProtectionUpdateSubstatus");
+    ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE"), 0u);
+    EXPECT_EQ(Logged("Failed to set the antivirus sub state (Error: 997)"), 1u);
+    EXPECT_EQ(CountCalls(L"UpdateProtectionUpdateSubstatus"), updatesBefore + 1)
+        << "the next sub-states are still written";
+    EXPECT_EQ(OwnProduct()->state, 2u);
+}
+
+TEST_F(SecurityCenterTest, ServiceNotInstalledOrPausedEndsTheCommandBeforeAnyCall)
+{
+    SimulatorState::SetServiceMode(ServiceMode::Paused);
+    StopSimulatedService();
+    ASSERT_TRUE(StartSimulatedService());
+    ASSERT_TRUE(WaitForServiceState(SERVICE_PAUSED, 5000));
+    ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), static_cast<std::uint32_t>(ERROR_INTERNAL_ERROR));
+    EXPECT_EQ(Logged("Unknown service status found 0"), 1u);
+    EXPECT_EQ(Logged("Failed to wait for the Windows Security Center service (Error: 1359)"), 1u);
+
+    StopSimulatedService();
+    const auto manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    const auto service = OpenServiceW(manager, L"wscsvc", DELETE);
+    ASSERT_TRUE(DeleteService(service));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    const auto code = Run("/REGISTER");
+    ChildProcess reinstall(L"wscsim.exe", L"install");
+    EXPECT_EQ(reinstall.WaitForExit(), 0u);
+    EXPECT_EQ(code, static_cast<std::uint32_t>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_EQ(Logged("Failed to wait for the Windows Security Center service (Error: 1062)"), 1u);
+    EXPECT_TRUE(SimulatorState::Journal().empty());
+}
+
+TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwitches)
+{
+    const std::filesystem::path folder = "C:\\Program Files\\E2E Antivirus";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / "remediationtool.exe",
+                               folder / "remediationtool.exe", std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(folder / "remediation_calls.txt");
+    SetString(L"RemediationPath", (folder / "remediationtool.exe").wstring());
+
+    ASSERT_EQ(Run("/AV /quiet"), 0u);
+    EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 1u);
+    std::string calls;
+    for (int waited = 0; waited < 100 && calls.empty(); ++waited) {
+        Sleep(100);
+        std::ifstream file(folder / "remediation_calls.txt");
+        std::getline(file, calls);
+    }
+    EXPECT_EQ(calls.rfind("\"\\\\?\\C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /AV /quiet /ID=E2E-", 0),
+              0u)
+        << calls;
+    EXPECT_TRUE(SimulatorState::Journal().empty()) << "the launch does not talk to Security Center";
+
+    SetString(L"RemediationPath", L"");
+    ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_NOT_FOUND));
+    EXPECT_EQ(Logged("Unable to find the remediation agent path"), 1u);
+    EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+}
+
+}  // namespace
