@@ -16,9 +16,10 @@ using Vantrel::Common::LogComponent;
 using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 
-std::uint32_t RunAgent(const char* commandLine)
+}  // namespace
+
+std::uint32_t RunAgent(WindowsSecurityCenterAgent& agent)
 {
-    WindowsSecurityCenterAgent agent(std::string(commandLine != nullptr ? commandLine : ""));
     const std::uint32_t initializeCode = agent.Initialize();
     if (initializeCode != ERROR_SUCCESS) {
         LogFormat(LogComponent::None, LogLevel::Error, "Initialize failed with error: {}", initializeCode);
@@ -31,13 +32,15 @@ std::uint32_t RunAgent(const char* commandLine)
     return code;
 }
 
-}  // namespace
-
 std::uint32_t RunAgentCommand(const char* commandLine) noexcept
 {
     try {
         return Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode(
-            [commandLine] { return RunAgent(commandLine); }, "Agent command");
+            [commandLine] {
+                WindowsSecurityCenterAgent agent(std::string(commandLine != nullptr ? commandLine : ""));
+                return RunAgent(agent);
+            },
+            "Agent command");
     } catch (...) {
         // Only an exception from the barrier's own error handling can arrive here.
         return Vantrel::Common::Exceptions::Exception::UnknownExceptionCode;

@@ -1,0 +1,80 @@
+#include "common/ServiceUtilities.h"
+#include "security_center/WindowsSecurityCenterService.h"
+#include "simulator/SimulatorFixture.h"
+
+#include <chrono>
+
+namespace {
+
+using Tessaro::Ravelin::WindowsSecurityCenterService;
+using Tessaro::Simulator::ServiceMode;
+using Tessaro::Simulator::SimulatorState;
+using Tessaro::Vantrel::Common::Utilities::ServiceState;
+using Tessaro::Vantrel::Common::Utilities::ServiceUtilities;
+
+class ServiceWaitTest : public Tessaro::Testing::SimulatorFixture {};
+
+TEST_F(ServiceWaitTest, ServiceHeldInStartPendingEndsTheWaitWith1460)
+{
+    SimulatorState::SetServiceMode(ServiceMode::StartPending);
+    ASSERT_TRUE(StartSimulatedService());
+    ASSERT_TRUE(WaitForServiceState(SERVICE_START_PENDING, 5000));
+
+    WindowsSecurityCenterService service;
+    const auto started = std::chrono::steady_clock::now();
+    const auto result = service.WaitForService(std::chrono::seconds(3));
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(result.ErrorCode(), static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    // About one poll a second: three polls and the time-out check after the third sleep.
+    EXPECT_GE(elapsed, std::chrono::milliseconds(2900));
+    EXPECT_LT(elapsed, std::chrono::seconds(6));
+}
+
+TEST_F(ServiceWaitTest, RunningServiceIsFoundWithoutSleeping)
+{
+    ASSERT_TRUE(StartSimulatedService());
+    ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WindowsSecurityCenterService().WaitForService(std::chrono::seconds(120)).Succeeded());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+}
+
+TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
+{
+    ServiceUtilities utilities("wscsvc");
+    const auto stopped = utilities.QueryStatus();
+    ASSERT_TRUE(stopped.Succeeded()) << stopped.Message();
+    EXPECT_EQ(stopped.Value().state, ServiceState::Stopped);
+    EXPECT_EQ(utilities.ServiceAccess(), static_cast<std::uint32_t>(SERVICE_QUERY_STATUS));
+
+    EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(10)), 0u);
+    EXPECT_EQ(utilities.ServiceAccess(), static_cast<std::uint32_t>(SERVICE_QUERY_STATUS | GENERIC_EXECUTE));
+    EXPECT_EQ(utilities.Start(), static_cast<std::uint32_t>(ERROR_SERVICE_ALREADY_RUNNING));
+    EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_CONNECT));
+    EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(10)), 0u);
+
+    SimulatorState::SetServiceMode(ServiceMode::Paused);
+    ASSERT_EQ(utilities.Start(), 0u);
+    ASSERT_TRUE(WaitForServiceState(SERVICE_PAUSED, 5000));
+    EXPECT_EQ(utilities.QueryStatus().Value().state, ServiceState::Unknown) << "paused is no state of its own";
+
+    const auto startType = utilities.QueryStartType();
+    EXPECT_EQ(startType.Value(), Tessaro::Vantrel::Common::Utilities::ServiceStartType::OnDemand);
+    EXPECT_EQ(utilities.SetStartType(SERVICE_DEMAND_START), 0u);
+    EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_ALL_ACCESS));
+}
+
+TEST_F(ServiceWaitTest, MissingOrUnnamedServices)
+{
+    const auto missing = ServiceUtilities("ravelin-no-such-service").QueryStatus();
+    ASSERT_TRUE(missing.Succeeded());
+    EXPECT_EQ(missing.Value().state, ServiceState::NotInstalled);
+
+    ServiceUtilities unnamed("");
+    EXPECT_EQ(unnamed.QueryStatus().ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(unnamed.Start(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(unnamed.SetStartType(SERVICE_DEMAND_START), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(unnamed.ManagerAccess(), 0u) << "the service control manager was never asked";
+}
+
+}  // namespace
