@@ -5,6 +5,7 @@
 #include "common/StringConversion.h"
 #include "common/WinHandle.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/TraceChannel.h"
 
 #include <windows.h>
 // sddl.h needs the declarations of windows.h first.
@@ -256,7 +257,8 @@ void FileInfo::SetPath(std::wstring path)
         // A name that is not valid UTF-16 still has a short name that is.
         try {
             normalizedPath_ = ToShortForm(normalizedPath_);
-        } catch (const std::system_error&) {
+        } catch (const std::system_error& error) {
+            TraceFileEvent(11, normalizedPath_, static_cast<std::uint32_t>(error.code().value()));
             return;
         }
         ClearCachedForms();
@@ -395,7 +397,11 @@ std::uint32_t FileInfo::CreateDirectoriesWithRestrictedPermissions(const std::fi
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
     if (!CreateDirectoryW(path.c_str(), &attributes)) {
         const DWORD code = GetLastError();
-        return code == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : code;
+        if (code == ERROR_ALREADY_EXISTS) {
+            return ERROR_SUCCESS;
+        }
+        TraceFileEvent(12, path.native(), code);
+        return code;
     }
     return ERROR_SUCCESS;
 }

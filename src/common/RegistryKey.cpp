@@ -4,7 +4,7 @@
 #include "common/NativeApi.h"
 #include "common/StringConversion.h"
 #include "diagnostics/Log.h"
-#include "diagnostics/Trace.h"
+#include "diagnostics/TraceChannel.h"
 
 #include <windows.h>
 
