@@ -5,8 +5,28 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace Tessaro::Vantrel::Common::Utilities {
+
+// One process that holds a file open, as the Restart Manager lists it.
+struct RestartManagerProcessInfo {
+    std::wstring applicationName;
+    std::wstring serviceShortName;
+    std::uint32_t processId = 0;
+    bool restartable = false;
+    std::uint32_t applicationStatus = 0;
+    std::uint32_t applicationType = 0;
+    std::uint64_t processStartTime = 0;  // FILETIME
+};
+
+// Flags of CopyFileTo.
+namespace CopyFlags {
+constexpr std::uint32_t OverwriteExisting = 0x2;
+constexpr std::uint32_t UpdateExisting = 0x4;
+constexpr std::uint32_t ForcedCopy = 0x200;
+constexpr std::uint32_t ValidateHash = 0x400;
+}  // namespace CopyFlags
 
 // The system's file path object. Takes a path in any form Windows components report (drive
 // paths, long-path prefixes, \Device\ and \??\ paths, volume GUID paths, UNC and redirector
@@ -27,6 +47,13 @@ public:
 
     // True when the file system reports the path as an entry of any kind.
     virtual bool Exists() const;
+    // Copies with the flags, retrying up to the count, validating by hash when asked.
+    // (Copy and hashing: common/FileCopy.cpp.)
+    virtual std::uint32_t CopyFileTo(const FileInfo& destination, std::uint32_t copyFlags,
+                                     std::uint32_t retryCount) const;
+    // SHA-256 of the file as 64 upper-case hexadecimal digits.
+    virtual Result<std::string> CalculateFileHash() const;
+    Result<std::vector<RestartManagerProcessInfo>> GetProcessesUsingResource() const;
 
     const std::wstring& ReceivedPath() const noexcept { return receivedPath_; }
     const std::wstring& NormalizedPath() const noexcept { return normalizedPath_; }

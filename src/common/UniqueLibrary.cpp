@@ -1,10 +1,287 @@
 #include "common/UniqueLibrary.h"
 
-#include <windows.h>
+#include "common/FileInfo.h"
+#include "common/Format.h"
+#include "common/OsInfoImpl.h"
+#include "common/Scoped.h"
+#include "common/StringConversion.h"
+#include "common/WinHandle.h"
 
+#include <windows.h>
+// These need the declarations of windows.h first.
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <filesystem>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 namespace Tessaro::Vantrel::Common::Utilities {
+
+namespace {
+
+constexpr DWORD AbsolutePathLoadFlags = LOAD_LIBRARY_SEARCH_DEFAULT_DIRS | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR;
+constexpr DWORD System32LoadFlags = LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+// The trust data as the current platform defines it (88 bytes; the build headers have an older,
+// shorter form without the signature settings).
+struct TrustData {
+    DWORD cbStruct;
+    void* pPolicyCallbackData;
+    void* pSIPClientData;
+    DWORD dwUIChoice;
+    DWORD fdwRevocationChecks;
+    DWORD dwUnionChoice;
+    WINTRUST_FILE_INFO* pFile;
+    DWORD dwStateAction;
+    HANDLE hWVTStateData;
+    WCHAR* pwszURLReference;
+    DWORD dwProvFlags;
+    DWORD dwUIContext;
+    void* pSignatureSettings;
+};
+static_assert(sizeof(TrustData) == 88);
+
+std::function<void(const std::wstring&)>& VerificationObserver()
+{
+    static std::function<void(const std::wstring&)> observer;
+    return observer;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    try {
+        return Utf16ToUtf8(text);
+    } catch (const std::exception&) {
+        return "<not valid UTF-16>";
+    }
+}
+
+std::string Hex(std::uint32_t value)
+{
+    return Format("{:X}", value);
+}
+
+std::string CertificateName(PCCERT_CONTEXT certificate, DWORD flags)
+{
+    const DWORD size = CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, nullptr, 0);
+    if (size <= 1) {
+        return {};
+    }
+    std::string name(size, '\0');
+    CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name.data(), size);
+    name.resize(size - 1);
+    return name;
+}
+
+std::string SignerDescription(const std::wstring& path)
+{
+    HCERTSTORE store = nullptr;
+    HCRYPTMSG message = nullptr;
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store, &message, nullptr)) {
+        return Format("n/a(queryError={})", GetLastError());
+    }
+    Scoped<HCERTSTORE> ownedStore(store, [](HCERTSTORE& value) { CertCloseStore(value, 0); });
+    Scoped<HCRYPTMSG> ownedMessage(message, [](HCRYPTMSG& value) { CryptMsgClose(value); });
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
+        return Format("n/a(signerInfoSizeError={})", GetLastError());
+    }
+    std::vector<std::uint8_t> signerBytes(size, 0);
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, signerBytes.data(), &size)) {
+        return Format("n/a(signerInfoError={})", GetLastError());
+    }
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBytes.data());
+    CERT_INFO wanted{};
+    wanted.Issuer = signer->Issuer;
+    wanted.SerialNumber = signer->SerialNumber;
+    PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                      CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
+    if (found == nullptr) {
+        return Format("n/a(findCertError={})", GetLastError());
+    }
+    Scoped<PCCERT_CONTEXT> certificate(found, [](PCCERT_CONTEXT& value) { CertFreeCertificateContext(value); });
+    std::string thumbprint = "n/a";
+    BYTE hash[20] = {};
+    DWORD hashSize = sizeof(hash);
+    if (CertGetCertificateContextProperty(found, CERT_SHA1_HASH_PROP_ID, hash, &hashSize)) {
+        thumbprint.clear();
+        for (DWORD index = 0; index < hashSize; ++index) {
+            thumbprint += Format("{:02x}", hash[index]);
+        }
+    }
+    return "    subject='" + CertificateName(found, 0) + "'\n    issuer='" +
+           CertificateName(found, CERT_NAME_ISSUER_FLAG) + "'\n    thumbprintSha1='" + thumbprint + "'";
+}
+
+std::string DiagnosticReport(const std::wstring& requested, const std::wstring& verified, HMODULE module,
+                             DWORD loadFlags)
+{
+    std::string report = "Diagnostics:\n  Paths:\n    requestedPath='" + Narrow(requested) + "'\n    verifiedPath='" +
+                         Narrow(verified) + "'\n  File:\n";
+    const std::filesystem::path path(verified);
+    const bool exists = std::filesystem::exists(path);
+    const bool regular = exists && std::filesystem::is_regular_file(path);
+    report += Format("    exists={}\n    isRegularFile={}\n", exists ? 1 : 0, regular ? 1 : 0);
+    if (regular) {
+        report += Format("    fileSize={}\n", std::filesystem::file_size(path));
+        const auto hash = FileInfo(verified).CalculateFileHash();
+        report += "    fileSha256='" +
+                  (hash.Succeeded() ? hash.Value() : Format("n/a(hashError={})", hash.ErrorCode())) +
+                  "'\n  Certificate:\n" + SignerDescription(verified) + "\n";
+    }
+    report += Format("  Load:\n    moduleHandle={:016X}\n    loadFlags=0x{:X}",
+                     reinterpret_cast<std::uintptr_t>(module), loadFlags);
+    return report;
+}
+
+[[noreturn]] void Fail(std::uint32_t code, const std::string& text)
+{
+    throw std::system_error(static_cast<int>(code), std::system_category(), text);
+}
+
+}  // namespace
+
+bool UniqueLibrary::IsAbsolutePath(const std::wstring& path)
+{
+    if (path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+        path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) {
+        return true;
+    }
+    // A UNC or device prefix is a root name of its own.
+    return path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+}
+
+std::wstring UniqueLibrary::GetFinalPath(const std::wstring& text)
+{
+    std::filesystem::path existing(text);
+    std::filesystem::path rest;
+    while (!existing.empty() && !std::filesystem::exists(existing)) {
+        rest = existing.filename() / rest;
+        const auto parent = existing.parent_path();
+        if (parent == existing) {
+            break;
+        }
+        existing = parent;
+    }
+    std::wstring final;
+    if (!existing.empty() && std::filesystem::exists(existing)) {
+        const auto handle = WinHandle::Create(CreateFileW(existing.c_str(), FILE_READ_ATTRIBUTES,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!handle->IsValid()) {
+            throw std::filesystem::filesystem_error(
+                "weakly_canonical", existing,
+                std::error_code(static_cast<int>(GetLastError()), std::system_category()));
+        }
+        const auto query = [&](DWORD flags) {
+            std::wstring buffer(MAX_PATH, L'\0');
+            DWORD length =
+                GetFinalPathNameByHandleW(handle->Get(), buffer.data(), static_cast<DWORD>(buffer.size()), flags);
+            if (length >= buffer.size()) {
+                buffer.assign(length + 1, L'\0');
+                length =
+                    GetFinalPathNameByHandleW(handle->Get(), buffer.data(), static_cast<DWORD>(buffer.size()), flags);
+            }
+            buffer.resize(length);
+            return buffer;
+        };
+        final = query(FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (final.empty() && GetLastError() == ERROR_PATH_NOT_FOUND) {
+            final = query(FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+            if (!final.empty()) {
+                final = L"\\\\?\\GLOBALROOT" + final;
+            }
+        }
+        if (final.empty()) {
+            throw std::filesystem::filesystem_error(
+                "weakly_canonical", existing,
+                std::error_code(static_cast<int>(GetLastError()), std::system_category()));
+        }
+        if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+            final = L"\\\\" + final.substr(8);
+        } else if (final.size() >= 6 && final.rfind(L"\\\\?\\", 0) == 0 && final[5] == L':') {
+            final = final.substr(4);
+        }
+    }
+    std::filesystem::path result(final);
+    if (!rest.empty()) {
+        result /= rest.lexically_normal();
+    }
+    return result.lexically_normal().native();
+}
+
+std::wstring UniqueLibrary::ResolveInSystem32(const std::wstring& name)
+{
+    if (IsAbsolutePath(name)) {
+        Fail(ERROR_INVALID_PARAMETER, "For System32Signed pass a DLL file name, not an absolute path");
+    }
+    const std::wstring system = GetFinalPath(OsInfoImpl().GetSystemDirectoryPath());
+    const std::wstring joined = GetFinalPath((std::filesystem::path(system) / name).native());
+    std::filesystem::path folder(joined);
+    while (!folder.empty() && !folder.has_filename()) {
+        folder = folder.parent_path();
+    }
+    folder = folder.parent_path();
+    if (folder != std::filesystem::path(system)) {
+        Fail(ERROR_INVALID_PARAMETER, "Resolved DLL path is outside System32");
+    }
+    return joined;
+}
+
+UniqueLibrary::UniqueLibrary(std::wstring name, LoadMode mode) : name_(std::move(name))
+{
+    const bool system32 = mode == LoadMode::System32Signed;
+    const std::wstring verified = system32 ? ResolveInSystem32(name_) : name_;
+    const DWORD loadFlags = system32 ? System32LoadFlags : AbsolutePathLoadFlags;
+    if (!IsAbsolutePath(verified)) {
+        Fail(ERROR_INVALID_PARAMETER, "Rejected to load the DLL as the path wasn't absolute\n" +
+                                          DiagnosticReport(name_, verified, nullptr, loadFlags));
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    // Shared for reading only: nobody may change or replace the file until it is loaded.
+    const auto file = WinHandle::Create(CreateFileW(verified.c_str(), GENERIC_READ, FILE_SHARE_READ, &attributes,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file->IsValid()) {
+        const DWORD error = GetLastError();
+        Fail(error, "Failed to open library for secure verification (code=0x" + Hex(error) + ")\n" +
+                        DiagnosticReport(name_, verified, nullptr, loadFlags));
+    }
+    if (const auto& observer = VerificationObserver()) {
+        observer(verified);
+    }
+
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = verified.c_str();
+    fileInfo.hFile = file->Get();
+    TrustData trust{};
+    trust.cbStruct = sizeof(trust);
+    trust.dwUIChoice = WTD_UI_NONE;
+    trust.fdwRevocationChecks = WTD_REVOKE_NONE;
+    trust.dwUnionChoice = WTD_CHOICE_FILE;
+    trust.pFile = &fileInfo;
+    trust.dwStateAction = WTD_STATEACTION_VERIFY;
+    trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG trusted = WinVerifyTrust(nullptr, &action, &trust);
+    trust.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(nullptr, &action, &trust);
+    if (trusted != 0) {
+        Fail(static_cast<std::uint32_t>(trusted), "DLL Authenticode verification failed (code=0x" +
+                                                      Hex(static_cast<std::uint32_t>(trusted)) + ")\n" +
+                                                      DiagnosticReport(name_, verified, nullptr, loadFlags));
+    }
+    module_ = LoadLibraryExW(verified.c_str(), nullptr, loadFlags);
+    if (module_ == nullptr) {
+        const DWORD error = GetLastError();
+        Fail(error, "Failed to load signed library (code=0x" + Hex(error) + ")\n" +
+                        DiagnosticReport(name_, verified, nullptr, loadFlags));
+    }
+}
 
 UniqueLibrary::UniqueLibrary(Module module, std::wstring name) : module_(module), name_(std::move(name)) {}
 
@@ -13,6 +290,16 @@ UniqueLibrary::~UniqueLibrary()
     if (module_ != nullptr) {
         FreeLibrary(module_);
     }
+}
+
+void* UniqueLibrary::GetProcedure(const std::string& name) const
+{
+    return reinterpret_cast<void*>(GetProcAddress(module_, name.c_str()));
+}
+
+void UniqueLibrary::SetVerificationObserver(std::function<void(const std::wstring& path)> observer)
+{
+    VerificationObserver() = std::move(observer);
 }
 
 }  // namespace Tessaro::Vantrel::Common::Utilities

@@ -14,7 +14,9 @@ std::wstring TestProgramFolder()
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, std::uint32_t creationFlags)
 {
-    std::wstring commandLine = L"\"" + TestProgramFolder() + program + L"\" " + arguments;
+    // A program without a drive is one of ours, beside the test executable.
+    const std::wstring path = program.find(L':') != std::wstring::npos ? program : TestProgramFolder() + program;
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION information{};

@@ -1,0 +1,147 @@
+#include "common/FileCopy.h"
+#include "common/FileInfo.h"
+#include "support/LogCapture.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using Tessaro::Testing::LogCapture;
+using Tessaro::Testing::ScratchFolder;
+using namespace Tessaro::Vantrel::Common::Utilities;
+
+void Write(const std::filesystem::path& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string Read(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A destination whose content never matches what was copied.
+class AlteredDestination : public FileInfo {
+public:
+    using FileInfo::FileInfo;
+    Tessaro::Vantrel::Common::Result<std::string> CalculateFileHash() const override
+    {
+        return Tessaro::Vantrel::Common::Result<std::string>(std::string(64, '0'));
+    }
+};
+
+TEST(FileCopyTest, Sha256OfKnownContentInUpperCase)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "empty", "");
+    Write(folder.Path() / "abc", "abc");
+    Write(folder.Path() / "large", std::string(5000, 'x'));
+    EXPECT_EQ(FileInfo((folder.Path() / "empty").native()).CalculateFileHash().Value(),
+              "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
+    EXPECT_EQ(FileInfo((folder.Path() / "abc").native()).CalculateFileHash().Value(),
+              "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+    EXPECT_EQ(FileInfo((folder.Path() / "large").native()).CalculateFileHash().Value().size(), 64u) << "read in pieces";
+    EXPECT_EQ(FileInfo((folder.Path() / "missing").native()).CalculateFileHash().ErrorCode(),
+              static_cast<std::uint32_t>(ERROR_NOT_FOUND));
+}
+
+TEST(FileCopyTest, ZeroRetriesIs87AndTouchesNothing)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "source", "content");
+    const LogCapture capture;
+    EXPECT_EQ(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(FileInfo((folder.Path() / "sub" / "target").native()), 0, 0),
+              static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "sub"));
+    // The debug line names the copy; the error line says why nothing happened.
+    ASSERT_EQ(capture.Messages().size(), 2u);
+    EXPECT_EQ(capture.Messages()[1], "The parameters for the copy are invalid (Retry count: 0)");
+}
+
+TEST(FileCopyTest, ValidatedCopyCreatesTheFolderAndChecksTheHash)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "source", "content");
+    const FileInfo source((folder.Path() / "source").native());
+    const FileInfo target((folder.Path() / "new" / "target").native());
+    EXPECT_EQ(source.CopyFileTo(target, CopyFlags::ValidateHash, 1), 0u);
+    EXPECT_EQ(Read(folder.Path() / "new" / "target"), "content");
+
+    Write(folder.Path() / "source", "changed");
+    EXPECT_NE(source.CopyFileTo(target, 0, 1), 0u) << "no overwrite without the flag";
+    EXPECT_EQ(source.CopyFileTo(target, CopyFlags::OverwriteExisting, 1), 0u);
+    EXPECT_EQ(Read(folder.Path() / "new" / "target"), "changed");
+    EXPECT_EQ(FileInfo((folder.Path() / "none").native()).CopyFileTo(target, 0, 1),
+              static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(FileCopyTest, DestinationThatDiffersAfterCopyingEndsWith577)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "source", "content");
+    const LogCapture capture;
+    const AlteredDestination target((folder.Path() / "target").native());
+    EXPECT_EQ(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(target, CopyFlags::OverwriteExisting | CopyFlags::ValidateHash, 2),
+              577u);
+    const auto messages = capture.Messages();
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& m) { return m.rfind("Copy attempt ", 0) == 0; }),
+              2);
+    EXPECT_EQ(messages.back().rfind("Copy failed (Copy: 0 - Validate: 577) for file ", 0), 0u) << messages.back();
+}
+
+TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "source", "content");
+    Write(folder.Path() / "target", "old");
+    HANDLE holder =
+        CreateFileW((folder.Path() / "target").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const LogCapture capture;
+    EXPECT_EQ(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
+              static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+    CloseHandle(holder);
+    const auto messages = capture.Messages();
+    const bool reported = std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("Copy failed due to sharing violation for file ", 0) == 0;
+    });
+    const bool cannotList = std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("Failed to get the processes using the file ", 0) == 0;
+    });
+    // Wine's Restart Manager library is unsigned, so the verified loader refuses it here.
+    EXPECT_TRUE(reported || cannotList);
+    EXPECT_EQ(Read(folder.Path() / "target"), "old");
+}
+
+TEST(FileCopyTest, NativeOpenAndRemovalAtNextRestart)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "file", "x");
+    long status = -1;
+    const auto opened = CreateFileNative(FileInfo((folder.Path() / "file").native()), GENERIC_READ | SYNCHRONIZE,
+                                         FILE_SHARE_READ, 1, 32, status);
+    EXPECT_TRUE(opened->IsValid());
+    EXPECT_EQ(status, 0);
+
+    const LogCapture capture;
+    const auto missing = CreateFileNative(FileInfo((folder.Path() / "missing").native()), GENERIC_READ | SYNCHRONIZE,
+                                          FILE_SHARE_READ, 1, 32, status);
+    EXPECT_FALSE(missing->IsValid());
+    EXPECT_EQ(static_cast<std::uint32_t>(status), 0xC0000034u) << "STATUS_OBJECT_NAME_NOT_FOUND";
+    ASSERT_EQ(capture.Messages().size(), 1u);
+    EXPECT_EQ(capture.Messages()[0].rfind("Create file failed with: (Error Status: 0xC0000034: ", 0), 0u);
+}
+
+}  // namespace

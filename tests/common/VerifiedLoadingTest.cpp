@@ -1,0 +1,122 @@
+#include "common/UniqueLibrary.h"
+#include "support/ChildProcess.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace {
+
+using Tessaro::Testing::ChildProcess;
+using Tessaro::Testing::ScratchFolder;
+using Tessaro::Testing::TestProgramFolder;
+using Tessaro::Vantrel::Common::Utilities::UniqueLibrary;
+using LoadMode = UniqueLibrary::LoadMode;
+
+struct Refusal {
+    int code = 0;
+    std::string text;
+};
+
+Refusal Load(const std::wstring& name, LoadMode mode)
+{
+    try {
+        UniqueLibrary library(name, mode);
+    } catch (const std::system_error& error) {
+        return {error.code().value(), error.what()};
+    }
+    return {0, "loaded"};
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+TEST(VerifiedLoadingTest, NamesOutsideTheSystemFolderAreRefusedBeforeAnyFileIsOpened)
+{
+    const auto climbing = Load(L"..\\evil.dll", LoadMode::System32Signed);
+    EXPECT_EQ(climbing.code, ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(StartsWith(climbing.text, "Resolved DLL path is outside System32")) << climbing.text;
+    EXPECT_EQ(climbing.text.find("Diagnostics:"), std::string::npos);
+
+    EXPECT_TRUE(
+        StartsWith(Load(L"drivers\\x.dll", LoadMode::System32Signed).text, "Resolved DLL path is outside System32"));
+
+    const auto absolute = Load(L"C:\\windows\\system32\\version.dll", LoadMode::System32Signed);
+    EXPECT_EQ(absolute.code, ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(StartsWith(absolute.text, "For System32Signed pass a DLL file name, not an absolute path"))
+        << absolute.text;
+
+    const auto relative = Load(L"plugins\\x.dll", LoadMode::AbsolutePath);
+    EXPECT_TRUE(StartsWith(relative.text, "Rejected to load the DLL as the path wasn't absolute\nDiagnostics:"))
+        << relative.text;
+
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_EQ(std::filesystem::path(UniqueLibrary::ResolveInSystem32(L"version.dll")),
+              std::filesystem::path(system) / L"version.dll");
+}
+
+TEST(VerifiedLoadingTest, MissingFileReportsItCannotBeOpened)
+{
+    const ScratchFolder folder;
+    const auto missing = Load((folder.Path() / L"missing.dll").native(), LoadMode::AbsolutePath);
+    EXPECT_EQ(missing.code, ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(
+        StartsWith(missing.text, "Failed to open library for secure verification (code=0x2)\nDiagnostics:\n  Paths:\n"))
+        << missing.text;
+    EXPECT_NE(missing.text.find("\n    exists=0\n    isRegularFile=0\n  Load:\n    moduleHandle=0000000000000000\n"
+                                "    loadFlags=0x1100"),
+              std::string::npos)
+        << missing.text;
+    EXPECT_EQ(missing.text.find("Certificate:"), std::string::npos);
+}
+
+TEST(VerifiedLoadingTest, UnsignedFileFailsAuthenticodeWithAFullReport)
+{
+    const ScratchFolder folder;
+    const auto copy = folder.Path() / L"unsigned.dll";
+    std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / L"wscsim.dll", copy);
+    const auto unsignedFile = Load(copy.native(), LoadMode::AbsolutePath);
+    EXPECT_EQ(static_cast<std::uint32_t>(unsignedFile.code), 0x800B0100u) << "TRUST_E_NOSIGNATURE";
+    EXPECT_TRUE(StartsWith(unsignedFile.text, "DLL Authenticode verification failed (code=0x800B0100)\n"))
+        << unsignedFile.text;
+    const std::regex report(
+        "\n  File:\n    exists=1\n    isRegularFile=1\n    fileSize=[0-9]+\n    fileSha256='[0-9A-F]{64}'\n"
+        "  Certificate:\nn/a\\(queryError=[0-9]+\\)\n  Load:\n");
+    EXPECT_TRUE(std::regex_search(unsignedFile.text, report)) << unsignedFile.text;
+}
+
+TEST(VerifiedLoadingTest, FileUnderVerificationCannotBeOpenedForWriting)
+{
+    // The file under verification is the one the stand-in remediation tool appends to, so that
+    // tool, started as another process, tries to write it while the loader holds it.
+    const ScratchFolder folder;
+    const std::filesystem::path programs(TestProgramFolder());
+    const auto held = folder.Path() / L"remediation_calls.txt";
+    std::filesystem::copy_file(programs / L"wscsim.dll", held);
+    std::filesystem::copy_file(programs / L"remediationtool.exe", folder.Path() / L"remediationtool.exe");
+    DWORD sameProcessError = 0;
+    std::uint32_t otherProcessExit = 0;
+    UniqueLibrary::SetVerificationObserver([&](const std::wstring& path) {
+        HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        sameProcessError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (writer != INVALID_HANDLE_VALUE) {
+            CloseHandle(writer);
+        }
+        ChildProcess appender((folder.Path() / L"remediationtool.exe").native(), L"");
+        otherProcessExit = appender.WaitForExit();
+    });
+    Load(held.native(), LoadMode::AbsolutePath);
+    UniqueLibrary::SetVerificationObserver(nullptr);
+    EXPECT_EQ(sameProcessError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(otherProcessExit, 1u) << "the other process could not open the file to append";
+    EXPECT_EQ(std::filesystem::file_size(held), std::filesystem::file_size(programs / L"wscsim.dll"));
+}
+
+}  // namespace
