@@ -112,6 +112,13 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
     EXPECT_EQ(FileInfo((folder.Path() / "source").native())
                   .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
               static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+    // The forced copy through a staging file cannot replace a file nobody may touch either, and
+    // it leaves neither the staging file nor a damaged target behind.
+    EXPECT_NE(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(FileInfo((folder.Path() / "target").native()),
+                              CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
+              0u);
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.tmp"));
     CloseHandle(holder);
     const auto messages = capture.Messages();
     const bool reported = std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
