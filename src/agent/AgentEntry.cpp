@@ -20,16 +20,22 @@ using Vantrel::Common::LogLevel;
 
 std::uint32_t RunAgent(WindowsSecurityCenterAgent& agent)
 {
-    const std::uint32_t initializeCode = agent.Initialize();
-    if (initializeCode != ERROR_SUCCESS) {
-        LogFormat(LogComponent::None, LogLevel::Error, "Initialize failed with error: {}", initializeCode);
-        return initializeCode;
-    }
-    const std::uint32_t code = agent.Execute().ErrorCode();
-    if (code != ERROR_SUCCESS && code != ERROR_SHUTDOWN_IN_PROGRESS) {
-        LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "Execute command failed with error: {}", code);
-    }
-    return code;
+    // Guarded here as well, while the agent and its log are alive, so that an exception on the
+    // command's path is logged before the agent ends.
+    return Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode(
+        [&agent] {
+            const std::uint32_t initializeCode = agent.Initialize();
+            if (initializeCode != ERROR_SUCCESS) {
+                LogFormat(LogComponent::None, LogLevel::Error, "Initialize failed with error: {}", initializeCode);
+                return initializeCode;
+            }
+            const std::uint32_t code = agent.Execute().ErrorCode();
+            if (code != ERROR_SUCCESS && code != ERROR_SHUTDOWN_IN_PROGRESS) {
+                LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "Execute command failed with error: {}", code);
+            }
+            return code;
+        },
+        "Agent command");
 }
 
 std::uint32_t RunAgentCommand(const char* commandLine) noexcept

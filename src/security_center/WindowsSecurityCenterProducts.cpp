@@ -35,6 +35,8 @@ std::uint32_t Code(HRESULT hresult)
     return ConvertHResultToErrorCode(static_cast<std::int32_t>(hresult));
 }
 
+// A property that cannot be read, or whose text is not valid UTF-16, is empty: another product's
+// malformed entry must not stop the agent's own command.
 std::string StringProperty(IWbemClassObject* object, const wchar_t* name)
 {
     VARIANT value;
@@ -43,9 +45,8 @@ std::string StringProperty(IWbemClassObject* object, const wchar_t* name)
     if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr) {
         try {
             text = Utf16ToUtf8(std::wstring(value.bstrVal, SysStringLen(value.bstrVal)));
-        } catch (...) {
-            VariantClear(&value);
-            throw;
+        } catch (const std::exception&) {
+            text.clear();
         }
     }
     VariantClear(&value);

@@ -1,4 +1,5 @@
 #include "SimulatorState.h"
+#include "security_center/SecurityCenterInterfaces.h"
 #include "e2e/AgentProcess.h"
 #include "simulator/SimulatorFixture.h"
 #include "support/AgentLog.h"
@@ -217,6 +218,30 @@ TEST_F(SecurityCenterTest, ServiceNotInstalledOrPausedEndsTheCommandBeforeAnyCal
     EXPECT_EQ(code, static_cast<std::uint32_t>(ERROR_SERVICE_NOT_ACTIVE));
     EXPECT_EQ(Logged("Failed to wait for the Windows Security Center service (Error: 1062)"), 1u);
     EXPECT_TRUE(SimulatorState::Journal().empty());
+}
+
+// Another product's entry whose name is not valid UTF-16 is listed with an empty name; it does not
+// stop the agent's own command.
+TEST_F(SecurityCenterTest, MalformedEntryOfAnotherProductDoesNotStopTheCommand)
+{
+    IUnknown* object = nullptr;
+    ASSERT_EQ(CoCreateInstance(Tessaro::Ravelin::CLSID_WscAVStatus, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              S_OK);
+    Tessaro::Ravelin::IWscAVStatus* status = nullptr;
+    ASSERT_EQ(object->QueryInterface(Tessaro::Ravelin::IID_IWscAVStatus, reinterpret_cast<void**>(&status)), S_OK);
+    object->Release();
+    const std::wstring badName = std::wstring(L"Other") + wchar_t(0xD800);
+    BSTR name = SysAllocStringLen(badName.data(), static_cast<UINT>(badName.size()));
+    BSTR path = SysAllocString(L"C:\\Other\\other.exe");
+    ASSERT_EQ(status->Register(path, name, 0, 0), S_OK);
+    SysFreeString(name);
+    SysFreeString(path);
+    status->Release();
+
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    EXPECT_EQ(Logged("- Product:  | UpToDate: true | State: Off | "), 2u) << "listed with an empty name";
+    EXPECT_EQ(OwnProduct()->state, 0u);
 }
 
 TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwitches)

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 
 namespace {
 
@@ -81,8 +82,12 @@ class ScriptedService : public IServiceUtilities {
 public:
     std::vector<Result<ServiceStatus>> answers;
     int queries = 0;
+    bool raise = false;
     Result<ServiceStatus> QueryStatus() override
     {
+        if (raise) {
+            throw std::runtime_error("service query raised");
+        }
         const auto& answer = answers[std::min<std::size_t>(queries, answers.size() - 1)];
         ++queries;
         return answer;
@@ -211,6 +216,25 @@ TEST(SecurityCenterDoublesTest, ShutdownEndsTheCommandWith1115WithoutTheFailureL
         has("Skip the wait for the Windows Security Center service as system shutdown got detected (Error: 1115)"));
     EXPECT_TRUE(has("Successful triggered the Windows Security Center"));
     EXPECT_FALSE(has("Execute command failed with error: 1115"));
+}
+
+// An exception on the command's path ends the command with the barrier's code, and it is logged
+// while the agent's log is still up.
+TEST(SecurityCenterDoublesTest, ExceptionOnTheCommandPathIsLoggedInTheAgentsLog)
+{
+    auto raising = std::make_shared<ScriptedService>();
+    raising->raise = true;
+    const std::string identifier = Tessaro::Testing::UniqueRunIdentifier("RAISE");
+    std::uint32_t code = 0;
+    {
+        WindowsSecurityCenterAgent agent("/UPDATE_WSC=ENABLE /ID=" + identifier,
+                                         std::make_shared<WindowsSecurityCenterService>(raising));
+        code = RunAgent(agent);
+    }
+    EXPECT_EQ(code, 0xE0060002u);
+    const auto messages = Tessaro::Testing::Messages(Tessaro::Testing::AgentLogLinesOfRun(identifier, L"unit_tests"));
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Exception caught - Agent command: service query raised"),
+              messages.end());
 }
 
 TEST(SecurityCenterDoublesTest, ProductStateDecoding)
