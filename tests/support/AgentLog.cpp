@@ -82,13 +82,31 @@ std::optional<AgentLogLine> ParseLine(std::string line, std::string& threadId)
     return parsed;
 }
 
+// The rotated files (stem_1.log, stem_2.log, ...) and then the current one, so that a run whose
+// lines were split by a rotation is still found whole.
+std::vector<std::filesystem::path> LogFilesOldestFirst(const std::filesystem::path& current)
+{
+    std::vector<std::filesystem::path> files;
+    for (unsigned number = 1;; ++number) {
+        auto rotated = current.parent_path() / (current.stem().native() + L"_" + std::to_wstring(number) + L".log");
+        if (!std::filesystem::exists(rotated)) {
+            break;
+        }
+        files.push_back(std::move(rotated));
+    }
+    files.push_back(current);
+    return files;
+}
+
 }  // namespace
 
 std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
 {
-    std::ifstream file(std::filesystem::path(AgentLogPath(executableStem)), std::ios::binary);
     std::stringstream text;
-    text << file.rdbuf();
+    for (const auto& path : LogFilesOldestFirst(AgentLogPath(executableStem))) {
+        std::ifstream file(path, std::ios::binary);
+        text << file.rdbuf();
+    }
 
     const std::string banner = "Agent command " + identifier + " started with pid: ";
     std::vector<AgentLogLine> lines;
