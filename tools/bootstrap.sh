@@ -13,6 +13,8 @@ required=(
   "cmake:/usr/bin/cmake"
   "make:/usr/bin/make"
   "clang-format:/usr/bin/clang-format"
+  "openssl:/usr/bin/openssl"
+  "osslsigncode:/usr/bin/osslsigncode"
 )
 
 missing=()

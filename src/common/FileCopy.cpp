@@ -4,6 +4,7 @@
 
 #include "common/FileCopy.h"
 
+#include "common/FileSystem.h"
 #include "common/Format.h"
 #include "common/Scoped.h"
 #include "common/StringConversion.h"
@@ -142,7 +143,8 @@ std::uint32_t ForcedCopy(const FileInfo& source, const FileInfo& destination)
             }
         }
     }
-    if (GetFileAttributesW(staging.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(staging.c_str())) {
+    std::error_code queryError;
+    if (QueryFileStatus(staging, queryError).Exists() && !DeleteFileW(staging.c_str())) {
         LogFormat(Component, LogLevel::Warn, "Failed to remove the staging file {}", Utf16ToUtf8(staging));
     }
     return result;
@@ -251,8 +253,9 @@ std::uint32_t FileInfo::CopyFileTo(const FileInfo& destination, std::uint32_t co
         Log(Component, LogLevel::Error, "Copy failed as the source file doesn't exists");
         return ERROR_FILE_NOT_FOUND;
     }
-    const std::filesystem::path parent = std::filesystem::path(destination.SystemCallPath()).parent_path();
-    if (!FileInfo(parent.native()).Exists()) {
+    const std::filesystem::path parent = ParentFolder(destination.SystemCallPath());
+    std::error_code queryError;
+    if (!parent.empty() && !QueryFileStatus(parent, queryError).Exists()) {
         if (const auto code = CreateDirectoriesWithRestrictedPermissions(parent); code != ERROR_SUCCESS) {
             LogFormat(Component, LogLevel::Error, "Create of the parent directories of \"{}\" failed (Error: {})",
                       destination.Utf8(), code);

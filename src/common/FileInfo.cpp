@@ -1,6 +1,7 @@
 #include "common/FileInfo.h"
 
 #include "common/ConversionException.h"
+#include "common/FileSystem.h"
 #include "common/Scoped.h"
 #include "common/StringConversion.h"
 #include "common/WinHandle.h"
@@ -121,7 +122,8 @@ void MapDeviceToDrive(std::wstring& path)
     });
     if (!mapped) {
         const std::wstring candidate = std::wstring(LongPathPrefix) + path.substr(DevicePrefix.size());
-        if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        std::error_code error;
+        if (QueryFileStatus(candidate, error).Exists()) {
             path = candidate;
         }
     }
@@ -202,15 +204,11 @@ std::wstring TokenOwnerSidText()
 
 std::uint32_t EnsureTempFolder(const std::filesystem::path& path)
 {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error && status.type() != std::filesystem::file_type::not_found) {
-        throw std::filesystem::filesystem_error("exists", path, error);
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
+    const FileStatus status = QueryFileStatus(path, "exists");
+    if (status.IsDirectory()) {
         return ERROR_SUCCESS;
     }
-    if (std::filesystem::exists(status)) {
+    if (status.Exists()) {
         // Something other than a folder holds the name; no file can be created inside it.
         LogFormat(LogComponent::None, LogLevel::Warn, "Recreate temp folder failed: {} (Error: {})", PathToUtf8(path),
                   ERROR_DIRECTORY);
@@ -275,7 +273,11 @@ void FileInfo::ClearCachedForms()
 
 bool FileInfo::Exists() const
 {
-    return !IsEmpty() && GetFileAttributesW(SystemCallPath().c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (IsEmpty()) {
+        return false;
+    }
+    std::error_code error;
+    return QueryFileStatus(SystemCallPath(), error).Exists();
 }
 
 const std::wstring& FileInfo::SystemCallPath() const
@@ -367,16 +369,10 @@ std::uint32_t FileInfo::CreateDirectoriesWithRestrictedPermissions(const std::fi
     if (path.empty()) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error && status.type() != std::filesystem::file_type::not_found &&
-        status.type() != std::filesystem::file_type::unknown) {
-        throw std::filesystem::filesystem_error("status", path, error);
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
+    if (QueryFileStatus(path, "status").IsDirectory()) {
         return ERROR_SUCCESS;
     }
-    const auto parent = path.parent_path();
+    const auto parent = ParentFolder(path);
     if (!parent.empty() && parent != path) {
         const std::uint32_t code = CreateDirectoriesWithRestrictedPermissions(parent);
         if (code != ERROR_SUCCESS && code != ERROR_ALREADY_EXISTS) {

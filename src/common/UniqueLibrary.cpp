@@ -1,6 +1,7 @@
 #include "common/UniqueLibrary.h"
 
 #include "common/FileInfo.h"
+#include "common/FileSystem.h"
 #include "common/Format.h"
 #include "common/OsInfoImpl.h"
 #include "common/Scoped.h"
@@ -12,6 +13,8 @@
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
+// The catalog declarations need those of wincrypt.h and wintrust.h.
+#include <mscat.h>
 
 #include <filesystem>
 #include <system_error>
@@ -34,7 +37,7 @@ struct TrustData {
     DWORD dwUIChoice;
     DWORD fdwRevocationChecks;
     DWORD dwUnionChoice;
-    WINTRUST_FILE_INFO* pFile;
+    void* pChoice;  // WINTRUST_FILE_INFO or WINTRUST_CATALOG_INFO, as dwUnionChoice says
     DWORD dwStateAction;
     HANDLE hWVTStateData;
     WCHAR* pwszURLReference;
@@ -43,6 +46,10 @@ struct TrustData {
     void* pSignatureSettings;
 };
 static_assert(sizeof(TrustData) == 88);
+// With the catalog administrator that computed the hash, which SHA-256 catalogs need.
+static_assert(sizeof(WINTRUST_CATALOG_INFO) == 72);
+
+constexpr LONG NoSignature = static_cast<LONG>(TRUST_E_NOSIGNATURE);
 
 std::function<void(const std::wstring&)>& VerificationObserver()
 {
@@ -76,12 +83,13 @@ std::string CertificateName(PCCERT_CONTEXT certificate, DWORD flags)
     return name;
 }
 
-std::string SignerDescription(const std::wstring& path)
+// The first signer of the signed file: the library itself, or the catalog that vouches for it.
+std::string SignerDescription(const std::wstring& signedFile, DWORD expectedContent)
 {
     HCERTSTORE store = nullptr;
     HCRYPTMSG message = nullptr;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store, &message, nullptr)) {
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, signedFile.c_str(), expectedContent, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                          nullptr, nullptr, nullptr, &store, &message, nullptr)) {
         return Format("n/a(queryError={})", GetLastError());
     }
     Scoped<HCERTSTORE> ownedStore(store, [](HCERTSTORE& value) { CertCloseStore(value, 0); });
@@ -117,25 +125,130 @@ std::string SignerDescription(const std::wstring& path)
            CertificateName(found, CERT_NAME_ISSUER_FLAG) + "'\n    thumbprintSha1='" + thumbprint + "'";
 }
 
-std::string DiagnosticReport(const std::wstring& requested, const std::wstring& verified, HMODULE module,
-                             DWORD loadFlags)
+std::string ComposeReport(const std::wstring& requested, const std::wstring& verified,
+                          const UniqueLibrary::Verification& verification, HMODULE module, DWORD loadFlags)
 {
     std::string report = "Diagnostics:\n  Paths:\n    requestedPath='" + Narrow(requested) + "'\n    verifiedPath='" +
                          Narrow(verified) + "'\n  File:\n";
-    const std::filesystem::path path(verified);
-    const bool exists = std::filesystem::exists(path);
-    const bool regular = exists && std::filesystem::is_regular_file(path);
-    report += Format("    exists={}\n    isRegularFile={}\n", exists ? 1 : 0, regular ? 1 : 0);
-    if (regular) {
-        report += Format("    fileSize={}\n", std::filesystem::file_size(path));
+    const FileStatus status = QueryFileStatus(verified, "status");
+    report += Format("    exists={}\n    isRegularFile={}\n", status.Exists() ? 1 : 0, status.IsRegularFile() ? 1 : 0);
+    if (status.IsRegularFile()) {
+        report += Format("    fileSize={}\n", status.size);
         const auto hash = FileInfo(verified).CalculateFileHash();
+        const bool fromCatalog = verification.method == "catalog";
         report += "    fileSha256='" +
                   (hash.Succeeded() ? hash.Value() : Format("n/a(hashError={})", hash.ErrorCode())) +
-                  "'\n  Certificate:\n" + SignerDescription(verified) + "\n";
+                  "'\n  Certificate:\n" +
+                  (fromCatalog ? SignerDescription(Utf8ToUtf16(verification.catalogFile), CERT_QUERY_CONTENT_FLAG_ALL)
+                               : SignerDescription(verified, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED)) +
+                  "\n";
+    }
+    if (!verification.method.empty()) {
+        report += "  Verification:\n    method='" + verification.method + "'\n";
+        if (!verification.catalogFile.empty()) {
+            report += "    catalogFile='" + verification.catalogFile + "'\n";
+        }
     }
     report += Format("  Load:\n    moduleHandle={:016X}\n    loadFlags=0x{:X}",
                      reinterpret_cast<std::uintptr_t>(module), loadFlags);
     return report;
+}
+
+// Verifies, then releases the verification state whatever the answer.
+LONG CheckTrust(DWORD choice, void* choiceData)
+{
+    TrustData trust{};
+    trust.cbStruct = sizeof(trust);
+    trust.dwUIChoice = WTD_UI_NONE;
+    trust.fdwRevocationChecks = WTD_REVOKE_NONE;
+    trust.dwUnionChoice = choice;
+    trust.pChoice = choiceData;
+    trust.dwStateAction = WTD_STATEACTION_VERIFY;
+    trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG trusted = WinVerifyTrust(nullptr, &action, &trust);
+    trust.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(nullptr, &action, &trust);
+    return trusted;
+}
+
+LONG VerifyEmbeddedSignature(const std::wstring& path, HANDLE file)
+{
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path.c_str();
+    fileInfo.hFile = file;
+    return CheckTrust(WTD_CHOICE_FILE, &fileInfo);
+}
+
+// Most files Windows ships carry no signature of their own: a signed system catalog lists their
+// hash. Finds the catalog that lists the file's SHA-256 hash and verifies the file through it.
+// A file in no catalog keeps the embedded check's answer.
+LONG VerifyThroughCatalog(const std::wstring& path, HANDLE file, UniqueLibrary::Verification& verification)
+{
+    // The hash-algorithm-aware calls came with Windows 8 and are missing from the build's import
+    // library (and, for the hash, from Wine): resolved at run time, their absence means "no catalog".
+    using AcquireContext = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR, const CERT_STRONG_SIGN_PARA*, DWORD);
+    using CalculateHash = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
+    const HMODULE wintrust = GetModuleHandleW(L"wintrust.dll");
+    const auto acquireContext = reinterpret_cast<AcquireContext>(
+        reinterpret_cast<void*>(GetProcAddress(wintrust, "CryptCATAdminAcquireContext2")));
+    const auto calculateHash = reinterpret_cast<CalculateHash>(
+        reinterpret_cast<void*>(GetProcAddress(wintrust, "CryptCATAdminCalcHashFromFileHandle2")));
+    if (acquireContext == nullptr || calculateHash == nullptr) {
+        verification.catalogFile = "n/a(catalogHashUnavailable)";
+        return NoSignature;
+    }
+    Scoped<HCATADMIN> admin([](HCATADMIN& value) {
+        if (value != nullptr) {
+            CryptCATAdminReleaseContext(value, 0);
+        }
+    });
+    if (!acquireContext(&admin.Get(), nullptr, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) {
+        verification.catalogFile = Format("n/a(catalogAdminError={})", GetLastError());
+        return NoSignature;
+    }
+    DWORD hashSize = 0;
+    calculateHash(admin.Get(), file, &hashSize, nullptr, 0);
+    std::vector<BYTE> hash(hashSize);
+    if (hashSize == 0 || !calculateHash(admin.Get(), file, &hashSize, hash.data(), 0)) {
+        verification.catalogFile = Format("n/a(catalogHashError={})", GetLastError());
+        return NoSignature;
+    }
+    const HCATADMIN administrator = admin.Get();
+    Scoped<HCATINFO> catalog(CryptCATAdminEnumCatalogFromHash(administrator, hash.data(), hashSize, 0, nullptr),
+                             [administrator](HCATINFO& value) {
+                                 if (value != nullptr) {
+                                     CryptCATAdminReleaseCatalogContext(administrator, value, 0);
+                                 }
+                             });
+    if (catalog.Get() == nullptr) {
+        verification.catalogFile = "n/a(notInAnyCatalog)";
+        return NoSignature;
+    }
+    CATALOG_INFO catalogInfo{};
+    catalogInfo.cbStruct = sizeof(catalogInfo);
+    if (!CryptCATCatalogInfoFromContext(catalog.Get(), &catalogInfo, 0)) {
+        verification.catalogFile = Format("n/a(catalogInfoError={})", GetLastError());
+        return NoSignature;
+    }
+    // Catalogs list their members by the hash in upper-case hexadecimal.
+    std::wstring memberTag;
+    for (const BYTE value : hash) {
+        memberTag += Utf8ToUtf16(Format("{:02X}", value));
+    }
+    verification.method = "catalog";
+    verification.catalogFile = Narrow(catalogInfo.wszCatalogFile);
+    WINTRUST_CATALOG_INFO member{};
+    member.cbStruct = sizeof(member);
+    member.pcwszCatalogFilePath = catalogInfo.wszCatalogFile;
+    member.pcwszMemberTag = memberTag.c_str();
+    member.pcwszMemberFilePath = path.c_str();
+    member.hMemberFile = file;
+    member.pbCalculatedFileHash = hash.data();
+    member.cbCalculatedFileHash = hashSize;
+    member.hCatAdmin = administrator;
+    return CheckTrust(WTD_CHOICE_CATALOG, &member);
 }
 
 [[noreturn]] void Fail(std::uint32_t code, const std::string& text)
@@ -157,18 +270,17 @@ bool UniqueLibrary::IsAbsolutePath(const std::wstring& path)
 
 std::wstring UniqueLibrary::GetFinalPath(const std::wstring& text)
 {
+    // The longest leading part that exists is resolved through its handle; the rest is appended.
     std::filesystem::path existing(text);
-    std::filesystem::path rest;
-    while (!existing.empty() && !std::filesystem::exists(existing)) {
-        rest = existing.filename() / rest;
-        const auto parent = existing.parent_path();
-        if (parent == existing) {
-            break;
-        }
-        existing = parent;
+    while (!existing.empty() && !QueryFileStatus(existing, "weakly_canonical").Exists()) {
+        existing = ParentFolder(existing);
     }
+    // Each parent is a leading part of the text, so what follows it is the part still missing.
+    std::wstring missing = text.substr(existing.native().size());
+    missing.erase(0, missing.find_first_not_of(L"\\/"));
+    const std::filesystem::path rest(missing);
     std::wstring final;
-    if (!existing.empty() && std::filesystem::exists(existing)) {
+    if (!existing.empty()) {
         const auto handle = WinHandle::Create(CreateFileW(existing.c_str(), FILE_READ_ATTRIBUTES,
                                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -235,11 +347,11 @@ std::wstring UniqueLibrary::ResolveInSystem32(const std::wstring& name)
 UniqueLibrary::UniqueLibrary(std::wstring name, LoadMode mode) : name_(std::move(name))
 {
     const bool system32 = mode == LoadMode::System32Signed;
-    const std::wstring verified = system32 ? ResolveInSystem32(name_) : name_;
-    const DWORD loadFlags = system32 ? System32LoadFlags : AbsolutePathLoadFlags;
+    verifiedPath_ = system32 ? ResolveInSystem32(name_) : name_;
+    loadFlags_ = system32 ? System32LoadFlags : AbsolutePathLoadFlags;
+    const std::wstring& verified = verifiedPath_;
     if (!IsAbsolutePath(verified)) {
-        Fail(ERROR_INVALID_PARAMETER, "Rejected to load the DLL as the path wasn't absolute\n" +
-                                          DiagnosticReport(name_, verified, nullptr, loadFlags));
+        Fail(ERROR_INVALID_PARAMETER, "Rejected to load the DLL as the path wasn't absolute\n" + DiagnosticReport());
     }
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     // Shared for reading only: nobody may change or replace the file until it is loaded.
@@ -247,39 +359,27 @@ UniqueLibrary::UniqueLibrary(std::wstring name, LoadMode mode) : name_(std::move
                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file->IsValid()) {
         const DWORD error = GetLastError();
-        Fail(error, "Failed to open library for secure verification (code=0x" + Hex(error) + ")\n" +
-                        DiagnosticReport(name_, verified, nullptr, loadFlags));
+        Fail(error,
+             "Failed to open library for secure verification (code=0x" + Hex(error) + ")\n" + DiagnosticReport());
     }
     if (const auto& observer = VerificationObserver()) {
         observer(verified);
     }
 
-    WINTRUST_FILE_INFO fileInfo{};
-    fileInfo.cbStruct = sizeof(fileInfo);
-    fileInfo.pcwszFilePath = verified.c_str();
-    fileInfo.hFile = file->Get();
-    TrustData trust{};
-    trust.cbStruct = sizeof(trust);
-    trust.dwUIChoice = WTD_UI_NONE;
-    trust.fdwRevocationChecks = WTD_REVOKE_NONE;
-    trust.dwUnionChoice = WTD_CHOICE_FILE;
-    trust.pFile = &fileInfo;
-    trust.dwStateAction = WTD_STATEACTION_VERIFY;
-    trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG trusted = WinVerifyTrust(nullptr, &action, &trust);
-    trust.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(nullptr, &action, &trust);
+    verification_.method = "embedded";
+    LONG trusted = VerifyEmbeddedSignature(verified, file->Get());
+    if (trusted == NoSignature) {
+        trusted = VerifyThroughCatalog(verified, file->Get(), verification_);
+    }
     if (trusted != 0) {
         Fail(static_cast<std::uint32_t>(trusted), "DLL Authenticode verification failed (code=0x" +
                                                       Hex(static_cast<std::uint32_t>(trusted)) + ")\n" +
-                                                      DiagnosticReport(name_, verified, nullptr, loadFlags));
+                                                      DiagnosticReport());
     }
-    module_ = LoadLibraryExW(verified.c_str(), nullptr, loadFlags);
+    module_ = LoadLibraryExW(verified.c_str(), nullptr, loadFlags_);
     if (module_ == nullptr) {
         const DWORD error = GetLastError();
-        Fail(error, "Failed to load signed library (code=0x" + Hex(error) + ")\n" +
-                        DiagnosticReport(name_, verified, nullptr, loadFlags));
+        Fail(error, "Failed to load signed library (code=0x" + Hex(error) + ")\n" + DiagnosticReport());
     }
 }
 
@@ -295,6 +395,11 @@ UniqueLibrary::~UniqueLibrary()
 void* UniqueLibrary::GetProcedure(const std::string& name) const
 {
     return reinterpret_cast<void*>(GetProcAddress(module_, name.c_str()));
+}
+
+std::string UniqueLibrary::DiagnosticReport() const
+{
+    return ComposeReport(name_, verifiedPath_, verification_, module_, loadFlags_);
 }
 
 void UniqueLibrary::SetVerificationObserver(std::function<void(const std::wstring& path)> observer)

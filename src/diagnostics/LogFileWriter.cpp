@@ -1,5 +1,7 @@
 #include "diagnostics/LogFileWriter.h"
 
+#include "common/FileSystem.h"
+
 #include <windows.h>
 
 #include <limits>
@@ -10,15 +12,7 @@ namespace Tessaro::Vantrel::Common {
 
 namespace {
 
-bool EntryExists(const std::filesystem::path& path)
-{
-    std::error_code error;
-    const bool exists = std::filesystem::exists(path, error);
-    if (error) {
-        throw std::filesystem::filesystem_error("exists", path, error);
-    }
-    return exists;
-}
+using Utilities::QueryFileStatus;
 
 std::unique_ptr<WinHandle> OpenShared(const std::filesystem::path& path, DWORD access)
 {
@@ -80,15 +74,11 @@ void LogFileWriter::Open()
 std::optional<std::uintmax_t> LogFileWriter::SizeAtPath() const
 {
     // One status query per line: the size query also tells whether the file is there.
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path_, error);
-    if (error == std::errc::no_such_file_or_directory) {
+    const auto status = QueryFileStatus(path_, "file_size");
+    if (!status.Exists()) {
         return std::nullopt;
     }
-    if (error) {
-        throw std::filesystem::filesystem_error("file_size", path_, error);
-    }
-    return size;
+    return status.size;
 }
 
 std::filesystem::path LogFileWriter::NextRotationTarget() const
@@ -97,7 +87,7 @@ std::filesystem::path LogFileWriter::NextRotationTarget() const
     const std::wstring stem = path_.stem().native();
     for (std::uint32_t number = 1; number < std::numeric_limits<std::uint32_t>::max(); ++number) {
         std::filesystem::path candidate = folder / (stem + L"_" + std::to_wstring(number) + L".log");
-        if (!EntryExists(candidate)) {
+        if (!QueryFileStatus(candidate, "exists").Exists()) {
             return candidate;
         }
     }

@@ -84,6 +84,16 @@ TEST(FileCopyTest, ValidatedCopyCreatesTheFolderAndChecksTheHash)
               static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST(FileCopyTest, CopyCreatesAMissingChainOfFoldersGivenInLongPathForm)
+{
+    const ScratchFolder folder;
+    Write(folder.Path() / "source", "content");
+    const auto deepest = folder.Path() / "one" / "two" / "three";
+    const FileInfo target(L"\\\\?\\" + (deepest / "target").native());
+    EXPECT_EQ(FileInfo((folder.Path() / "source").native()).CopyFileTo(target, 0, 1), 0u);
+    EXPECT_EQ(Read(deepest / "target"), "content");
+}
+
 TEST(FileCopyTest, DestinationThatDiffersAfterCopyingEndsWith577)
 {
     const ScratchFolder folder;

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+// The certificate store declarations need those of windows.h first.
+#include <wincrypt.h>
+
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 namespace {
@@ -76,19 +80,82 @@ TEST(VerifiedLoadingTest, MissingFileReportsItCannotBeOpened)
     EXPECT_EQ(missing.text.find("Certificate:"), std::string::npos);
 }
 
-TEST(VerifiedLoadingTest, UnsignedFileFailsAuthenticodeWithAFullReport)
+// Without a signature of its own the file is looked up in the system catalogs; in none, it is
+// refused with the embedded check's answer, and the report says how it was checked and why no
+// catalog vouched for it.
+TEST(VerifiedLoadingTest, UnsignedFileInNoCatalogFailsAuthenticodeWithAFullReport)
 {
     const ScratchFolder folder;
     const auto copy = folder.Path() / L"unsigned.dll";
     std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / L"wscsim.dll", copy);
-    const auto unsignedFile = Load(copy.native(), LoadMode::AbsolutePath);
-    EXPECT_EQ(static_cast<std::uint32_t>(unsignedFile.code), 0x800B0100u) << "TRUST_E_NOSIGNATURE";
-    EXPECT_TRUE(StartsWith(unsignedFile.text, "DLL Authenticode verification failed (code=0x800B0100)\n"))
-        << unsignedFile.text;
-    const std::regex report(
-        "\n  File:\n    exists=1\n    isRegularFile=1\n    fileSize=[0-9]+\n    fileSha256='[0-9A-F]{64}'\n"
-        "  Certificate:\nn/a\\(queryError=[0-9]+\\)\n  Load:\n");
-    EXPECT_TRUE(std::regex_search(unsignedFile.text, report)) << unsignedFile.text;
+    for (const std::wstring& path : {copy.native(), L"\\\\?\\" + copy.native()}) {
+        const auto unsignedFile = Load(path, LoadMode::AbsolutePath);
+        EXPECT_EQ(static_cast<std::uint32_t>(unsignedFile.code), 0x800B0100u) << "TRUST_E_NOSIGNATURE";
+        EXPECT_TRUE(StartsWith(unsignedFile.text, "DLL Authenticode verification failed (code=0x800B0100)\n"))
+            << unsignedFile.text;
+        const std::regex report(
+            "\n  File:\n    exists=1\n    isRegularFile=1\n    fileSize=[0-9]+\n    fileSha256='[0-9A-F]{64}'\n"
+            "  Certificate:\nn/a\\(queryError=[0-9]+\\)\n"
+            "  Verification:\n    method='embedded'\n    catalogFile='n/a\\([A-Za-z]+(=[0-9]+)?\\)'\n  Load:\n");
+        EXPECT_TRUE(std::regex_search(unsignedFile.text, report)) << unsignedFile.text;
+    }
+}
+
+// Puts a certificate into the machine's trusted roots for as long as it lives.
+class TrustedRoot {
+public:
+    explicit TrustedRoot(const std::filesystem::path& certificateFile)
+    {
+        std::ifstream file(certificateFile, std::ios::binary);
+        const std::string encoded((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+        if (store_ != nullptr && !encoded.empty()) {
+            CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
+                                             static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                             &certificate_);
+        }
+    }
+    ~TrustedRoot()
+    {
+        if (certificate_ != nullptr) {
+            CertDeleteCertificateFromStore(certificate_);
+        }
+        if (store_ != nullptr) {
+            CertCloseStore(store_, 0);
+        }
+    }
+    TrustedRoot(const TrustedRoot&) = delete;
+    TrustedRoot& operator=(const TrustedRoot&) = delete;
+
+    bool Added() const { return certificate_ != nullptr; }
+
+private:
+    HCERTSTORE store_ = nullptr;
+    PCCERT_CONTEXT certificate_ = nullptr;
+};
+
+// The library and its chain are made at test time (support/sign-test-library.sh).
+TEST(VerifiedLoadingTest, SignedLibraryIsLoadedAndItsReportNamesTheSigner)
+{
+    const auto signedFolder = std::filesystem::path(TestProgramFolder()) / L"signed";
+    const TrustedRoot root(signedFolder / L"root.cer");
+    ASSERT_TRUE(root.Added()) << "no test root at " << signedFolder.string();
+
+    const UniqueLibrary library((signedFolder / L"signed.dll").native(), LoadMode::AbsolutePath);
+    const auto probe = reinterpret_cast<int (*)()>(library.GetProcedure("RavelinProbe"));
+    ASSERT_NE(probe, nullptr);
+    EXPECT_EQ(probe(), 0x5A);
+    const std::string report = library.DiagnosticReport();
+    const std::regex signer(
+        "  Certificate:\n    subject='Ravelin Test Signer'\n    issuer='Ravelin Test Root'\n"
+        "    thumbprintSha1='[0-9a-f]{40}'\n  Verification:\n    method='embedded'\n  Load:\n"
+        "    moduleHandle=[0-9A-F]{16}\n    loadFlags=0x1100$");
+    EXPECT_TRUE(std::regex_search(report, signer)) << report;
+    EXPECT_EQ(report.find("moduleHandle=0000000000000000"), std::string::npos) << report;
+
+    const auto tampered = Load((signedFolder / L"tampered.dll").native(), LoadMode::AbsolutePath);
+    EXPECT_EQ(static_cast<std::uint32_t>(tampered.code), 0x80096010u) << "TRUST_E_BAD_DIGEST";
+    EXPECT_TRUE(StartsWith(tampered.text, "DLL Authenticode verification failed (code=0x80096010)\n")) << tampered.text;
 }
 
 TEST(VerifiedLoadingTest, FileUnderVerificationCannotBeOpenedForWriting)

@@ -132,6 +132,26 @@ TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberAndNeverReplacesAFile)
     EXPECT_EQ(writer.NextRotationTarget(), folder.Path() / "agent_5.log");
 }
 
+// The agent's log path is in long-path form; on Windows the C runtime sees no such file, so a
+// check through it would never rotate.
+TEST(FileLoggerTest, RotatesThroughTheLongPathAndNativeForms)
+{
+    for (const std::wstring prefix : {L"\\\\?\\", L"\\??\\"}) {
+        const ScratchFolder folder;
+        std::ofstream(folder.Path() / "agent_1.log") << "first";
+        WriteFileOfSize(folder.Path() / "agent.log", FiveMebibytes);
+        const std::filesystem::path path = prefix + (folder.Path() / "agent.log").native();
+
+        LogFileWriter writer(path);
+        writer.Write("next\r\n");
+        EXPECT_EQ(ReadFile(folder.Path() / "agent_1.log"), "first");
+        ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_2.log")) << path.string();
+        EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_2.log"), FiveMebibytes);
+        EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), "next\r\n");
+        EXPECT_EQ(writer.NextRotationTarget(), prefix + (folder.Path() / "agent_3.log").native());
+    }
+}
+
 TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
 {
     const ScratchFolder folder;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+// The product's file-system queries, asked through the Windows API.
+//
+// The C runtime's path functions, and the std::filesystem operations built on them, are not an
+// option: on Windows msvcrt's stat rejects every path that contains '?', so each "\\?\" path, the
+// form the product works in, looks missing. std::filesystem::path stays the value type.
+namespace Tessaro::Vantrel::Common::Utilities {
+
+enum class FileType {
+    NotFound,
+    Directory,
+    // Any entry that is not a folder or a device. Links are reported as themselves, never followed.
+    RegularFile,
+    Other,
+};
+
+struct FileStatus {
+    FileType type = FileType::NotFound;
+    std::uint64_t size = 0;
+
+    bool Exists() const noexcept { return type != FileType::NotFound; }
+    bool IsDirectory() const noexcept { return type == FileType::Directory; }
+    bool IsRegularFile() const noexcept { return type == FileType::RegularFile; }
+};
+
+// The entry at the path, in any of the forms the Windows API takes (drive, "\\?\", "\??\", UNC).
+// A name that does not exist is FileType::NotFound, not an error. Any other failure is reported
+// in `error` (with the Windows code), or raised as std::filesystem::filesystem_error for the
+// named operation.
+FileStatus QueryFileStatus(const std::filesystem::path& path, std::error_code& error) noexcept;
+FileStatus QueryFileStatus(const std::filesystem::path& path, const char* operation);
+
+// The folder that holds the path, or empty for a root ("C:\", "\\?\C:\", "\\server\share",
+// "\\?\UNC\server\share", "\\?\Volume{...}\") and for a bare name. Unlike
+// std::filesystem::path::parent_path it knows the long-path and device prefixes, so climbing a
+// "\\?\" path ends at its drive and never reaches "\\?\C:" or "\\?".
+std::filesystem::path ParentFolder(const std::filesystem::path& path);
+
+}  // namespace Tessaro::Vantrel::Common::Utilities

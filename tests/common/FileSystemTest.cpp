@@ -1,0 +1,97 @@
+#include "common/FileSystem.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+
+namespace {
+
+using Tessaro::Testing::ScratchFolder;
+using namespace Tessaro::Vantrel::Common::Utilities;
+
+// The forms the agent hands to the file system: long-path (its log, its copies) and native.
+std::wstring LongForm(const std::filesystem::path& path)
+{
+    return L"\\\\?\\" + path.native();
+}
+
+std::wstring NativeForm(const std::filesystem::path& path)
+{
+    return L"\\??\\" + path.native();
+}
+
+TEST(FileSystemTest, AnswersForEveryPathFormTheAgentUses)
+{
+    const ScratchFolder folder;
+    const auto file = folder.Path() / L"present.log";
+    std::ofstream(file, std::ios::binary) << std::string(1234, 'x');
+    // The test executables' C runtime refuses '?' paths as Windows' does (support/), so a query
+    // that went through it would find nothing here.
+    ASSERT_FALSE(std::filesystem::exists(LongForm(file)));
+
+    for (const std::wstring& form : {file.native(), LongForm(file), NativeForm(file)}) {
+        const auto status = QueryFileStatus(form, "exists");
+        EXPECT_TRUE(status.IsRegularFile()) << std::filesystem::path(form).string();
+        EXPECT_EQ(status.size, 1234u) << std::filesystem::path(form).string();
+    }
+    EXPECT_TRUE(QueryFileStatus(LongForm(folder.Path()), "exists").IsDirectory());
+    EXPECT_FALSE(QueryFileStatus(LongForm(folder.Path() / L"missing.log"), "exists").Exists());
+    EXPECT_FALSE(QueryFileStatus(LongForm(folder.Path() / L"missing" / L"deeper.log"), "exists").Exists())
+        << "a missing folder on the way is not found, not an error";
+    EXPECT_FALSE(QueryFileStatus(LongForm(file / L"below-a-file"), "exists").Exists());
+}
+
+TEST(FileSystemTest, RefusedQueryRaisesWithTheOperationAndTheWindowsCode)
+{
+    // A long-path drive name without its root is the volume device, which no attribute query
+    // answers as a folder.
+    const std::wstring device = L"\\\\?\\C:";
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(device.c_str(), GetFileExInfoStandard, &data)) {
+        GTEST_SKIP() << "this platform answers the volume device";
+    }
+    const DWORD expected = GetLastError();
+    try {
+        QueryFileStatus(device, "file_size");
+        FAIL() << "no exception";
+    } catch (const std::filesystem::filesystem_error& error) {
+        EXPECT_EQ(error.code().value(), static_cast<int>(expected));
+        EXPECT_NE(std::string(error.what()).find("file_size"), std::string::npos) << error.what();
+    }
+    std::error_code code;
+    EXPECT_FALSE(QueryFileStatus(device, code).Exists());
+    EXPECT_EQ(code.value(), static_cast<int>(expected));
+}
+
+TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
+{
+    struct Case {
+        std::wstring path;
+        std::wstring parent;
+    };
+    const Case cases[] = {
+        {L"\\\\?\\C:\\a\\b\\file.log", L"\\\\?\\C:\\a\\b"},
+        {L"\\\\?\\C:\\a\\", L"\\\\?\\C:\\"},
+        {L"\\\\?\\C:\\", L""},
+        {L"\\\\?\\C:", L""},
+        {L"\\??\\C:\\a", L"\\??\\C:\\"},
+        {L"C:\\a\\\\b", L"C:\\a"},
+        {L"C:\\", L""},
+        {L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\"},
+        {L"\\\\?\\UNC\\server\\share", L""},
+        {L"\\\\server\\share\\a\\b", L"\\\\server\\share\\a"},
+        {L"\\\\server\\share", L""},
+        {L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\a",
+         L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\"},
+        {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\a", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\"},
+        {L"relative\\file", L"relative"},
+        {L"file", L""},
+    };
+    for (const auto& [path, parent] : cases) {
+        EXPECT_EQ(ParentFolder(path).native(), parent) << std::filesystem::path(path).string();
+    }
+}
+
+}  // namespace
