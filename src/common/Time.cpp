@@ -17,14 +17,26 @@ TimePoint Now()
     return std::chrono::time_point_cast<Ticks>(std::chrono::system_clock::now());
 }
 
-TimePoint FromStoredSeconds(std::uint64_t seconds)
+TimePoint FromStoredSeconds(std::int64_t seconds)
 {
-    constexpr auto maximumSeconds =
-        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / TicksPerSecond);
-    if (seconds > maximumSeconds) {
-        return TimePoint(Ticks(std::numeric_limits<std::int64_t>::max()));
+    constexpr std::int64_t latest = std::numeric_limits<std::int64_t>::max() / TicksPerSecond;
+    constexpr std::int64_t earliest = std::numeric_limits<std::int64_t>::min() / TicksPerSecond;
+    if (seconds > latest) {
+        return TimePoint::max();
     }
-    return TimePoint(Ticks(static_cast<std::int64_t>(seconds) * TicksPerSecond));
+    if (seconds < earliest) {
+        return TimePoint::min();
+    }
+    return TimePoint(Ticks(seconds * TicksPerSecond));
+}
+
+TimePoint SaturatingAdd(TimePoint time, Ticks duration)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(time.time_since_epoch().count(), duration.count(), &sum)) {
+        return duration.count() > 0 ? TimePoint::max() : TimePoint::min();
+    }
+    return TimePoint(Ticks(sum));
 }
 
 std::int64_t ToStoredSeconds(TimePoint time)

@@ -13,9 +13,12 @@ using TimePoint = std::chrono::time_point<std::chrono::system_clock, Ticks>;
 
 TimePoint Now();
 
-// Whole seconds as stored in the registry. Seconds that do not fit the tick range are clamped to
-// the latest representable time point instead of overflowing.
-TimePoint FromStoredSeconds(std::uint64_t seconds);
+// Whole seconds as stored in the registry, signed: before 1970 is negative. Seconds that do not
+// fit the tick range are clamped to its nearer end (the far past or the far future) instead of
+// overflowing.
+TimePoint FromStoredSeconds(std::int64_t seconds);
+// time + duration, held at the ends of the tick range instead of overflowing.
+TimePoint SaturatingAdd(TimePoint time, Ticks duration);
 // Ticks divided by 10,000,000, truncated toward zero.
 std::int64_t ToStoredSeconds(TimePoint time);
 

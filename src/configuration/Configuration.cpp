@@ -206,6 +206,13 @@ Result<std::uint64_t> Configuration::ReadNumber(const std::string& valueName) co
     return settingsKey_->GetQword(Utf8ToUtf16(valueName), 0);
 }
 
+Result<std::int64_t> Configuration::ReadSeconds(const std::string& valueName) const
+{
+    const auto value = ReadNumber(valueName);
+    // The same 64 bits, as the two's complement number the product stores.
+    return Result<std::int64_t>(static_cast<std::int64_t>(value.Value()), value.ErrorCode());
+}
+
 std::uint32_t Configuration::EnsureSettingsKey()
 {
     if (settingsKey_ == nullptr) {
@@ -276,21 +283,21 @@ std::string Configuration::GetRemediationPath()
 
 TimePoint Configuration::GetExpirationTime() const
 {
-    const auto value = ReadNumber(RegistryLayout::ExpirationTime);
+    const auto value = ReadSeconds(RegistryLayout::ExpirationTime);
     return value.Succeeded() ? FromStoredSeconds(value.Value())
                              : CurrentTime() + std::chrono::seconds(FiveYearsInSeconds);
 }
 
 TimePoint Configuration::GetTimeNotifyAboutNearExpiration() const
 {
-    const auto value = ReadNumber(RegistryLayout::TimeNotifyAboutNearExpiration);
+    const auto value = ReadSeconds(RegistryLayout::TimeNotifyAboutNearExpiration);
     return value.Succeeded() ? FromStoredSeconds(value.Value())
                              : CurrentTime() + std::chrono::seconds(OneYearInSeconds);
 }
 
 Result<TimePoint> Configuration::GetProductInstallationTime() const
 {
-    const auto value = ReadNumber(RegistryLayout::ProductInstallationTime);
+    const auto value = ReadSeconds(RegistryLayout::ProductInstallationTime);
     if (!value.Succeeded()) {
         return Result<TimePoint>(TimePoint{}, value.ErrorCode(), value.Message());
     }
@@ -299,7 +306,7 @@ Result<TimePoint> Configuration::GetProductInstallationTime() const
 
 TimePoint Configuration::GetRegisterTime() const
 {
-    const auto value = ReadNumber(RegistryLayout::RegisterTime);
+    const auto value = ReadSeconds(RegistryLayout::RegisterTime);
     return value.Succeeded() ? FromStoredSeconds(value.Value()) : CurrentTime();
 }
 
@@ -310,12 +317,13 @@ bool Configuration::HasLastNearExpirationNotificationTime() const
 
 TimePoint Configuration::GetLastNearExpirationNotificationTime() const
 {
-    const auto value = ReadNumber(RegistryLayout::LastNearExpirationNotificationTime);
+    const auto value = ReadSeconds(RegistryLayout::LastNearExpirationNotificationTime);
     return value.Succeeded() ? FromStoredSeconds(value.Value()) : TimePoint{};
 }
 
 std::uint32_t Configuration::SetLastNearExpirationNotificationTime(TimePoint time)
 {
+    // Stored as the product stores times: signed seconds in the value's 64 bits.
     return WriteNumber(RegistryLayout::LastNearExpirationNotificationTime,
                        static_cast<std::uint64_t>(ToStoredSeconds(time)));
 }

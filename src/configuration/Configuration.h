@@ -53,6 +53,9 @@ public:
 
     Vantrel::Common::Result<std::string> ReadString(const std::string& valueName) const;
     Vantrel::Common::Result<std::uint64_t> ReadNumber(const std::string& valueName) const;
+    // A stored time: the value's seconds since 1970 read as a signed number (before 1970 is
+    // negative, never the far future).
+    Vantrel::Common::Result<std::int64_t> ReadSeconds(const std::string& valueName) const;
     std::uint32_t WriteString(const std::string& valueName, const std::string& value);
     std::uint32_t WriteNumber(const std::string& valueName, std::uint64_t value);
 

@@ -4,6 +4,8 @@
 #include "configuration/RegistryLayout.h"
 #include "diagnostics/Log.h"
 
+#include <limits>
+
 namespace Tessaro::Ravelin {
 
 namespace {
@@ -15,7 +17,7 @@ using Vantrel::Common::LogLevel;
 constexpr auto Component = LogComponent::SecurityCenter;
 constexpr Ticks InstallationGrace = std::chrono::hours(24);
 constexpr Ticks RegistrationGrace = std::chrono::minutes(15);
-constexpr std::uint64_t DefinitionsValiditySeconds = 604'800;
+constexpr std::int64_t DefinitionsValiditySeconds = 604'800;
 
 bool StrictlyBetween(TimePoint start, TimePoint now, TimePoint end)
 {
@@ -36,7 +38,7 @@ bool Configuration::IsUpToDate(bool quiet) const
     const auto installation = GetProductInstallationTime();
     if (!installation.Succeeded()) {
         LogFormat(Component, LogLevel::Warn, "Unable to get the product installation time configuration entry");
-    } else if (const TimePoint waitEnd = installation.Value() + InstallationGrace;
+    } else if (const TimePoint waitEnd = SaturatingAdd(installation.Value(), InstallationGrace);
                StrictlyBetween(installation.Value(), now, waitEnd)) {
         LogFormat(Component, LogLevel::Info,
                   "Reporting product is still up to date as the product got just recently installed (InstallTime: {} - "
@@ -46,7 +48,8 @@ bool Configuration::IsUpToDate(bool quiet) const
     }
 
     const TimePoint registration = GetRegisterTime();
-    if (const TimePoint waitEnd = registration + RegistrationGrace; StrictlyBetween(registration, now, waitEnd)) {
+    if (const TimePoint waitEnd = SaturatingAdd(registration, RegistrationGrace);
+        StrictlyBetween(registration, now, waitEnd)) {
         LogFormat(
             Component, LogLevel::Info,
             "Reporting product is still up to date as the product was just recently registered in security center "
@@ -56,13 +59,14 @@ bool Configuration::IsUpToDate(bool quiet) const
     }
 
     TimePoint outOfDate;
-    if (const auto stored = ReadNumber(RegistryLayout::OutOfDateTime); stored.Succeeded()) {
+    if (const auto stored = ReadSeconds(RegistryLayout::OutOfDateTime); stored.Succeeded()) {
         outOfDate = FromStoredSeconds(stored.Value());
-    } else if (const auto definitions = ReadNumber(RegistryLayout::DefinitionsUpdateTime); definitions.Succeeded()) {
-        // Stored seconds beyond the tick range saturate rather than wrap.
-        const std::uint64_t seconds = definitions.Value() > UINT64_MAX - DefinitionsValiditySeconds
-                                          ? UINT64_MAX
-                                          : definitions.Value() + DefinitionsValiditySeconds;
+    } else if (const auto definitions = ReadSeconds(RegistryLayout::DefinitionsUpdateTime); definitions.Succeeded()) {
+        // Seconds at the end of their range stay there rather than wrap into the past.
+        std::int64_t seconds = 0;
+        if (__builtin_add_overflow(definitions.Value(), DefinitionsValiditySeconds, &seconds)) {
+            seconds = std::numeric_limits<std::int64_t>::max();
+        }
         outOfDate = FromStoredSeconds(seconds);
     } else {
         LogFormat(Component, LogLevel::Info,

@@ -1,0 +1,98 @@
+// Stored times are whatever the product (or anyone with write access) left in the registry: signed
+// seconds that may lie at either end of the range. None of them may turn an expired or outdated
+// product into a valid or current one, and every log line about them stays readable.
+
+#include "state/StateFixture.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Tessaro::FormatTime;
+using Tessaro::FromStoredSeconds;
+using Tessaro::TimePoint;
+using Tessaro::Ravelin::ProductState;
+using Tessaro::Ravelin::SecurityCenterState;
+using Tessaro::Testing::FixedNow;
+
+class StoredTimeTest : public Tessaro::Testing::StateFixture {
+protected:
+    void StoreRaw(const wchar_t* name, std::uint64_t bits) { ASSERT_EQ(settings.Key()->SetQword(name, bits), 0u); }
+};
+
+// The 64 bits as stored, and whether they mean a moment long past (else the far future).
+struct Extreme {
+    std::uint64_t bits;
+    bool past;
+    const char* name;
+};
+constexpr Extreme Extremes[] = {
+    {0xFFFFFFFFFFFFFFFFull, true, "-1"},
+    {0x8000000000000000ull, true, "INT64_MIN, also 2^63 unsigned"},
+    {0x7FFFFFFFFFFFFFFFull, false, "INT64_MAX"},
+    {922'337'203'686ull, false, "one second beyond the tick range"},
+    {static_cast<std::uint64_t>(-922'337'203'686ll), true, "one second before the tick range"},
+};
+
+TEST_F(StoredTimeTest, ExpirationTimeAtEitherEnd)
+{
+    for (const auto& extreme : Extremes) {
+        SCOPED_TRACE(extreme.name);
+        StoreRaw(L"ExpirationTime", extreme.bits);
+        EXPECT_EQ(configuration->IsExpired(true), extreme.past);
+        EXPECT_EQ(integration->ToSecurityCenterState(true, ProductState::On),
+                  extreme.past ? SecurityCenterState::Expired : SecurityCenterState::On);
+        if (extreme.past) {
+            EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 0u);
+        } else {
+            // Days to the end of the tick range (about year 31,000), not a wrapped count.
+            EXPECT_GT(configuration->GetRemainingDaysToExpiration(), 10'000'000u);
+        }
+    }
+}
+
+TEST_F(StoredTimeTest, OutOfDateAndDefinitionsTimesAtEitherEnd)
+{
+    for (const auto& extreme : Extremes) {
+        SCOPED_TRACE(extreme.name);
+        StoreRaw(L"OutOfDateTime", extreme.bits);
+        EXPECT_EQ(configuration->IsUpToDate(true), !extreme.past) << "OutOfDateTime";
+
+        settings.Key()->DeleteValue(L"OutOfDateTime");
+        StoreRaw(L"DefinitionsUpdateTime", extreme.bits);
+        EXPECT_EQ(configuration->IsUpToDate(true), !extreme.past) << "DefinitionsUpdateTime + 7 days";
+        settings.Key()->DeleteValue(L"DefinitionsUpdateTime");
+    }
+}
+
+TEST_F(StoredTimeTest, InstallationAndRegistrationTimesAtEitherEndGrantNoGrace)
+{
+    Store(L"OutOfDateTime", FixedNow - 1s);
+    for (const auto& extreme : Extremes) {
+        SCOPED_TRACE(extreme.name);
+        StoreRaw(L"ProductInstallationTime", extreme.bits);
+        StoreRaw(L"RegisterTime", extreme.bits);
+        EXPECT_FALSE(configuration->IsUpToDate(false));
+    }
+    EXPECT_FALSE(Logged("Reporting product is still up to date"));
+}
+
+TEST_F(StoredTimeTest, EveryTimeInALogLineIsReadable)
+{
+    EXPECT_EQ(FormatTime(FixedNow), "2026-06-01 12:00:00");
+    EXPECT_EQ(FormatTime(FromStoredSeconds(0)), "1970-01-01 00:00:00");
+    // Beyond what the calendar functions take: the second count instead of a formatter's error.
+    EXPECT_EQ(FormatTime(TimePoint::max()), "922337203685 seconds since 1970-01-01 00:00:00 UTC");
+    EXPECT_EQ(FormatTime(TimePoint::min()), "-922337203685 seconds since 1970-01-01 00:00:00 UTC");
+    EXPECT_EQ(FromStoredSeconds(std::numeric_limits<std::int64_t>::max()), TimePoint::max());
+    EXPECT_EQ(FromStoredSeconds(std::numeric_limits<std::int64_t>::min()), TimePoint::min());
+
+    // The C runtime's calendar takes no time before 1970.
+    StoreRaw(L"ExpirationTime", 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_TRUE(configuration->IsExpired(false));
+    EXPECT_TRUE(Logged("Reporting product got expired (Expire: -1 seconds since 1970-01-01 00:00:00 UTC - Notify: "));
+}
+
+}  // namespace
