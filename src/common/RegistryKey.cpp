@@ -117,6 +117,37 @@ std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32
     return code;
 }
 
+// Which call of a value read failed: the size query or the read of the data.
+enum class ReadStep { Size, Data };
+
+// The value's type and bytes, strings unexpanded.
+std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data,
+                        ReadStep& failedStep)
+{
+    DWORD valueType = 0;
+    DWORD size = 0;
+    failedStep = ReadStep::Size;
+    auto code = ToCode(RegGetValueW(handle, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType, nullptr, &size));
+    if (code == ERROR_UNSUPPORTED_TYPE) {
+        // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the plain
+        // query returns the same bytes for every type that is not a string.
+        failedStep = ReadStep::Data;
+        return QueryValueBytes(handle, name, type, data);
+    }
+    if (code != ERROR_SUCCESS) {
+        return code;
+    }
+    failedStep = ReadStep::Data;
+    data.assign(size, 0);
+    code = ToCode(RegGetValueW(handle, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType,
+                               data.empty() ? nullptr : data.data(), &size));
+    if (code == ERROR_SUCCESS) {
+        data.resize(size);
+        type = valueType;
+    }
+    return code;
+}
+
 class NativeName {
 public:
     explicit NativeName(const std::wstring& path)
@@ -150,26 +181,28 @@ std::uint32_t RegistryKey::Open(std::uint32_t access)
     if (handle_ != nullptr && (access_ & access) == access) {
         return ERROR_SUCCESS;
     }
+    // The wider handle replaces the held one only once it is open: a refused widening (a key the
+    // caller may read but not write) leaves the reads that already work working.
+    const std::uint32_t wanted = access_ | access;
+    Root opened = nullptr;
+    const auto code =
+        root_ == nullptr ? OpenNative(wanted, opened) : ToCode(RegOpenKeyExW(root_, path_.c_str(), 0, wanted, &opened));
+    if (code != ERROR_SUCCESS) {
+        return code;
+    }
     Close();
-    access_ |= access;
-    if (root_ == nullptr) {
-        return OpenNative();
-    }
-    HKEY opened = nullptr;
-    const auto code = ToCode(RegOpenKeyExW(root_, path_.c_str(), 0, access_, &opened));
-    if (code == ERROR_SUCCESS) {
-        handle_ = opened;
-    }
-    return code;
+    handle_ = opened;
+    access_ = wanted;
+    return ERROR_SUCCESS;
 }
 
-std::uint32_t RegistryKey::OpenNative()
+std::uint32_t RegistryKey::OpenNative(std::uint32_t access, Root& opened)
 {
     NativeName name(path_);
-    HANDLE opened = nullptr;
-    const auto code = NativeToCode(NtOpenKey(&opened, access_, name.Attributes()));
+    HANDLE handle = nullptr;
+    const auto code = NativeToCode(NtOpenKey(&handle, access, name.Attributes()));
     if (code == ERROR_SUCCESS) {
-        handle_ = static_cast<HKEY>(opened);
+        opened = static_cast<HKEY>(handle);
     }
     return code;
 }
@@ -326,19 +359,32 @@ std::uint32_t RegistryKey::DeleteTree()
             LogComponent::Setup, LogLevel::Warn,
             "Failed to delete the registry key tree. Delete failed try to execute the fallback [0x{};{}] (Error: {})",
             HandleText(handle_), LoggablePath(path_), code);
-        // A tree that cannot be deleted in place (a subkey in use) may still go once renamed away.
-        const std::wstring obsoleteName = path_ + L"_obsolete";
-        if (RegRenameKey(root_, path_.c_str(), obsoleteName.c_str()) == ERROR_SUCCESS) {
-            code = ToCode(RegDeleteTreeW(root_, obsoleteName.c_str()));
-            if (code != ERROR_SUCCESS) {
-                RegRenameKey(root_, obsoleteName.c_str(), path_.c_str());
-            }
-        }
+        code = DeleteTreeRenamedAway(code);
     }
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
         LogFormat(LogComponent::Setup, LogLevel::Warn,
                   "Failed to delete the registry key tree [0x{};0x{};{}] (Error: {})", HandleText(root_),
                   HandleText(handle_), LoggablePath(path_), code);
+    }
+    return code;
+}
+
+std::uint32_t RegistryKey::DeleteTreeRenamedAway(std::uint32_t inPlaceError)
+{
+    // A tree that cannot be deleted in place (a subkey in use) may still go once renamed away. The
+    // rename takes the key's new name, not a path: the key stays under its parent and is deleted
+    // through it.
+    const auto separator = path_.find_last_of(L'\\');
+    RegistryKey parent(root_, separator == std::wstring::npos ? std::wstring{} : path_.substr(0, separator));
+    const std::wstring name = separator == std::wstring::npos ? path_ : path_.substr(separator + 1);
+    const std::wstring obsoleteName = name + L"_obsolete";
+    if (parent.Open(ReadWriteDeleteAccess) != ERROR_SUCCESS ||
+        RegRenameKey(parent.HeldHandle(), name.c_str(), obsoleteName.c_str()) != ERROR_SUCCESS) {
+        return inPlaceError;
+    }
+    const auto code = ToCode(RegDeleteTreeW(parent.HeldHandle(), obsoleteName.c_str()));
+    if (code != ERROR_SUCCESS) {
+        RegRenameKey(parent.HeldHandle(), obsoleteName.c_str(), name.c_str());
     }
     return code;
 }
@@ -420,28 +466,12 @@ std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& typ
         TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 22 : 23, handle_, path_, name, code);
         return code;
     }
-    DWORD valueType = 0;
-    DWORD size = 0;
-    auto code = ToCode(RegGetValueW(handle_, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType, nullptr, &size));
-    if (code == ERROR_UNSUPPORTED_TYPE) {
-        // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the plain
-        // query returns the same bytes for every type that is not a string.
-        return QueryValueBytes(handle_, name, type, data);
+    ReadStep failedStep = ReadStep::Size;
+    const auto code = ReadValue(handle_, name, type, data, failedStep);
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
+        TraceRegistryEvent(24, handle_, path_, name, code);
     }
-    if (code == ERROR_SUCCESS) {
-        data.assign(size, 0);
-        code = ToCode(RegGetValueW(handle_, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType,
-                                   data.empty() ? nullptr : data.data(), &size));
-    }
-    if (code != ERROR_SUCCESS) {
-        if (code != ERROR_FILE_NOT_FOUND) {
-            TraceRegistryEvent(24, handle_, path_, name, code);
-        }
-        return code;
-    }
-    data.resize(size);
-    type = valueType;
-    return ERROR_SUCCESS;
+    return code;
 }
 
 std::uint32_t RegistryKey::SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
@@ -466,23 +496,15 @@ std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::w
         TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 25 : 26, handle_, path_, oldName, newName, code);
         return code;
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (const auto code =
-            ToCode(RegGetValueW(handle_, nullptr, oldName.c_str(), AnyTypeUnexpanded, &type, nullptr, &size));
-        code != ERROR_SUCCESS) {
-        TraceRegistryEvent(27, handle_, path_, oldName, newName, code);
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    ReadStep failedStep = ReadStep::Size;
+    if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
+        TraceRegistryEvent(failedStep == ReadStep::Size ? 27 : 28, handle_, path_, oldName, newName, code);
         return code;
     }
-    std::vector<std::uint8_t> data(size, 0);
-    if (const auto code = ToCode(RegGetValueW(handle_, nullptr, oldName.c_str(), AnyTypeUnexpanded, &type,
-                                              data.empty() ? nullptr : data.data(), &size));
-        code != ERROR_SUCCESS) {
-        TraceRegistryEvent(28, handle_, path_, oldName, newName, code);
-        return code;
-    }
-    if (const auto code =
-            ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(), size));
+    if (const auto code = ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                                                static_cast<DWORD>(data.size())));
         code != ERROR_SUCCESS) {
         TraceRegistryEvent(29, handle_, path_, oldName, newName, code);
         return code;

@@ -84,7 +84,9 @@ private:
     std::uint32_t ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
                             std::size_t minimumSize, std::vector<std::uint8_t>& data);
     std::uint32_t CreateNative();
-    std::uint32_t OpenNative();
+    // DeleteTree's fall-back: rename the key beside itself, then delete the renamed tree.
+    std::uint32_t DeleteTreeRenamedAway(std::uint32_t inPlaceError);
+    std::uint32_t OpenNative(std::uint32_t access, Root& opened);
 
     Root handle_ = nullptr;
     Root root_;

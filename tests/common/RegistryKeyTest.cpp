@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// sddl.h needs the declarations of windows.h first.
+#include <sddl.h>
 
 namespace {
 
@@ -88,6 +90,84 @@ TEST(RegistryKeyTest, BigEndianDwordKeepsTheSameBytesUnderItsOwnType)
     EXPECT_EQ(bigBytes, littleBytes);
     EXPECT_EQ(bigBytes, (Bytes{0x44, 0x33, 0x22, 0x11}));
     EXPECT_EQ(key->GetDword(L"big", 0).Value(), 0x11223344u);
+
+    // A rename reads the value as GetValue does, also where the platform refuses the type.
+    ASSERT_EQ(key->RenameValue(L"big", L"renamed"), 0u);
+    ASSERT_EQ(key->GetValue(L"renamed", bigType, bigBytes), 0u);
+    EXPECT_EQ(bigType, static_cast<std::uint32_t>(REG_DWORD_BIG_ENDIAN));
+    EXPECT_EQ(bigBytes, (Bytes{0x44, 0x33, 0x22, 0x11}));
+}
+
+// Replaces a key's access list (SDDL), through a handle that may change it.
+void SetAccessList(const std::wstring& path, const wchar_t* sddl)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+    LocalFree(descriptor);
+    RegCloseKey(key);
+}
+
+constexpr const wchar_t* OpenToEveryone = L"D:P(A;CI;KA;;;WD)";
+
+TEST(RegistryKeyTest, RefusedWiderOpenKeepsTheReadsThatWork)
+{
+    const ScratchRegistryKey scratch;
+    ASSERT_EQ(scratch.Key()->SetQword(L"time", 42), 0u);
+    SetAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)");  // read (and change this list back), no more
+
+    RegistryKey key(HKEY_LOCAL_MACHINE, scratch.Path());
+    EXPECT_EQ(key.GetQword(L"time", 0).Value(), 42u);
+    EXPECT_EQ(key.SetQword(L"marker", 1), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(key.HeldAccess(), RegistryKey::ReadAccess);
+    const auto afterRefusal = key.GetQword(L"time", 0);
+    EXPECT_EQ(afterRefusal.ErrorCode(), 0u) << "a refused write must not take the reads with it";
+    EXPECT_EQ(afterRefusal.Value(), 42u);
+    SetAccessList(scratch.Path(), OpenToEveryone);
+}
+
+// A tree that cannot be deleted in place is renamed beside itself ("<name>_obsolete") and deleted
+// from there; when that fails as well it is renamed back, and the caller learns why.
+TEST(RegistryKeyTest, DeleteTreeFallBackAndItsWarnings)
+{
+    const ScratchRegistryKey scratch;
+    ASSERT_EQ(scratch.Child(L"tree\\sealed")->CreateRecursively(), 0u);
+    ASSERT_EQ(scratch.Child(L"tree")->SetString(L"kept", L"yes"), 0u);
+    // A subkey nobody may open: the tree cannot be walked, so it cannot be deleted.
+    SetAccessList(scratch.Path() + L"\\tree\\sealed", L"D:P");
+    const LogCapture capture;
+
+    RegistryKey tree(HKEY_LOCAL_MACHINE, scratch.Path() + L"\\tree");
+    EXPECT_EQ(tree.DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].message.rfind("Failed to delete the registry key tree. Delete failed try to execute the "
+                                     "fallback [0x",
+                                     0),
+              0u)
+        << lines[0].message;
+    EXPECT_EQ(lines[1].message.rfind("Failed to delete the registry key tree [0x", 0), 0u) << lines[1].message;
+    EXPECT_NE(lines[1].message.find(" (Error: 5)"), std::string::npos) << lines[1].message;
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.level, Tessaro::Vantrel::Common::LogLevel::Warn);
+        EXPECT_EQ(line.componentName, "Setup");
+    }
+    EXPECT_EQ(scratch.Child(L"tree")->GetString(L"kept", L"").Value(), L"yes") << "renamed back";
+    EXPECT_FALSE(scratch.Child(L"tree_obsolete")->Exists());
+
+    // A key that cannot be opened for deletion at all.
+    SetAccessList(scratch.Path() + L"\\tree", L"D:P(A;;KRWD;;;WD)");
+    EXPECT_EQ(scratch.Child(L"tree")->DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].message.rfind("Failed to delete the registry key tree. Open key failed [0x", 0), 0u)
+        << lines[2].message;
+
+    SetAccessList(scratch.Path() + L"\\tree", OpenToEveryone);
+    SetAccessList(scratch.Path() + L"\\tree\\sealed", OpenToEveryone);
+    EXPECT_EQ(scratch.Child(L"tree")->DeleteTree(), 0u);
 }
 
 TEST(RegistryKeyTest, WiderAccessReopensOnceAndIsThenReused)
