@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace Tessaro::Vantrel::Common::Utilities {
 
@@ -344,6 +345,9 @@ std::uint32_t RegistryKey::DeleteTree()
         return ERROR_NOT_SUPPORTED;
     }
     std::lock_guard guard(mutex_);
+    if (const auto link = DeleteIfLink(); link.has_value()) {
+        return *link;
+    }
     if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
         if (code == ERROR_FILE_NOT_FOUND) {
             return ERROR_SUCCESS;
@@ -367,6 +371,25 @@ std::uint32_t RegistryKey::DeleteTree()
                   HandleText(handle_), LoggablePath(path_), code);
     }
     return code;
+}
+
+std::optional<std::uint32_t> RegistryKey::DeleteIfLink()
+{
+    // Opened as itself, a link shows the value that names its target. Deleting through the name
+    // would follow the link and empty the target, which may be any key of the machine.
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE, &opened) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<HKEY__, decltype(&RegCloseKey)> link(opened, &RegCloseKey);
+    DWORD type = 0;
+    if (RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS ||
+        type != REG_LINK) {
+        return std::nullopt;
+    }
+    // The held handle, if any, is the target's: let it go with the link.
+    Close();
+    return NativeToCode(NtDeleteKey(opened));
 }
 
 std::uint32_t RegistryKey::DeleteTreeRenamedAway(std::uint32_t inPlaceError)

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,9 @@ private:
     std::uint32_t ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
                             std::size_t minimumSize, std::vector<std::uint8_t>& data);
     std::uint32_t CreateNative();
+    // Removes the key itself when it is a registry link (its target stays untouched): the result,
+    // or nothing when the key is no link.
+    std::optional<std::uint32_t> DeleteIfLink();
     // DeleteTree's fall-back: rename the key beside itself, then delete the renamed tree.
     std::uint32_t DeleteTreeRenamedAway(std::uint32_t inPlaceError);
     std::uint32_t OpenNative(std::uint32_t access, Root& opened);

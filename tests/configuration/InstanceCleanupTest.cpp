@@ -48,6 +48,42 @@ TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
     EXPECT_EQ(messages.size(), 2u);
 }
 
+// An instance key that is a registry link to another key: the link goes, the key it names stays
+// whole, whatever key of the machine that is.
+TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
+{
+    const ScratchRegistryKey settings;
+    ASSERT_EQ(settings.Child(L"target\\child")->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(L"target")->SetString(L"precious", L"kept"), 0u);
+    ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
+    ended.WaitForExit();
+    ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
+
+    const std::wstring linkPath = settings.Path() + L"\\Instance\\" + std::to_wstring(ended.Id());
+    HKEY link = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr),
+        ERROR_SUCCESS);
+    const auto target = settings.Key()->GetFullName().Value() + L"\\target";
+    ASSERT_EQ(RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                             static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(link);
+    ASSERT_EQ(settings.Child(L"Instance\\" + std::to_wstring(ended.Id()))->GetString(L"precious", L"").Value(), L"kept")
+        << "the link leads to the target";
+
+    Configuration configuration;
+    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+
+    HKEY stillThere = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &stillThere),
+              ERROR_FILE_NOT_FOUND)
+        << "the link itself is gone";
+    EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", L"").Value(), L"kept");
+    EXPECT_TRUE(settings.Child(L"target\\child")->Exists());
+}
+
 TEST(InstanceCleanupTest, MissingOrEmptyInstanceKeysAreNoFailure)
 {
     const ScratchRegistryKey settings;
