@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -14,23 +15,42 @@ namespace {
 
 using Utilities::QueryFileStatus;
 
-std::unique_ptr<WinHandle> OpenShared(const std::filesystem::path& path, DWORD access)
+// Opens (creating) a file that others may read, write and rename through, in a folder where other
+// users may be able to plant names. A planted symbolic link, junction or mount point is opened as
+// itself and refused, as is a file with a second name (a hard link to a file elsewhere): nothing is
+// ever written through either.
+std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD access, bool& planted)
 {
-    HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    planted = false;
+    HANDLE handle =
+        CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    return std::make_unique<WinHandle>(handle, [](WinHandle::Handle owned) { return CloseHandle(owned); });
+    auto file = std::make_unique<WinHandle>(handle, [](WinHandle::Handle owned) { return CloseHandle(owned); });
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        information.nNumberOfLinks != 1) {
+        planted = true;
+        return nullptr;
+    }
+    return file;
 }
 
 // Holds the byte-range lock of the lock file for one check-and-write; no lock file, no lock.
+//
+// The lock is asked for without waiting and asked again for a bounded time: whoever holds it may
+// never let go (a suspended agent, anybody who can open the file in a shared folder). When the
+// time runs out the line goes out without its turn, since a line that may tear is better than an
+// agent that hangs; and the writer does not wait again, so a held lock costs a run one wait.
 class CrossProcessTurn {
 public:
-    explicit CrossProcessTurn(const WinHandle* lockFile) : lockFile_(lockFile)
+    CrossProcessTurn(const WinHandle* lockFile, bool& waitRanOut)
     {
-        if (lockFile_ != nullptr && !LockFileEx(lockFile_->Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region_)) {
-            lockFile_ = nullptr;
+        if (lockFile != nullptr && Take(lockFile->Get(), waitRanOut)) {
+            lockFile_ = lockFile;
         }
     }
     ~CrossProcessTurn()
@@ -43,7 +63,26 @@ public:
     CrossProcessTurn& operator=(const CrossProcessTurn&) = delete;
 
 private:
-    const WinHandle* lockFile_;
+    bool Take(HANDLE lockFile, bool& waitRanOut)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + LogFileWriter::TurnWait;
+        for (unsigned attempt = 0;; ++attempt) {
+            if (LockFileEx(lockFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region_)) {
+                return true;
+            }
+            if (GetLastError() != ERROR_LOCK_VIOLATION || waitRanOut) {
+                return false;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                waitRanOut = true;
+                return false;
+            }
+            // A turn lasts one write: most waits end after a few yields.
+            Sleep(attempt < 64 ? 0 : 1);
+        }
+    }
+
+    const WinHandle* lockFile_ = nullptr;
     OVERLAPPED region_{};
 };
 
@@ -54,9 +93,11 @@ LogFileWriter::LogFileWriter(std::filesystem::path path, std::uint32_t maximumSi
 {
     active_ = true;
     if (!path_.empty()) {
-        lockFile_ = OpenShared(std::filesystem::path(path_).replace_extension(L".lock"), GENERIC_READ | GENERIC_WRITE);
+        // A companion that is a planted link means the folder is not ours to write: no log.
+        lockFile_ = OpenOwnFile(std::filesystem::path(path_).replace_extension(L".lock"), GENERIC_READ | GENERIC_WRITE,
+                                refused_);
     }
-    const CrossProcessTurn turn(lockFile_.get());
+    const CrossProcessTurn turn(lockFile_.get(), turnWaitRanOut_);
     Open();
     PrepareFileForWrite();
 }
@@ -64,11 +105,12 @@ LogFileWriter::LogFileWriter(std::filesystem::path path, std::uint32_t maximumSi
 void LogFileWriter::Open()
 {
     file_.reset();
-    if (path_.empty()) {
+    if (path_.empty() || refused_) {
         return;
     }
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of the file.
-    file_ = OpenShared(path_, FILE_APPEND_DATA | SYNCHRONIZE);
+    bool planted = false;
+    file_ = OpenOwnFile(path_, FILE_APPEND_DATA | SYNCHRONIZE, planted);
 }
 
 std::optional<std::uintmax_t> LogFileWriter::SizeAtPath() const
@@ -120,7 +162,7 @@ void LogFileWriter::PrepareFileForWrite()
 
 void LogFileWriter::Write(const std::string& line)
 {
-    const CrossProcessTurn turn(lockFile_.get());
+    const CrossProcessTurn turn(lockFile_.get(), turnWaitRanOut_);
     PrepareFileForWrite();
     if (file_ == nullptr || line.empty()) {
         return;

@@ -2,6 +2,7 @@
 
 #include "common/WinHandle.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -17,10 +18,13 @@ namespace Tessaro::Vantrel::Common {
 // handle that others may read, write and rename through, and the size check, the rotation and
 // the write take turns across processes through a byte-range lock on a companion lock file
 // (the stem followed by ".lock"): without it, agents rotating at the same moment, or a platform
-// that finds the end of the file before writing, lose lines.
+// that finds the end of the file before writing, lose lines. The wait for a turn is bounded, and
+// neither file is ever written through a planted link.
 class LogFileWriter {
 public:
     static constexpr std::uint32_t DefaultMaximumSize = 0x500000;
+    // How long a line waits for its turn before it goes out without one.
+    static constexpr std::chrono::milliseconds TurnWait{2000};
 
     // Opens (creating) the file and runs the rotation check. A file that cannot be opened leaves
     // the writer active without a file: lines are dropped. File-system errors of the check raise
@@ -45,6 +49,10 @@ private:
     std::optional<std::uintmax_t> SizeAtPath() const;
 
     bool active_ = false;
+    // The lock companion is a planted link: nothing is written at all.
+    bool refused_ = false;
+    // Once a wait for the turn has run out, this writer takes the turn only when it is free.
+    bool turnWaitRanOut_ = false;
     std::unique_ptr<WinHandle> file_;
     std::unique_ptr<WinHandle> lockFile_;
     std::uint32_t maximumSize_;

@@ -1,4 +1,5 @@
 #include "diagnostics/FileLogger.h"
+#include "support/HeldLogTurn.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 namespace {
 
+using Tessaro::Testing::HeldLogTurn;
 using Tessaro::Testing::ScratchFolder;
 using Tessaro::Vantrel::Common::FileLogger;
 using Tessaro::Vantrel::Common::Log;
@@ -150,6 +152,52 @@ TEST(FileLoggerTest, RotatesThroughTheLongPathAndNativeForms)
         EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), "next\r\n");
         EXPECT_EQ(writer.NextRotationTarget(), prefix + (folder.Path() / "agent_3.log").native());
     }
+}
+
+// Whoever holds the turn (a suspended agent, anybody who can open the file in a shared folder)
+// costs a writer one bounded wait, not one per line and not forever; the lines still arrive.
+TEST(FileLoggerTest, HeldTurnCostsOneBoundedWaitAndTheLinesStillArrive)
+{
+    const ScratchFolder folder;
+    const HeldLogTurn held((folder.Path() / "agent.lock").native());
+    ASSERT_TRUE(held.Held());
+    const auto started = std::chrono::steady_clock::now();
+    {
+        LogFileWriter writer(folder.Path() / "agent.log");
+        for (int line = 0; line < 20; ++line) {
+            writer.Write("line\r\n");
+        }
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4 * LogFileWriter::TurnWait);
+    std::string expected;
+    for (int line = 0; line < 20; ++line) {
+        expected += "line\r\n";
+    }
+    EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), expected);
+}
+
+// The log folder may be one that other users can write. A name they planted there is never
+// written through: the writer runs without a log instead.
+TEST(FileLoggerTest, PlantedHardLinksAreNotWrittenThrough)
+{
+    const ScratchFolder folder;
+    const auto elsewhere = folder.Path() / "elsewhere.txt";
+    std::ofstream(elsewhere, std::ios::binary) << "precious";
+    for (const char* planted : {"agent.log", "agent.lock"}) {
+        SCOPED_TRACE(planted);
+        std::filesystem::remove(folder.Path() / planted);
+        ASSERT_TRUE(CreateHardLinkW((folder.Path() / planted).c_str(), elsewhere.c_str(), nullptr)) << GetLastError();
+        {
+            LogFileWriter writer(folder.Path() / "agent.log");
+            writer.Write("line\r\n");
+        }
+        EXPECT_EQ(ReadFile(elsewhere), "precious");
+        std::filesystem::remove(folder.Path() / planted);
+    }
+    // Once the names are its own again, the writer logs.
+    LogFileWriter writer(folder.Path() / "agent.log");
+    writer.Write("line\r\n");
+    EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), "line\r\n");
 }
 
 TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
