@@ -139,7 +139,9 @@ Result<Process::Pointer> Process::LaunchProcess(const ProcessStartInfo& startInf
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION information{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, startInfo.inheritHandles ? TRUE : FALSE,
+    // The program is named as well as quoted, so that it is exactly that file: without a name the
+    // system takes the first blank-separated piece that exists, and searches for a relative one.
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, startInfo.inheritHandles ? TRUE : FALSE,
                         startInfo.creationFlags, nullptr, nullptr, &startup, &information)) {
         return Result<Pointer>(GetLastError());
     }

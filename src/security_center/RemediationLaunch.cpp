@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <string_view>
+
 namespace Tessaro::Ravelin {
 
 namespace {
@@ -20,6 +22,8 @@ using Vantrel::Common::Utilities::Process;
 using Vantrel::Common::Utilities::ProcessStartInfo;
 
 constexpr auto Component = LogComponent::SecurityCenter;
+// Every absolute path normalises into this long-path form; relative ones keep theirs.
+constexpr std::wstring_view LongPathPrefix = L"\\\\?\\";
 
 }  // namespace
 
@@ -30,9 +34,16 @@ std::uint32_t LaunchRemediationTool(Configuration& configuration)
         Log(Component, LogLevel::Error, "Unable to find the remediation agent path");
         return ERROR_NOT_FOUND;
     }
+    // Only a full path names one file: a relative name would be searched for in the working folder
+    // and on PATH, and a quote would end the quoted path early.
+    const FileInfo tool(Utf8ToUtf16(path));
+    if (path.find('"') != std::string::npos || tool.NormalizedPath().rfind(LongPathPrefix, 0) != 0) {
+        LogFormat(Component, LogLevel::Error, "The remediation agent path is not a full path to a file: {}", path);
+        return ERROR_INVALID_PARAMETER;
+    }
     const std::string commandLine = configuration.GetRawCommandLine();
     LogFormat(Component, LogLevel::Info, "WSC remediation path: {} {}", path, commandLine);
-    const ProcessStartInfo start{FileInfo(Utf8ToUtf16(path)), commandLine, CREATE_NEW_CONSOLE, false};
+    const ProcessStartInfo start{tool, commandLine, CREATE_NEW_CONSOLE, false};
     const auto launched = Process::LaunchProcess(start, false);
     if (!launched.Succeeded()) {
         LogFormat(Component, LogLevel::Error, "Failed to launch the product (Code: {})", launched.ErrorCode());

@@ -272,4 +272,21 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(Logged("WSC remediation path:"), 0u);
 }
 
+// A bare name would be searched for (ravelin.exe's own folder holds a remediationtool.exe), and a
+// quote would end the quoted path early: neither starts anything.
+TEST_F(SecurityCenterTest, RemediationPathThatIsNotAFullPathStartsNothing)
+{
+    const auto besideAgent = std::filesystem::path(TestProgramFolder()) / "remediation_calls.txt";
+    std::filesystem::remove(besideAgent);
+    for (const std::wstring path : {L"remediationtool.exe", L"..\\bin\\remediationtool.exe",
+                                    L"C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /evil"}) {
+        SetString(L"RemediationPath", path);
+        EXPECT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(Logged("The remediation agent path is not a full path to a file: "), 1u);
+        EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+    }
+    Sleep(500);
+    EXPECT_FALSE(std::filesystem::exists(besideAgent)) << "the tool beside the agent was started";
+}
+
 }  // namespace
