@@ -134,12 +134,13 @@ void WindowsSecurityCenterAgent::WriteBanner() const
                       parent.ErrorCode(), parent.Message());
         } else {
             const auto image = parent.Value()->GetImagePath();
+            // The parent's name is not ours to vouch for: any text it holds gives a line.
             LogFormat(Component, LogLevel::Info, "Called from parent pid: {} and path: {}", parent.Value()->GetId(),
-                      image.Succeeded() ? image.Value().Utf8() : std::string("<unknown>"));
+                      image.Succeeded() ? ReadableUtf8(image.Value().NormalizedPath()) : std::string("<unknown>"));
         }
     }
     try {
-        Log(Component, LogLevel::Info, GetOperatingSystemDescription());
+        LogFormat(Component, LogLevel::Info, "{}", GetOperatingSystemDescription());
     } catch (const std::exception& exception) {
         // A system that cannot describe itself is no reason to refuse the command.
         LogFormat(Component, LogLevel::Error, "Failed to describe the operating system: {}", exception.what());

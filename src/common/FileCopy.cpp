@@ -16,6 +16,7 @@
 #include <wincrypt.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -319,9 +320,11 @@ Result<std::vector<RestartManagerProcessInfo>> FileInfo::GetProcessesUsingResour
         entries.resize(needed);
         count = needed;
         code = manager.getList(session, &needed, &count, entries.data(), &reasons);
-        entries.resize(count);
+        // More processes may have opened the file since the first call (234 again): the entries
+        // that did arrive are still worth reporting.
+        entries.resize(std::min<std::size_t>(count, entries.size()));
     }
-    if (code != ERROR_SUCCESS) {
+    if (code != ERROR_SUCCESS && code != ERROR_MORE_DATA) {
         return Result<Processes>(code);
     }
     Processes processes;
@@ -332,7 +335,7 @@ Result<std::vector<RestartManagerProcessInfo>> FileInfo::GetProcessesUsingResour
                              entry.bRestartable != FALSE, entry.AppStatus,
                              static_cast<std::uint32_t>(entry.ApplicationType), start});
     }
-    return Result<Processes>(std::move(processes));
+    return Result<Processes>(std::move(processes), code);
 }
 
 std::uint32_t RemoveAtNextReboot(const FileInfo& file)
@@ -346,27 +349,22 @@ std::uint32_t RemoveAtNextReboot(const FileInfo& file)
     return ERROR_SUCCESS;
 }
 
-void LogProcessesUsingFile(const FileInfo& file, LogLevel level)
+std::string ProcessesUsingFileReport(const FileInfo& file, const std::vector<RestartManagerProcessInfo>& processes)
 {
-    const auto processes = file.GetProcessesUsingResource();
-    if (!processes.Succeeded()) {
-        LogFormat(Component, LogLevel::Warn, "Failed to get the processes using the file {} (Error: {})", file.Utf8(),
-                  processes.ErrorCode());
-        if (processes.ErrorCode() != ERROR_MORE_DATA) {
-            return;
-        }
-    }
-    std::string text = "Copy failed due to sharing violation for file " + file.Utf8();
-    if (!processes.Value().empty()) {
+    // Another process's names are its own business: whatever they hold, they are one readable
+    // value each, on the line of their process.
+    const auto value = [](const std::wstring& text) { return EscapeControlCharacters(ReadableUtf8(text)); };
+    std::string text = "Copy failed due to sharing violation for file " + value(file.NormalizedPath());
+    if (!processes.empty()) {
         text += "\nFile is kept open by the following processes:";
-        for (const auto& process : processes.Value()) {
+        for (const auto& process : processes) {
             text += Format("\n    -  Pid {} Restartable {} Status {} Type {}", process.processId,
                            process.restartable ? 1 : 0, process.applicationStatus, process.applicationType);
             if (!process.serviceShortName.empty()) {
-                text += " Service \"" + Utf16ToUtf8(process.serviceShortName) + "\"";
+                text += " Service \"" + value(process.serviceShortName) + "\"";
             }
             if (!process.applicationName.empty()) {
-                text += " Process \"" + Utf16ToUtf8(process.applicationName) + "\"";
+                text += " Process \"" + value(process.applicationName) + "\"";
             }
             // FILETIME counts 100-nanosecond ticks from 1601; the calendar starts in 1970.
             const auto seconds = static_cast<std::int64_t>(process.processStartTime / 10'000'000) - 11'644'473'600LL;
@@ -377,7 +375,20 @@ void LogProcessesUsingFile(const FileInfo& file, LogLevel level)
             }
         }
     }
-    Log(Component, level, text);
+    return text;
+}
+
+void LogProcessesUsingFile(const FileInfo& file, LogLevel level)
+{
+    const auto processes = file.GetProcessesUsingResource();
+    if (!processes.Succeeded()) {
+        LogFormat(Component, LogLevel::Warn, "Failed to get the processes using the file {} (Error: {})",
+                  ReadableUtf8(file.NormalizedPath()), processes.ErrorCode());
+        if (processes.ErrorCode() != ERROR_MORE_DATA) {
+            return;
+        }
+    }
+    Log(Component, level, ProcessesUsingFileReport(file, processes.Value()));
 }
 
 std::shared_ptr<WinHandle> CreateFileNative(const FileInfo& file, std::uint32_t access, std::uint32_t shareMode,

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace Tessaro::Vantrel::Common::Utilities {
 
@@ -14,6 +16,8 @@ std::uint32_t RemoveAtNextReboot(const FileInfo& file);
 
 // Logs which processes keep the file open (a sharing violation's report).
 void LogProcessesUsingFile(const FileInfo& file, LogLevel level);
+// The text of that report.
+std::string ProcessesUsingFileReport(const FileInfo& file, const std::vector<RestartManagerProcessInfo>& processes);
 
 // Opens through NtCreateFile with the native form of the path.
 std::shared_ptr<WinHandle> CreateFileNative(const FileInfo& file, std::uint32_t access, std::uint32_t shareMode,

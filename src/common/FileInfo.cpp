@@ -25,6 +25,8 @@ namespace {
 constexpr std::wstring_view TrimmedCharacters = L" \r\n\t";
 constexpr std::wstring_view LongPathPrefix = L"\\\\?\\";
 constexpr std::wstring_view UncLongPathPrefix = L"\\\\?\\UNC\\";
+// "\\.\" names a device (a volume, a disk, a pipe), not a server: it stays as it is.
+constexpr std::wstring_view DevicePathPrefix = L"\\\\.\\";
 constexpr std::wstring_view NativePrefix = L"\\??\\";
 constexpr std::wstring_view DevicePrefix = L"\\Device\\";
 constexpr std::wstring_view MupDevice = L"\\Device\\Mup";
@@ -174,7 +176,7 @@ void AddLongPathPrefix(std::wstring& path)
                                (IsDriveLetter(path[0]) || path[0] == L'?' || path[0] == L'*');
     if (driveAbsolute) {
         path = std::wstring(LongPathPrefix) + path;
-    } else if (StartsWith(path, L"\\\\") && !StartsWith(path, LongPathPrefix)) {
+    } else if (StartsWith(path, L"\\\\") && !StartsWith(path, LongPathPrefix) && !StartsWith(path, DevicePathPrefix)) {
         path = std::wstring(UncLongPathPrefix) + path.substr(2);
     }
 }

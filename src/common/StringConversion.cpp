@@ -92,6 +92,35 @@ std::wstring ToShortForm(const std::wstring& path)
     });
 }
 
+std::string ReadableUtf8(const std::wstring& text) noexcept
+{
+    try {
+        try {
+            return Utf16ToUtf8(text);
+        } catch (const ConversionException&) {
+        }
+        std::string readable;
+        for (std::size_t index = 0; index < text.size(); ++index) {
+            const wchar_t unit = text[index];
+            const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+            const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+            if (high && index + 1 < text.size() && text[index + 1] >= 0xDC00 && text[index + 1] <= 0xDFFF) {
+                readable += Utf16ToUtf8(text.substr(index, 2));
+                ++index;
+            } else if (high || low) {
+                readable += Format("\\u{:04X}", static_cast<unsigned>(unit));
+            } else if (unit == L'\0') {
+                readable += "\\u0000";
+            } else {
+                readable += Utf16ToUtf8(std::wstring(1, unit));
+            }
+        }
+        return readable;
+    } catch (...) {
+        return "<text not readable>";
+    }
+}
+
 std::string PathToUtf8(const std::filesystem::path& path)
 {
     const std::wstring native = path.native();

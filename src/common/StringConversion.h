@@ -12,6 +12,11 @@ namespace Tessaro {
 std::string Utf16ToUtf8(const std::wstring& text);
 std::wstring Utf8ToUtf16(const std::string& text);
 
+// For text that only goes into a log line or a report, where a failure must not stop the caller:
+// the UTF-8 form, or, for text that is not valid UTF-16, each unpaired surrogate written as
+// "\uXXXX" and the rest converted.
+std::string ReadableUtf8(const std::wstring& text) noexcept;
+
 // The shape of the Windows path-form functions (GetShortPathNameW, GetLongPathNameW, ...):
 // (source, buffer or null, buffer size in characters) -> characters needed or written.
 using PathFormFunction = std::function<std::uint32_t(const wchar_t*, wchar_t*, std::uint32_t)>;

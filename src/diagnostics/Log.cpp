@@ -1,5 +1,6 @@
 #include "diagnostics/Log.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -128,6 +129,36 @@ void Log(LogComponent component, LogLevel level, const std::string& message) noe
     } catch (...) {
         // Logging must never disturb the caller.
     }
+}
+
+std::string EscapeControlCharacters(std::string_view text)
+{
+    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    if (std::none_of(text.begin(), text.end(), isControl)) {
+        return std::string(text);
+    }
+    std::string escaped;
+    escaped.reserve(text.size() + 8);
+    for (const char c : text) {
+        switch (c) {
+            case '\r':
+                escaped += "\\r";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\t':
+                escaped += "\\t";
+                break;
+            default:
+                if (isControl(c)) {
+                    escaped += Format("\\x{:02x}", static_cast<unsigned char>(c));
+                } else {
+                    escaped += c;
+                }
+        }
+    }
+    return escaped;
 }
 
 std::string FormatLogMessage(std::string_view format, FormatArgs args) noexcept

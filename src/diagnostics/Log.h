@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace Tessaro::Vantrel::Common {
 
@@ -60,13 +61,30 @@ void Log(LogComponent component, LogLevel level, const std::string& message) noe
 // Formats at run time; a format string that does not fit its arguments still yields a line.
 std::string FormatLogMessage(std::string_view format, FormatArgs args) noexcept;
 
+// A value as it goes into a log line: carriage returns, line feeds and the other control
+// characters written escaped ("\r", "\n", "\t", "\x1b"), so that no value (a display name, a
+// product list entry, a path, the command line) can end its line and forge the next one.
+std::string EscapeControlCharacters(std::string_view text);
+
+// Text values escaped, every other value as it is.
+template <typename T>
+decltype(auto) LoggedValue(const T& value)
+{
+    if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+        return EscapeControlCharacters(std::string_view(value));
+    } else {
+        return (value);
+    }
+}
+
+// The format string is the caller's own text and is written as it is; the values are escaped.
 template <typename... Args>
 void LogFormat(LogComponent component, LogLevel level, std::string_view format, const Args&... args) noexcept
 {
     try {
-        Log(component, level, FormatLogMessage(format, MakeFormatArgs(args...)));
+        Log(component, level, FormatLogMessage(format, MakeFormatArgs(LoggedValue(args)...)));
     } catch (...) {
-        // Building the argument list cannot fail in practice; a log call must not throw regardless.
+        // Escaping may run out of memory; a log call must not throw regardless.
     }
 }
 

@@ -142,6 +142,28 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
     EXPECT_EQ(Read(folder.Path() / "target"), "old");
 }
 
+// Another process's names are its own: one that is not valid UTF-16, or that holds a line break,
+// still gives one readable entry on its process's line, and never an exception out of a copy.
+TEST(FileCopyTest, ReportOfTheProcessesHoldingAFileTakesAnyNames)
+{
+    RestartManagerProcessInfo hostile;
+    hostile.processId = 42;
+    hostile.restartable = true;
+    hostile.applicationStatus = 1;
+    hostile.applicationType = 2;
+    hostile.serviceShortName = std::wstring(L"svc") + wchar_t(0xD800);
+    hostile.applicationName = L"app\r\n    -  Pid 1 forged";
+    hostile.processStartTime = 116'444'736'000'000'000ull;  // 1970-01-01 in FILETIME
+    const std::string report = ProcessesUsingFileReport(FileInfo(L"C:\\held.txt"), {hostile});
+    EXPECT_EQ(report,
+              "Copy failed due to sharing violation for file \\\\?\\C:\\held.txt\n"
+              "File is kept open by the following processes:\n"
+              "    -  Pid 42 Restartable 1 Status 1 Type 2 Service \"svc\\uD800\" "
+              "Process \"app\\r\\n    -  Pid 1 forged\" StartTime 1970-01-01 00:00:00");
+    EXPECT_EQ(ProcessesUsingFileReport(FileInfo(L"C:\\held.txt"), {}),
+              "Copy failed due to sharing violation for file \\\\?\\C:\\held.txt");
+}
+
 TEST(FileCopyTest, NativeOpenAndRemovalAtNextRestart)
 {
     const ScratchFolder folder;

@@ -44,6 +44,8 @@ TEST(FileInfoTest, NormalisesEveryPathFormIntoTheLongPathForm)
         {L"\\SystemRoot\\system32\\x.dll", L"\\\\?\\" + SystemRoot() + L"\\system32\\x.dll"},
         {L"C:", L"\\\\?\\C:\\"},
         {L"?:", L"\\\\?\\?:\\"},
+        {L"\\\\.\\PhysicalDrive0", L"\\\\.\\PhysicalDrive0"},
+        {L"\\\\.\\C:\\x", L"\\\\.\\C:\\x"},
         {L"relative\\file.txt", L"relative\\file.txt"},
         {L" \r\n", L""},
     };

@@ -151,4 +151,13 @@ TEST(StringConversionTest, PathToUtf8KeepsValidNamesAndFailsForAMissingInvalidNa
     EXPECT_THROW(PathToUtf8(std::filesystem::path(invalid)), std::system_error);
 }
 
+// For log lines and reports: never an exception, and the broken unit shown where it was.
+TEST(StringConversionTest, ReadableUtf8ShowsEachUnpairedSurrogate)
+{
+    EXPECT_EQ(Tessaro::ReadableUtf8(L"plain \u00FC"), "plain \xC3\xBC");
+    const std::wstring broken = std::wstring(L"par") + wchar_t(0xD800) + L"ent" + wchar_t(0xDC01) + L"\U0001F600";
+    EXPECT_EQ(Tessaro::ReadableUtf8(broken), "par\\uD800ent\\uDC01\xF0\x9F\x98\x80");
+    EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring(1, wchar_t(0xDBFF))), "\\uDBFF") << "a high surrogate at the end";
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -37,6 +38,21 @@ TEST(LogTest, FormatsArgumentsAndPassesComponentName)
     EXPECT_EQ(lines[0].message, "code of ff");
     EXPECT_EQ(lines[0].componentName, "SecurityCenter");
     EXPECT_EQ(lines[0].level, LogLevel::Warn);
+}
+
+// A value (a display name, a product list entry, a command line) cannot end its line and forge
+// the next one; the caller's own format string keeps its line breaks.
+TEST(LogTest, ControlCharactersInValuesAreWrittenEscaped)
+{
+    const LogCapture capture;
+    const std::string forged = "Name\r\n2026-01-01 00:00:00:0 [ERROR] forged\x1b[2J\t\x7f";
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "Product: {} | {}\nsecond", forged,
+              std::string_view("a\0b", 3));
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{} {}", "C:\\plain\\path", 7);
+    const auto messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Product: Name\\r\\n2026-01-01 00:00:00:0 [ERROR] forged\\x1b[2J\\t\\x7f | a\\x00b\nsecond");
+    EXPECT_EQ(messages[1], "C:\\plain\\path 7") << "backslashes and numbers stay as they are";
 }
 
 TEST(LogTest, FormatErrorStillWritesALineNamingTheFormat)

@@ -1,10 +1,13 @@
 #include "support/AgentLog.h"
 #include "e2e/AgentProcess.h"
+#include "support/ChildProcess.h"
+#include "support/HeldLogTurn.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -19,16 +22,27 @@ std::wstring TestProgramPath()
     return path;
 }
 
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// The command line, and with it the identifier, is read upper-cased.
+std::string Upper(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
 TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
 {
     const std::string identifier = UniqueRunIdentifier("banner");
     const std::wstring arguments = L"/FOO /ID=" + std::wstring(identifier.begin(), identifier.end());
     ASSERT_EQ(RunAgentProcess(arguments), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 
-    std::string upper = identifier;
-    for (char& c : upper) {
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    }
+    const std::string upper = Upper(identifier);
     const auto lines = AgentLogLinesOfRun(upper);
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[0].message, Separator);
@@ -66,6 +80,29 @@ TEST(AgentLogTest, MalformedCommandLinesExit87WithTheirLogLine)
                   messages.end());
         EXPECT_NE(std::find(messages.begin(), messages.end(), "Initialize failed with error: 87"), messages.end());
     }
+}
+
+// Whoever holds the log's turn (a suspended agent, anybody in a shared temporary folder) delays a
+// command by one bounded wait, and its lines still reach the log.
+TEST(AgentLogTest, HeldLogTurnDelaysACommandByOneBoundedWait)
+{
+    // A copy of the agent under a name of its own writes a log of its own: holding its turn slows
+    // no other test's agent.
+    const std::wstring agent = TestProgramFolder() + L"ravelin_heldturn.exe";
+    ASSERT_TRUE(CopyFileW(AgentExecutablePath().c_str(), agent.c_str(), FALSE)) << GetLastError();
+    std::wstring lockFile = AgentLogPath(L"ravelin_heldturn");
+    CreateDirectoryW(lockFile.substr(0, lockFile.find_last_of(L'\\')).c_str(), nullptr);
+    lockFile.replace(lockFile.size() - 4, 4, L".lock");
+    const HeldLogTurn held(lockFile);
+    ASSERT_TRUE(held.Held());
+
+    const std::string identifier = UniqueRunIdentifier("held");
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess run(agent, L"/FOO /ID=" + Wide(identifier));
+    EXPECT_EQ(run.WaitForExit(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10))
+        << "about two seconds for the one wait, not one per line";
+    EXPECT_EQ(AgentLogLinesOfRun(Upper(identifier), L"ravelin_heldturn").size(), 8u);
 }
 
 }  // namespace

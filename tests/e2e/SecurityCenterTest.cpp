@@ -126,6 +126,47 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     EXPECT_EQ(Logged("The antivirus state got overriden by the expired state"), 2u) << "state and sub-states";
 }
 
+// Stored times are signed seconds: -1 is one second before 1970, long past.
+TEST_F(SecurityCenterTest, ExpirationTimeOfMinusOneReportsTheProductExpired)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    SetSeconds(SettingsKey, L"ExpirationTime", -1);
+    const auto noticesBefore = CountCalls(L"NotifyUserForNearExpiration");
+    ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), 0u);
+    EXPECT_EQ(OwnProduct()->state, 3u) << "expired";
+    EXPECT_EQ(Logged("Reporting product got expired (Expire: -1 seconds since 1970-01-01 00:00:00 UTC - "), 1u);
+    EXPECT_EQ(Logged("The antivirus state got overriden by the expired state"), 2u) << "state and sub-states";
+    EXPECT_EQ(CountCalls(L"NotifyUserForNearExpiration"), noticesBefore) << "no notice for an expired product";
+}
+
+// The display name is the product's text: a line break in it stays inside its own log line, so
+// it cannot add a line that looks like the agent's.
+TEST_F(SecurityCenterTest, DisplayNameWithALineBreakForgesNoLogLine)
+{
+    const std::string token = UniqueRunIdentifier("FORGED");
+    const std::string forged =
+        "E2E Antivirus\r\n2026-01-01 00:00:00:0 [ERROR] [1] [Windows Security Center Agent] "
+        "[SecurityCenter] " +
+        token;
+    SetString(L"DisplayName", std::wstring(forged.begin(), forged.end()));
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+
+    const auto logged = std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+        return message.find(token) != std::string::npos;
+    });
+    EXPECT_GT(logged, 0) << "the name is logged";
+    std::ifstream file(std::filesystem::path(AgentLogPath()), std::ios::binary);
+    std::ptrdiff_t rawLines = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (line.find(token) == std::string::npos) {
+            continue;
+        }
+        ++rawLines;
+        EXPECT_NE(line.find("E2E Antivirus\\r\\n2026-01-01 00:00:00:0 [ERROR]"), std::string::npos) << line;
+    }
+    EXPECT_EQ(rawLines, logged) << "one line per logged message";
+}
+
 TEST_F(SecurityCenterTest, RemovalUnregistersAndANeverRegisteredProductIsNoFailure)
 {
     ASSERT_EQ(Run("/REGISTER"), 0u);
