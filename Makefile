@@ -1,10 +1,11 @@
 # Ravelin: build on Linux into real Windows executables, test under Wine.
 BUILD ?= build
+TRAP_BUILD ?= $(BUILD)-trap
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: all bootstrap configure build test demo format format-check clean
+.PHONY: all bootstrap configure build test trap-test demo format format-check clean
 
 all: build
 
@@ -21,6 +22,14 @@ build: configure
 
 test: build format-check
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory trap-test
+
+# The same tests once more, built to trap undefined behaviour and out-of-bounds container access.
+trap-test: bootstrap
+	cmake -S . -B $(TRAP_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS) \
+	  -DRAVELIN_TRAP_UNDEFINED=ON >/dev/null
+	cmake --build $(TRAP_BUILD) -j $(JOBS)
+	ctest --test-dir $(TRAP_BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
 	@tools/demo.sh $(BUILD)
@@ -32,4 +41,4 @@ format-check: bootstrap
 	@clang-format --dry-run --Werror $(SOURCES) && echo "format: ok"
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(TRAP_BUILD)
