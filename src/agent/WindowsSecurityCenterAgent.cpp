@@ -1,4 +1,5 @@
 #include "agent/WindowsSecurityCenterAgent.h"
+#include "common/OnDemandApi.h"
 
 #include "common/OsInfoImpl.h"
 #include "common/Process.h"
@@ -151,7 +152,7 @@ void WindowsSecurityCenterAgent::WriteBanner() const
 WindowsSecurityCenterAgent::~WindowsSecurityCenterAgent()
 {
     if (comInitialized_) {
-        CoUninitialize();
+        OnDemand::CoUninitialize();
     }
 }
 
@@ -161,7 +162,7 @@ std::uint32_t WindowsSecurityCenterAgent::Initialize()
         Log(Component, LogLevel::Error, "The given commandline parameters are invalid");
         return commandLineResult_;
     }
-    const HRESULT hresult = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const HRESULT hresult = OnDemand::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hresult)) {
         Log(Component, LogLevel::Error, "Unable to execute CoInitializeEx");
         return ConvertHResultToErrorCode(hresult);
@@ -189,8 +190,8 @@ Result<> WindowsSecurityCenterAgent::Execute()
     }
 
     Log(Component, LogLevel::Info, "Going to call antivirus product command via the agent");
-    const HRESULT hresult = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
-                                                 RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
+    const HRESULT hresult = OnDemand::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
+                                                           RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     if (FAILED(hresult)) {
         Log(Component, LogLevel::Error, "Unable to execute CoInitializeSecurity");
         if (const std::uint32_t code = ConvertHResultToErrorCode(hresult); code != ERROR_SUCCESS) {

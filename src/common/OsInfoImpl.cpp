@@ -1,4 +1,5 @@
 #include "common/OsInfoImpl.h"
+#include "common/OnDemandApi.h"
 
 #include "common/Format.h"
 #include "common/StringConversion.h"
@@ -84,14 +85,15 @@ void OsInfoImpl::GetFileVersion(const std::string& path, std::uint32_t& major, s
                                 std::uint32_t& build, std::uint32_t& revision)
 {
     const std::wstring widePath = Utf8ToUtf16(path);
-    const DWORD size = GetFileVersionInfoSizeW(widePath.c_str(), nullptr);
+    const DWORD size = OnDemand::GetFileVersionInfoSizeW(widePath.c_str(), nullptr);
     std::vector<std::uint8_t> buffer(size, 0);
-    if (size == 0 || !GetFileVersionInfoW(widePath.c_str(), 0, size, buffer.data())) {
+    if (size == 0 || !OnDemand::GetFileVersionInfoW(widePath.c_str(), 0, size, buffer.data())) {
         ThrowLastError("GetFileVersionInfo failed");
     }
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
-    if (!VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || fixed == nullptr) {
+    if (!OnDemand::VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
+        fixed == nullptr) {
         ThrowLastError("VerQueryValueW failed");
     }
     major = HIWORD(fixed->dwFileVersionMS);
@@ -122,7 +124,7 @@ std::wstring OsInfoImpl::GetSystemWow64DirectoryPath()
 std::string OsInfoImpl::GetCommonAppDataPath()
 {
     wchar_t path[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_APPDATA, FALSE)) {
+    if (!OnDemand::SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_APPDATA, FALSE)) {
         return {};
     }
     try {

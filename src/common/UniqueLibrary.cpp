@@ -1,4 +1,5 @@
 #include "common/UniqueLibrary.h"
+#include "common/OnDemandApi.h"
 
 #include "common/FileInfo.h"
 #include "common/FileSystem.h"
@@ -73,12 +74,13 @@ std::string Hex(std::uint32_t value)
 
 std::string CertificateName(PCCERT_CONTEXT certificate, DWORD flags)
 {
-    const DWORD size = CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, nullptr, 0);
+    const DWORD size =
+        OnDemand::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, nullptr, 0);
     if (size <= 1) {
         return {};
     }
     std::string name(size, '\0');
-    CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name.data(), size);
+    OnDemand::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name.data(), size);
     name.resize(size - 1);
     return name;
 }
@@ -88,34 +90,36 @@ std::string SignerDescription(const std::wstring& signedFile, DWORD expectedCont
 {
     HCERTSTORE store = nullptr;
     HCRYPTMSG message = nullptr;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, signedFile.c_str(), expectedContent, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                          nullptr, nullptr, nullptr, &store, &message, nullptr)) {
+    if (!OnDemand::CryptQueryObject(CERT_QUERY_OBJECT_FILE, signedFile.c_str(), expectedContent,
+                                    CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store, &message,
+                                    nullptr)) {
         return Format("n/a(queryError={})", GetLastError());
     }
-    Scoped<HCERTSTORE> ownedStore(store, [](HCERTSTORE& value) { CertCloseStore(value, 0); });
-    Scoped<HCRYPTMSG> ownedMessage(message, [](HCRYPTMSG& value) { CryptMsgClose(value); });
+    Scoped<HCERTSTORE> ownedStore(store, [](HCERTSTORE& value) { OnDemand::CertCloseStore(value, 0); });
+    Scoped<HCRYPTMSG> ownedMessage(message, [](HCRYPTMSG& value) { OnDemand::CryptMsgClose(value); });
     DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
+    if (!OnDemand::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
         return Format("n/a(signerInfoSizeError={})", GetLastError());
     }
     std::vector<std::uint8_t> signerBytes(size, 0);
-    if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, signerBytes.data(), &size)) {
+    if (!OnDemand::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, signerBytes.data(), &size)) {
         return Format("n/a(signerInfoError={})", GetLastError());
     }
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBytes.data());
     CERT_INFO wanted{};
     wanted.Issuer = signer->Issuer;
     wanted.SerialNumber = signer->SerialNumber;
-    PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                      CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
+    PCCERT_CONTEXT found = OnDemand::CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                                CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
     if (found == nullptr) {
         return Format("n/a(findCertError={})", GetLastError());
     }
-    Scoped<PCCERT_CONTEXT> certificate(found, [](PCCERT_CONTEXT& value) { CertFreeCertificateContext(value); });
+    Scoped<PCCERT_CONTEXT> certificate(found,
+                                       [](PCCERT_CONTEXT& value) { OnDemand::CertFreeCertificateContext(value); });
     std::string thumbprint = "n/a";
     BYTE hash[20] = {};
     DWORD hashSize = sizeof(hash);
-    if (CertGetCertificateContextProperty(found, CERT_SHA1_HASH_PROP_ID, hash, &hashSize)) {
+    if (OnDemand::CertGetCertificateContextProperty(found, CERT_SHA1_HASH_PROP_ID, hash, &hashSize)) {
         thumbprint.clear();
         for (DWORD index = 0; index < hashSize; ++index) {
             thumbprint += Format("{:02x}", hash[index]);
@@ -166,9 +170,9 @@ LONG CheckTrust(DWORD choice, void* choiceData)
     trust.dwStateAction = WTD_STATEACTION_VERIFY;
     trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG trusted = WinVerifyTrust(nullptr, &action, &trust);
+    const LONG trusted = OnDemand::WinVerifyTrust(nullptr, &action, &trust);
     trust.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(nullptr, &action, &trust);
+    OnDemand::WinVerifyTrust(nullptr, &action, &trust);
     return trusted;
 }
 
@@ -186,49 +190,40 @@ LONG VerifyEmbeddedSignature(const std::wstring& path, HANDLE file)
 // A file in no catalog keeps the embedded check's answer.
 LONG VerifyThroughCatalog(const std::wstring& path, HANDLE file, UniqueLibrary::Verification& verification)
 {
-    // The hash-algorithm-aware calls came with Windows 8 and are missing from the build's import
-    // library (and, for the hash, from Wine): resolved at run time, their absence means "no catalog".
-    using AcquireContext = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR, const CERT_STRONG_SIGN_PARA*, DWORD);
-    using CalculateHash = BOOL(WINAPI*)(HCATADMIN, HANDLE, DWORD*, BYTE*, DWORD);
-    const HMODULE wintrust = GetModuleHandleW(L"wintrust.dll");
-    const auto acquireContext = reinterpret_cast<AcquireContext>(
-        reinterpret_cast<void*>(GetProcAddress(wintrust, "CryptCATAdminAcquireContext2")));
-    const auto calculateHash = reinterpret_cast<CalculateHash>(
-        reinterpret_cast<void*>(GetProcAddress(wintrust, "CryptCATAdminCalcHashFromFileHandle2")));
-    if (acquireContext == nullptr || calculateHash == nullptr) {
-        verification.catalogFile = "n/a(catalogHashUnavailable)";
-        return NoSignature;
-    }
     Scoped<HCATADMIN> admin([](HCATADMIN& value) {
         if (value != nullptr) {
-            CryptCATAdminReleaseContext(value, 0);
+            OnDemand::CryptCATAdminReleaseContext(value, 0);
         }
     });
-    if (!acquireContext(&admin.Get(), nullptr, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) {
+    // The hash-algorithm-aware calls came with Windows 8; Wine lacks the hash call, which then
+    // fails with 126 and means "no catalog".
+    if (!OnDemand::CryptCATAdminAcquireContext2(&admin.Get(), nullptr, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) {
         verification.catalogFile = Format("n/a(catalogAdminError={})", GetLastError());
         return NoSignature;
     }
     DWORD hashSize = 0;
-    calculateHash(admin.Get(), file, &hashSize, nullptr, 0);
+    OnDemand::CryptCATAdminCalcHashFromFileHandle2(admin.Get(), file, &hashSize, nullptr, 0);
     std::vector<BYTE> hash(hashSize);
-    if (hashSize == 0 || !calculateHash(admin.Get(), file, &hashSize, hash.data(), 0)) {
+    if (hashSize == 0 ||
+        !OnDemand::CryptCATAdminCalcHashFromFileHandle2(admin.Get(), file, &hashSize, hash.data(), 0)) {
         verification.catalogFile = Format("n/a(catalogHashError={})", GetLastError());
         return NoSignature;
     }
     const HCATADMIN administrator = admin.Get();
-    Scoped<HCATINFO> catalog(CryptCATAdminEnumCatalogFromHash(administrator, hash.data(), hashSize, 0, nullptr),
-                             [administrator](HCATINFO& value) {
-                                 if (value != nullptr) {
-                                     CryptCATAdminReleaseCatalogContext(administrator, value, 0);
-                                 }
-                             });
+    Scoped<HCATINFO> catalog(
+        OnDemand::CryptCATAdminEnumCatalogFromHash(administrator, hash.data(), hashSize, 0, nullptr),
+        [administrator](HCATINFO& value) {
+            if (value != nullptr) {
+                OnDemand::CryptCATAdminReleaseCatalogContext(administrator, value, 0);
+            }
+        });
     if (catalog.Get() == nullptr) {
         verification.catalogFile = "n/a(notInAnyCatalog)";
         return NoSignature;
     }
     CATALOG_INFO catalogInfo{};
     catalogInfo.cbStruct = sizeof(catalogInfo);
-    if (!CryptCATCatalogInfoFromContext(catalog.Get(), &catalogInfo, 0)) {
+    if (!OnDemand::CryptCATCatalogInfoFromContext(catalog.Get(), &catalogInfo, 0)) {
         verification.catalogFile = Format("n/a(catalogInfoError={})", GetLastError());
         return NoSignature;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/OnDemandApi.h"
+
 #include "diagnostics/HResultException.h"
 
 #include <windows.h>
@@ -54,13 +56,14 @@ private:
 // Owns one BSTR. An allocation that fails raises the out-of-memory HRESULT.
 class Bstr {
 public:
-    explicit Bstr(const std::wstring& text) : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
+    explicit Bstr(const std::wstring& text)
+        : text_(OnDemand::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
     {
         if (text_ == nullptr) {
             throw Vantrel::Common::Exceptions::HResultException(0x8007000E, "Out of memory allocating a BSTR");
         }
     }
-    ~Bstr() { SysFreeString(text_); }
+    ~Bstr() { OnDemand::SysFreeString(text_); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
 

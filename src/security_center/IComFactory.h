@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/OnDemandApi.h"
+
 #include <objbase.h>
 
 namespace Tessaro::Ravelin {
@@ -16,7 +18,8 @@ class ComFactory : public IComFactory {
 public:
     HRESULT CreateInstance(REFCLSID classId, IUnknown** object) override
     {
-        return CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(object));
+        return OnDemand::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                          reinterpret_cast<void**>(object));
     }
 };
 

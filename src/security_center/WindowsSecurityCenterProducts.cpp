@@ -1,4 +1,5 @@
 #include "security_center/WindowsSecurityCenterProducts.h"
+#include "common/OnDemandApi.h"
 
 #include "common/Scoped.h"
 #include "common/StringConversion.h"
@@ -40,28 +41,28 @@ std::uint32_t Code(HRESULT hresult)
 std::string StringProperty(IWbemClassObject* object, const wchar_t* name)
 {
     VARIANT value;
-    VariantInit(&value);
+    OnDemand::VariantInit(&value);
     std::string text;
     if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr) {
         try {
-            text = Utf16ToUtf8(std::wstring(value.bstrVal, SysStringLen(value.bstrVal)));
+            text = Utf16ToUtf8(std::wstring(value.bstrVal, OnDemand::SysStringLen(value.bstrVal)));
         } catch (const std::exception&) {
             text.clear();
         }
     }
-    VariantClear(&value);
+    OnDemand::VariantClear(&value);
     return text;
 }
 
 std::uint32_t NumberProperty(IWbemClassObject* object, const wchar_t* name)
 {
     VARIANT value;
-    VariantInit(&value);
+    OnDemand::VariantInit(&value);
     std::uint32_t number = 0;
     if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && (value.vt == VT_I4 || value.vt == VT_UI4)) {
         number = value.vt == VT_I4 ? static_cast<std::uint32_t>(value.lVal) : value.ulVal;
     }
-    VariantClear(&value);
+    OnDemand::VariantClear(&value);
     return number;
 }
 
@@ -77,7 +78,8 @@ Result<ComPointer<IWbemServices>> ConnectSecurityCenterNamespace()
 {
     using Connection = Result<ComPointer<IWbemServices>>;
     ComPointer<IWbemLocator> locator;
-    HRESULT hresult = CoCreateInstance(CLSID_WbemLocator, nullptr, LocalContexts, IID_IWbemLocator, locator.OutVoid());
+    HRESULT hresult =
+        OnDemand::CoCreateInstance(CLSID_WbemLocator, nullptr, LocalContexts, IID_IWbemLocator, locator.OutVoid());
     if (FAILED(hresult)) {
         return Connection(Code(hresult), "Can't create WMI instance");
     }
@@ -165,9 +167,9 @@ Result<bool> WindowsSecurityCenterProducts::SearchAntivirusProduct(Products& all
                                                                    const std::string& displayName,
                                                                    const FileInfo& reportingExecutable)
 {
-    Scoped<long> com(CoInitializeEx(nullptr, COINIT_MULTITHREADED), [](long& hresult) {
+    Scoped<long> com(OnDemand::CoInitializeEx(nullptr, COINIT_MULTITHREADED), [](long& hresult) {
         if (hresult >= 0) {
-            CoUninitialize();
+            OnDemand::CoUninitialize();
         }
     });
     if (com.Get() < 0) {
