@@ -247,8 +247,7 @@ int Uninstall()
         }
         FreeLibrary(library);
     }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, SimulatorState::RootKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, SimulatorState::RootKey);
+    DeleteFileW(SimulatorState::StateFilePath().c_str());
     Print(L"wscsim: uninstalled\n");
     return 0;
 }

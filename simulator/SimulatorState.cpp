@@ -1,24 +1,21 @@
 #include "SimulatorState.h"
 
-#include "common/RegistryKey.h"
 #include "common/WinHandle.h"
 
 #include <objbase.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwctype>
+#include <map>
 #include <memory>
+#include <stdexcept>
 
 namespace Tessaro::Simulator {
 
 namespace {
 
-using Vantrel::Common::Utilities::RegistryKey;
-
-const std::wstring ProductsKey = std::wstring(SimulatorState::RootKey) + L"\\Products";
-const std::wstring JournalKey = std::wstring(SimulatorState::RootKey) + L"\\Journal";
-const std::wstring FaultsKey = std::wstring(SimulatorState::RootKey) + L"\\Faults";
 constexpr const wchar_t* DefenderGuid = L"{D68DDC3A-831F-4FAE-9E44-DA132C1ACF46}";
 
 // One process at a time changes the state: a mutex every process of the prefix can name.
@@ -44,73 +41,254 @@ private:
     std::shared_ptr<WinHandle> mutex_;
 };
 
-RegistryKey Key(const std::wstring& path)
-{
-    return RegistryKey(HKEY_LOCAL_MACHINE, path);
-}
+// Everything but the journal: small, read and rewritten whole by each call.
+struct Document {
+    std::uint64_t nextOrder = 1;
+    std::vector<Product> products;                                           // in the order they registered
+    std::map<std::wstring, std::pair<std::uint32_t, std::uint32_t>> faults;  // call -> (count, HRESULT)
+    std::map<std::wstring, std::wstring> values;
+};
 
-std::uint64_t NextSequence()
-{
-    auto root = Key(SimulatorState::RootKey);
-    const std::uint64_t next = root.GetQword(L"NextSequence", 1).Value();
-    root.SetQword(L"NextSequence", next + 1);
-    return next;
-}
-
-Product ReadProduct(RegistryKey& key, const std::wstring& guid)
-{
-    Product product;
-    product.instanceGuid = guid;
-    product.displayName = key.GetString(L"DisplayName", L"").Value();
-    product.path = key.GetString(L"Path", L"").Value();
-    product.owner = key.GetString(L"Owner", L"").Value();
-    product.state = key.GetDword(L"State", 1).Value();
-    product.upToDate = key.GetDword(L"UpToDate", 1).Value() != 0;
-    product.currentThreats = key.GetDword(L"CurrentThreats", 0).Value();
-    product.protectionSettings = key.GetDword(L"ProtectionSettings", 0).Value();
-    product.protectionUpdates = key.GetDword(L"ProtectionUpdates", 0).Value();
-    product.timestamp = key.GetString(L"Timestamp", L"").Value();
-    product.lastNotification = key.GetString(L"LastNotification", L"").Value();
-    product.builtIn = key.GetDword(L"BuiltIn", 0).Value() != 0;
-    return product;
-}
-
-void WriteProduct(const Product& product)
-{
-    auto key = Key(ProductsKey + L"\\" + product.instanceGuid);
-    if (!key.Exists()) {
-        key.CreateRecursively();
-        key.SetQword(L"Order", NextSequence());
+class Writer {
+public:
+    void Number(std::uint64_t value) { Append(&value, sizeof(value)); }
+    void Text(const std::wstring& text)
+    {
+        Number(text.size());
+        Append(text.data(), text.size() * sizeof(wchar_t));
     }
-    key.SetString(L"DisplayName", product.displayName);
-    key.SetString(L"Path", product.path);
-    key.SetString(L"Owner", product.owner);
-    key.SetDword(L"State", product.state);
-    key.SetDword(L"UpToDate", product.upToDate ? 1 : 0);
-    key.SetDword(L"CurrentThreats", product.currentThreats);
-    key.SetDword(L"ProtectionSettings", product.protectionSettings);
-    key.SetDword(L"ProtectionUpdates", product.protectionUpdates);
-    key.SetString(L"Timestamp", product.timestamp);
-    key.SetString(L"LastNotification", product.lastNotification);
-    key.SetDword(L"BuiltIn", product.builtIn ? 1 : 0);
-}
+    const std::vector<char>& Bytes() const { return bytes_; }
 
-std::wstring FormatSequence(std::uint64_t sequence)
-{
-    std::wstring text = std::to_wstring(sequence);
-    return std::wstring(text.size() < 10 ? 10 - text.size() : 0, L'0') + text;
-}
-
-std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator)
-{
-    std::vector<std::wstring> parts;
-    std::size_t start = 0;
-    for (auto end = text.find(separator); end != std::wstring::npos; end = text.find(separator, start)) {
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
+private:
+    void Append(const void* data, std::size_t size)
+    {
+        const auto* first = static_cast<const char*>(data);
+        bytes_.insert(bytes_.end(), first, first + size);
     }
-    parts.push_back(text.substr(start));
-    return parts;
+    std::vector<char> bytes_;
+};
+
+// Reads what a Writer wrote; a record cut short reads as empty instead of past its end.
+class Reader {
+public:
+    Reader(const char* data, std::size_t size) : data_(data), size_(size) {}
+    bool AtEnd() const { return position_ >= size_; }
+    std::uint64_t Number()
+    {
+        std::uint64_t value = 0;
+        Take(&value, sizeof(value));
+        return value;
+    }
+    std::wstring Text()
+    {
+        const std::uint64_t length = Number();
+        if (length > (size_ - position_) / sizeof(wchar_t)) {
+            position_ = size_;
+            return {};
+        }
+        std::wstring text(static_cast<std::size_t>(length), L'\0');
+        Take(text.data(), text.size() * sizeof(wchar_t));
+        return text;
+    }
+
+private:
+    void Take(void* target, std::size_t size)
+    {
+        if (size > size_ - position_) {
+            position_ = size_;
+            return;
+        }
+        std::memcpy(target, data_ + position_, size);
+        position_ += size;
+    }
+    const char* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+// The state lives in one file of the prefix that every process maps: the agent (through the
+// status object and the WMI view), the service host, the control tool and the tests all see the
+// same memory, and it outlasts them all without a registry round trip per value. The file holds a
+// header, the document (rewritten whole by each change) and the journal (appended to).
+class StateFile {
+public:
+    static StateFile& Instance()
+    {
+        static StateFile file;
+        return file;
+    }
+
+    Document Load() const
+    {
+        Document document;
+        Reader reader(view_ + DocumentOffset, std::min<std::uint64_t>(Header().documentBytes, DocumentCapacity));
+        if (reader.AtEnd()) {
+            return document;
+        }
+        document.nextOrder = reader.Number();
+        for (std::uint64_t count = reader.Number(); count > 0 && !reader.AtEnd(); --count) {
+            Product product;
+            product.instanceGuid = reader.Text();
+            product.displayName = reader.Text();
+            product.path = reader.Text();
+            product.owner = reader.Text();
+            product.state = static_cast<std::uint32_t>(reader.Number());
+            product.upToDate = reader.Number() != 0;
+            product.currentThreats = static_cast<std::uint32_t>(reader.Number());
+            product.protectionSettings = static_cast<std::uint32_t>(reader.Number());
+            product.protectionUpdates = static_cast<std::uint32_t>(reader.Number());
+            product.timestamp = reader.Text();
+            product.lastNotification = reader.Text();
+            product.builtIn = reader.Number() != 0;
+            document.products.push_back(std::move(product));
+        }
+        for (std::uint64_t count = reader.Number(); count > 0 && !reader.AtEnd(); --count) {
+            std::wstring call = reader.Text();
+            const auto remaining = static_cast<std::uint32_t>(reader.Number());
+            const auto hresult = static_cast<std::uint32_t>(reader.Number());
+            document.faults[std::move(call)] = {remaining, hresult};
+        }
+        for (std::uint64_t count = reader.Number(); count > 0 && !reader.AtEnd(); --count) {
+            std::wstring name = reader.Text();
+            document.values[std::move(name)] = reader.Text();
+        }
+        return document;
+    }
+
+    void Store(const Document& document)
+    {
+        Writer writer;
+        writer.Number(document.nextOrder);
+        writer.Number(document.products.size());
+        for (const auto& product : document.products) {
+            writer.Text(product.instanceGuid);
+            writer.Text(product.displayName);
+            writer.Text(product.path);
+            writer.Text(product.owner);
+            writer.Number(product.state);
+            writer.Number(product.upToDate ? 1 : 0);
+            writer.Number(product.currentThreats);
+            writer.Number(product.protectionSettings);
+            writer.Number(product.protectionUpdates);
+            writer.Text(product.timestamp);
+            writer.Text(product.lastNotification);
+            writer.Number(product.builtIn ? 1 : 0);
+        }
+        writer.Number(document.faults.size());
+        for (const auto& [call, fault] : document.faults) {
+            writer.Text(call);
+            writer.Number(fault.first);
+            writer.Number(fault.second);
+        }
+        writer.Number(document.values.size());
+        for (const auto& [name, value] : document.values) {
+            writer.Text(name);
+            writer.Text(value);
+        }
+        if (writer.Bytes().size() > DocumentCapacity) {
+            throw std::length_error("the simulator's state outgrew its file");
+        }
+        std::memcpy(view_ + DocumentOffset, writer.Bytes().data(), writer.Bytes().size());
+        MutableHeader().documentBytes = writer.Bytes().size();
+    }
+
+    void Append(const JournalEntry& entry)
+    {
+        Writer writer;
+        writer.Text(entry.time);
+        writer.Text(entry.caller);
+        writer.Text(entry.call);
+        writer.Text(entry.arguments);
+        writer.Number(entry.answer);
+        const std::uint64_t used = Header().journalBytes;
+        if (used + writer.Bytes().size() > JournalCapacity) {
+            return;  // a full journal keeps its oldest entries
+        }
+        std::memcpy(view_ + JournalOffset + used, writer.Bytes().data(), writer.Bytes().size());
+        MutableHeader().journalBytes = used + writer.Bytes().size();
+    }
+
+    std::vector<JournalEntry> Journal() const
+    {
+        std::vector<JournalEntry> entries;
+        Reader reader(view_ + JournalOffset, std::min<std::uint64_t>(Header().journalBytes, JournalCapacity));
+        while (!reader.AtEnd()) {
+            JournalEntry entry;
+            entry.time = reader.Text();
+            entry.caller = reader.Text();
+            entry.call = reader.Text();
+            entry.arguments = reader.Text();
+            entry.answer = static_cast<std::uint32_t>(reader.Number());
+            entries.push_back(std::move(entry));
+        }
+        return entries;
+    }
+
+    void Clear() { MutableHeader() = FileHeader{}; }
+
+    // Named by the Windows folder, which is the same for a service and for a user's process (the
+    // environment is not: a service's ProgramData differs under Wine).
+    static std::wstring Path()
+    {
+        wchar_t windows[MAX_PATH] = {};
+        const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+        return std::wstring(windows, length > 0 && length < MAX_PATH ? length : 0) + L"\\Temp\\RavelinSimulator.state";
+    }
+
+private:
+    struct FileHeader {
+        std::uint64_t documentBytes = 0;
+        std::uint64_t journalBytes = 0;
+    };
+    static constexpr std::uint64_t DocumentOffset = 4096;
+    static constexpr std::uint64_t DocumentCapacity = 32ull << 20;
+    static constexpr std::uint64_t JournalOffset = DocumentOffset + DocumentCapacity;
+    static constexpr std::uint64_t JournalCapacity = 32ull << 20;
+    static constexpr std::uint64_t FileSize = JournalOffset + JournalCapacity;
+
+    StateFile()
+    {
+        file_ = WinHandle::Create(CreateFileW(Path().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_->IsValid()) {
+            throw std::runtime_error("cannot open the simulator's state file");
+        }
+        mapping_ = WinHandle::Create(CreateFileMappingW(file_->Get(), nullptr, PAGE_READWRITE,
+                                                        static_cast<DWORD>(FileSize >> 32),
+                                                        static_cast<DWORD>(FileSize), nullptr));
+        view_ = mapping_->Get() != nullptr
+                    ? static_cast<char*>(MapViewOfFile(mapping_->Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0))
+                    : nullptr;
+        if (view_ == nullptr) {
+            throw std::runtime_error("cannot map the simulator's state file");
+        }
+    }
+    ~StateFile() { UnmapViewOfFile(view_); }
+
+    const FileHeader& Header() const { return *reinterpret_cast<const FileHeader*>(view_); }
+    FileHeader& MutableHeader() { return *reinterpret_cast<FileHeader*>(view_); }
+
+    std::shared_ptr<WinHandle> file_;
+    std::shared_ptr<WinHandle> mapping_;
+    char* view_ = nullptr;
+};
+
+// Reads the document, lets the change work on it, and writes it back, all under the lock.
+template <typename Change>
+void ChangeDocument(Change change)
+{
+    const StateLock lock;
+    auto& file = StateFile::Instance();
+    Document document = file.Load();
+    change(document);
+    file.Store(document);
+}
+
+Document ReadDocument()
+{
+    const StateLock lock;
+    return StateFile::Instance().Load();
 }
 
 }  // namespace
@@ -169,11 +347,9 @@ void SimulatorState::Transaction(const std::function<void()>& work)
 void SimulatorState::Reset()
 {
     const StateLock lock;
-    Key(RootKey).DeleteTree();
-    Key(RootKey).CreateRecursively();
-    Key(ProductsKey).CreateRecursively();
-    Key(JournalKey).CreateRecursively();
-    Key(FaultsKey).CreateRecursively();
+    auto& file = StateFile::Instance();
+    file.Clear();
+    Document document;
     Product defender;
     defender.instanceGuid = DefenderGuid;
     defender.displayName = L"Windows Defender";
@@ -181,32 +357,23 @@ void SimulatorState::Reset()
     defender.state = 0;
     defender.timestamp = CurrentTimeText();
     defender.builtIn = true;
-    WriteProduct(defender);
-    Key(RootKey).SetString(L"ServiceMode", L"running");
+    document.products.push_back(defender);
+    document.values[L"ServiceMode"] = L"running";
+    file.Store(document);
 }
 
 std::vector<Product> SimulatorState::Products()
 {
-    const StateLock lock;
-    auto products = Key(ProductsKey);
-    std::vector<std::pair<std::uint64_t, Product>> ordered;
-    for (const auto& guid : products.GetSubKeyNames().Value()) {
-        auto key = Key(ProductsKey + L"\\" + guid);
-        ordered.emplace_back(key.GetQword(L"Order", 0).Value(), ReadProduct(key, guid));
-    }
-    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<Product> result;
-    for (auto& entry : ordered) {
-        result.push_back(std::move(entry.second));
-    }
-    const bool thirdPartyOn = std::any_of(
-        result.begin(), result.end(), [](const Product& product) { return !product.builtIn && product.state == 0; });
-    for (auto& product : result) {
+    std::vector<Product> products = ReadDocument().products;
+    const bool thirdPartyOn = std::any_of(products.begin(), products.end(), [](const Product& product) {
+        return !product.builtIn && product.state == 0;
+    });
+    for (auto& product : products) {
         if (product.builtIn) {
             product.state = thirdPartyOn ? 1 : 0;
         }
     }
-    return result;
+    return products;
 }
 
 std::optional<Product> SimulatorState::FindByOwner(const std::wstring& owner)
@@ -221,69 +388,59 @@ std::optional<Product> SimulatorState::FindByOwner(const std::wstring& owner)
 
 void SimulatorState::Save(const Product& product)
 {
-    const StateLock lock;
-    WriteProduct(product);
+    ChangeDocument([&](Document& document) {
+        const auto existing =
+            std::find_if(document.products.begin(), document.products.end(),
+                         [&](const Product& entry) { return entry.instanceGuid == product.instanceGuid; });
+        if (existing != document.products.end()) {
+            *existing = product;
+        } else {
+            document.products.push_back(product);
+        }
+    });
 }
 
 void SimulatorState::Remove(const std::wstring& instanceGuid)
 {
-    const StateLock lock;
-    Key(ProductsKey + L"\\" + instanceGuid).DeleteTree();
+    ChangeDocument([&](Document& document) {
+        std::erase_if(document.products, [&](const Product& entry) { return entry.instanceGuid == instanceGuid; });
+    });
 }
 
 void SimulatorState::Record(const std::wstring& call, const std::wstring& arguments, std::uint32_t answer)
 {
-    const StateLock lock;
     std::wstring caller = CallerIdentity();
     caller = caller.substr(caller.find_last_of(L'\\') + 1);
-    const std::wstring entry =
-        CurrentTimeText() + L"\t" + caller + L"\t" + call + L"\t" + arguments + L"\t" + std::to_wstring(answer);
-    Key(JournalKey).SetString(FormatSequence(NextSequence()), entry);
+    const JournalEntry entry{CurrentTimeText(), caller, call, arguments, answer};
+    const StateLock lock;
+    StateFile::Instance().Append(entry);
 }
 
 std::vector<JournalEntry> SimulatorState::Journal()
 {
     const StateLock lock;
-    auto values = Key(JournalKey).GetValues();
-    std::vector<std::pair<std::wstring, JournalEntry>> ordered;
-    for (const auto& value : values.Value()) {
-        std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()), value.data.size() / sizeof(wchar_t));
-        text.resize(wcsnlen(text.c_str(), text.size()));
-        const auto parts = Split(text, L'\t');
-        if (parts.size() != 5) {
-            continue;
-        }
-        ordered.emplace_back(value.name,
-                             JournalEntry{parts[0], parts[1], parts[2], parts[3],
-                                          static_cast<std::uint32_t>(std::wcstoul(parts[4].c_str(), nullptr, 10))});
-    }
-    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<JournalEntry> entries;
-    for (auto& entry : ordered) {
-        entries.push_back(std::move(entry.second));
-    }
-    return entries;
+    return StateFile::Instance().Journal();
 }
 
 void SimulatorState::ScriptFault(const std::wstring& call, std::uint32_t count, std::uint32_t hresult)
 {
-    const StateLock lock;
-    auto key = Key(FaultsKey + L"\\" + call);
-    key.CreateRecursively();
-    key.SetDword(L"Count", count);
-    key.SetDword(L"HResult", hresult);
+    ChangeDocument([&](Document& document) { document.faults[call] = {count, hresult}; });
 }
 
 std::optional<std::uint32_t> SimulatorState::TakeFault(const std::wstring& call)
 {
+    std::optional<std::uint32_t> answer;
     const StateLock lock;
-    auto key = Key(FaultsKey + L"\\" + call);
-    const auto count = key.GetDword(L"Count", 0).Value();
-    if (count == 0) {
-        return std::nullopt;
+    auto& file = StateFile::Instance();
+    Document document = file.Load();
+    const auto fault = document.faults.find(call);
+    if (fault == document.faults.end() || fault->second.first == 0) {
+        return answer;
     }
-    key.SetDword(L"Count", count - 1);
-    return key.GetDword(L"HResult", 0).Value();
+    --fault->second.first;
+    answer = fault->second.second;
+    file.Store(document);
+    return answer;
 }
 
 ServiceMode SimulatorState::GetServiceMode()
@@ -304,16 +461,19 @@ void SimulatorState::SetServiceMode(ServiceMode mode)
 
 void SimulatorState::SetValue(const std::wstring& name, const std::wstring& value)
 {
-    const StateLock lock;
-    auto root = Key(RootKey);
-    root.CreateRecursively();
-    root.SetString(name, value);
+    ChangeDocument([&](Document& document) { document.values[name] = value; });
 }
 
 std::wstring SimulatorState::GetValue(const std::wstring& name)
 {
-    const StateLock lock;
-    return Key(RootKey).GetString(name, L"").Value();
+    const Document document = ReadDocument();
+    const auto value = document.values.find(name);
+    return value != document.values.end() ? value->second : std::wstring{};
+}
+
+std::wstring SimulatorState::StateFilePath()
+{
+    return StateFile::Path();
 }
 
 }  // namespace Tessaro::Simulator

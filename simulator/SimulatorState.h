@@ -2,7 +2,9 @@
 
 // The simulated Security Center's state, shared by every process of the prefix (the status
 // object inside the agent, the WMI provider, the service host, the control tool and the tests)
-// through a key of the prefix's registry, behind one lock that every process can name.
+// through one file of the prefix that each of them maps into memory, behind one lock that every
+// process can name. A call costs the simulator microseconds, so that a benchmark measures the
+// agent and not its stand-in.
 
 #include <cstdint>
 #include <functional>
@@ -49,7 +51,8 @@ std::wstring CurrentTimeText();
 
 class SimulatorState {
 public:
-    static constexpr const wchar_t* RootKey = L"SOFTWARE\\RavelinSimulator";
+    // Where the state lives; uninstalling the simulator deletes it.
+    static std::wstring StateFilePath();
 
     // Runs the work under the state's lock, so that a read and the change built on it are one
     // step for every other process. The lock may be taken again inside.
