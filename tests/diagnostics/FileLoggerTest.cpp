@@ -247,9 +247,13 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
     const std::regex whole(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{1,3} \[INFO\]  \[\d+\] \[Log Writer\] )"
                            R"(\[SecurityCenter\] writer (\d) line (\d+) padding-padding-padding-padding-padding)");
     std::map<std::pair<int, int>, int> seen;
-    int files = 0;
+    int rotated = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
-        ++files;
+        const std::wstring name = entry.path().filename().native();
+        if (entry.path().extension() != L".log") {
+            continue;  // the turn's lock companion holds no lines
+        }
+        rotated += name.rfind(L"shared_", 0) == 0 ? 1 : 0;
         const std::string text = ReadFile(entry.path());
         std::size_t start = 0;
         for (auto end = text.find("\r\n"); end != std::string::npos; start = end + 2, end = text.find("\r\n", start)) {
@@ -260,7 +264,7 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
         }
         EXPECT_EQ(start, text.size()) << "text after the last line end in " << entry.path().string();
     }
-    EXPECT_GT(files, 1) << "the test is meant to rotate";
+    EXPECT_GT(rotated, 0) << "the test is meant to rotate";
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(Writers * LinesPerWriter));
     for (const auto& [line, count] : seen) {
         EXPECT_EQ(count, 1) << "writer " << line.first << " line " << line.second;
