@@ -225,7 +225,7 @@ bool RegistryKey::Exists()
         return true;
     }
     if (code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent(10, handle_, path_, code);
+        TraceRegistryEvent<10>(handle_, path_, code);
     }
     return false;
 }
@@ -246,7 +246,7 @@ Result<std::wstring> RegistryKey::GetFullName()
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(11, handle_, path_, code);
+        TraceRegistryEvent<11>(handle_, path_, code);
         return Result<std::wstring>(code);
     }
     std::vector<std::uint8_t> buffer;
@@ -289,7 +289,7 @@ std::uint32_t RegistryKey::Create()
     if (code == ERROR_SUCCESS) {
         access_ = ReadWriteAccess;
     } else {
-        TraceRegistryEvent(12, root_, path_, code);
+        TraceRegistryEvent<12>(root_, path_, code);
     }
     return code;
 }
@@ -328,13 +328,15 @@ std::uint32_t RegistryKey::Delete()
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(13, root_, handle_, path_, code);
+        if (code != ERROR_FILE_NOT_FOUND) {
+            TraceRegistryEvent<13>(root_, path_, code);
+        }
         return code;
     }
     const auto code =
         root_ != nullptr ? ToCode(RegDeleteKeyW(root_, path_.c_str())) : NativeToCode(NtDeleteKey(handle_));
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent(14, root_, handle_, path_, code);
+        TraceRegistryEvent<14>(root_, handle_, path_, code);
     }
     return code;
 }
@@ -416,14 +418,14 @@ std::uint32_t RegistryKey::CreateSubKey(const std::wstring& name)
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(15, handle_, path_, name, code);
+        TraceRegistryEvent<15>(handle_, path_, code);
         return code;
     }
     HKEY created = nullptr;
     const auto code =
         ToCode(RegCreateKeyExW(handle_, name.c_str(), 0, nullptr, 0, ReadWriteAccess, nullptr, &created, nullptr));
     if (code != ERROR_SUCCESS) {
-        TraceRegistryEvent(16, handle_, path_, name, code);
+        TraceRegistryEvent<16>(handle_, path_, name, code);
         return code;
     }
     RegCloseKey(created);
@@ -434,12 +436,14 @@ std::uint32_t RegistryKey::DeleteSubKey(const std::wstring& name)
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(17, handle_, path_, name, code);
+        if (code != ERROR_FILE_NOT_FOUND) {
+            TraceRegistryEvent<17>(handle_, path_, code);
+        }
         return code;
     }
     const auto code = ToCode(RegDeleteKeyW(handle_, name.c_str()));
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent(18, handle_, path_, name, code);
+        TraceRegistryEvent<18>(handle_, path_, name, code);
     }
     return code;
 }
@@ -454,14 +458,14 @@ Result<std::vector<std::wstring>> RegistryKey::GetSubKeyNames()
     using Names = std::vector<std::wstring>;
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(19, handle_, path_, code);
+        TraceRegistryEvent<19>(handle_, path_, code);
         return Result<Names>(code);
     }
     DWORD longestName = 0;
     if (const auto code = ToCode(RegQueryInfoKeyW(handle_, nullptr, nullptr, nullptr, nullptr, &longestName, nullptr,
                                                   nullptr, nullptr, nullptr, nullptr, nullptr));
         code != ERROR_SUCCESS) {
-        TraceRegistryEvent(20, handle_, path_, code);
+        TraceRegistryEvent<20>(handle_, path_, code);
         return Result<Names>(code);
     }
     Names names;
@@ -476,7 +480,7 @@ Result<std::vector<std::wstring>> RegistryKey::GetSubKeyNames()
         } else if (code == ERROR_NO_MORE_ITEMS) {
             return Result<Names>(std::move(names));
         } else if (code != ERROR_ACCESS_DENIED) {
-            TraceRegistryEvent(21, handle_, path_, code);
+            TraceRegistryEvent<21>(handle_, path_, code);
             return Result<Names>(code);
         }
     }
@@ -486,13 +490,17 @@ std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& typ
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 22 : 23, handle_, path_, name, code);
+        if (code == ERROR_ACCESS_DENIED) {
+            TraceRegistryEvent<22>(handle_, path_, name);
+        } else if (code != ERROR_FILE_NOT_FOUND) {
+            TraceRegistryEvent<23>(handle_, path_, code);
+        }
         return code;
     }
     ReadStep failedStep = ReadStep::Size;
     const auto code = ReadValue(handle_, name, type, data, failedStep);
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent(24, handle_, path_, name, code);
+        TraceRegistryEvent<24>(handle_, path_, name, code);
     }
     return code;
 }
@@ -501,13 +509,17 @@ std::uint32_t RegistryKey::SetValue(const std::wstring& name, std::uint32_t type
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 31 : 32, handle_, path_, name, code);
+        if (code == ERROR_ACCESS_DENIED) {
+            TraceRegistryEvent<31>(handle_, path_, name);
+        } else {
+            TraceRegistryEvent<32>(handle_, path_, code);
+        }
         return code;
     }
     const auto code = ToCode(RegSetValueExW(handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
                                             static_cast<DWORD>(data.size())));
     if (code != ERROR_SUCCESS) {
-        TraceRegistryEvent(33, handle_, path_, name, code);
+        TraceRegistryEvent<33>(handle_, path_, name, code);
     }
     return code;
 }
@@ -516,24 +528,32 @@ std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::w
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(code == ERROR_ACCESS_DENIED ? 25 : 26, handle_, path_, oldName, newName, code);
+        if (code == ERROR_ACCESS_DENIED) {
+            TraceRegistryEvent<25>(handle_, path_, oldName, newName);
+        } else {
+            TraceRegistryEvent<26>(handle_, path_, code);
+        }
         return code;
     }
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     ReadStep failedStep = ReadStep::Size;
     if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(failedStep == ReadStep::Size ? 27 : 28, handle_, path_, oldName, newName, code);
+        if (failedStep == ReadStep::Size) {
+            TraceRegistryEvent<27>(handle_, path_, code);
+        } else {
+            TraceRegistryEvent<28>(handle_, path_, code);
+        }
         return code;
     }
     if (const auto code = ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(),
                                                 static_cast<DWORD>(data.size())));
         code != ERROR_SUCCESS) {
-        TraceRegistryEvent(29, handle_, path_, oldName, newName, code);
+        TraceRegistryEvent<29>(handle_, path_, code);
         return code;
     }
     if (const auto code = ToCode(RegDeleteValueW(handle_, oldName.c_str())); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(30, handle_, path_, oldName, newName, code);
+        TraceRegistryEvent<30>(handle_, path_, code);
         return code;
     }
     return ERROR_SUCCESS;
@@ -543,12 +563,14 @@ std::uint32_t RegistryKey::DeleteValue(const std::wstring& name)
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(36, handle_, path_, name, code);
+        if (code != ERROR_FILE_NOT_FOUND) {
+            TraceRegistryEvent<36>(handle_, path_, code);
+        }
         return code;
     }
     const auto code = ToCode(RegDeleteValueW(handle_, name.c_str()));
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent(37, handle_, path_, name, code);
+        TraceRegistryEvent<37>(handle_, path_, code);
     }
     return code;
 }
@@ -558,7 +580,7 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
     using Values = std::vector<RegistryValue>;
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(38, handle_, path_, code);
+        TraceRegistryEvent<38>(handle_, path_, code);
         return Result<Values>(code);
     }
     Values values;
@@ -575,7 +597,7 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
             continue;
         }
         if (code != ERROR_SUCCESS) {
-            TraceRegistryEvent(40, handle_, path_, code);
+            TraceRegistryEvent<40>(handle_, path_, code);
             return Result<Values>(code);
         }
         std::vector<std::uint8_t> data;
@@ -584,7 +606,7 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
             nameLength = MaximumValueNameLength;
             code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, data.data(), &size));
             if (code != ERROR_SUCCESS) {
-                TraceRegistryEvent(39, handle_, path_, code);
+                TraceRegistryEvent<39>(handle_, path_, code);
                 return Result<Values>(code);
             }
             data.resize(size);
@@ -768,12 +790,12 @@ std::uint32_t RegistryKey::Flush()
 {
     std::lock_guard guard(mutex_);
     if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent(34, handle_, path_, code);
+        TraceRegistryEvent<34>(handle_, path_, code);
         return code;
     }
     const auto code = ToCode(RegFlushKey(handle_));
     if (code != ERROR_SUCCESS) {
-        TraceRegistryEvent(35, handle_, path_, code);
+        TraceRegistryEvent<35>(handle_, path_, code);
     }
     return code;
 }

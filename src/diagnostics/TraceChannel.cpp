@@ -175,50 +175,40 @@ Argument Encode(const std::uint64_t& value)
     return {&value, sizeof(value)};
 }
 
-void Emit(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number,
-          std::initializer_list<Argument> arguments)
+void EmitEncoded(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number, const Argument* arguments,
+                 std::size_t count)
 {
     const auto& block = blocks[SiteBlock];
     if (!IsInitialized() || (block.flags & UtilitySitesFlag) == 0 || block.level < siteLevel) {
         return;
     }
-    // TraceMessage takes (address, length) pairs; the sites have at most four arguments.
-    std::array<Argument, 4> fixed{};
-    std::size_t count = 0;
-    for (const auto& argument : arguments) {
-        if (count < fixed.size()) {
-            fixed[count++] = argument;
-        }
-    }
-    const auto pair = [&](std::size_t index) {
-        return index < count ? std::make_pair(fixed[index].data, fixed[index].size)
-                             : std::make_pair(static_cast<const void*>(nullptr), std::size_t{0});
-    };
-    const auto [a, aSize] = pair(0);
-    const auto [b, bSize] = pair(1);
-    const auto [c, cSize] = pair(2);
-    const auto [d, dSize] = pair(3);
+    // The message call takes (address, length) pairs as a fixed list, one call per count.
+    const auto at = [&](std::size_t index) { return arguments[index]; };
     switch (count) {
         case 1:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, a, aSize, nullptr);
+            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, nullptr);
             break;
         case 2:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, a, aSize, b, bSize, nullptr);
+            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
+                         at(1).size, nullptr);
             break;
         case 3:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, a, aSize, b, bSize, c, cSize, nullptr);
+            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
+                         at(1).size, at(2).data, at(2).size, nullptr);
+            break;
+        case 4:
+            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
+                         at(1).size, at(2).data, at(2).size, at(3).data, at(3).size, nullptr);
             break;
         default:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, a, aSize, b, bSize, c, cSize, d, dSize,
-                         nullptr);
-            break;
+            return;
     }
     std::lock_guard guard(ObserverMutex());
     if (Observer()) {
         std::vector<std::vector<std::uint8_t>> bytes;
         for (std::size_t index = 0; index < count; ++index) {
-            const auto* first = static_cast<const std::uint8_t*>(fixed[index].data);
-            bytes.emplace_back(first, first + fixed[index].size);
+            const auto* first = static_cast<const std::uint8_t*>(arguments[index].data);
+            bytes.emplace_back(first, first + arguments[index].size);
         }
         Observer()(messageGuid, number, bytes);
     }
@@ -226,12 +216,57 @@ void Emit(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number,
 
 }  // namespace TraceChannel
 
+namespace RegistryTraceShape {
+
+namespace {
+
+template <typename... Arguments>
+void SendRegistry(int site, const Arguments&... arguments) noexcept
+{
+    try {
+        TraceChannel::Emit(TraceChannel::RegistrySiteLevel, TraceChannel::RegistryMessageGuid,
+                           static_cast<std::uint16_t>(site), arguments...);
+    } catch (...) {
+        // Tracing never changes the outcome of an operation.
+    }
+}
+
+}  // namespace
+
+void Send(int site, std::uint64_t handle, const std::wstring& path, std::uint32_t code) noexcept
+{
+    SendRegistry(site, handle, path, code);
+}
+
+void Send(int site, std::uint64_t handle, const std::wstring& path, const std::wstring& name,
+          std::uint32_t code) noexcept
+{
+    SendRegistry(site, handle, path, name, code);
+}
+
+void Send(int site, std::uint64_t handle, const std::wstring& path, const std::wstring& name) noexcept
+{
+    SendRegistry(site, handle, path, name);
+}
+
+void Send(int site, std::uint64_t handle, const std::wstring& path, const std::wstring& oldName,
+          const std::wstring& newName) noexcept
+{
+    SendRegistry(site, handle, path, oldName, newName);
+}
+
+void Send(int site, std::uint64_t root, std::uint64_t handle, const std::wstring& path, std::uint32_t code) noexcept
+{
+    SendRegistry(site, root, handle, path, code);
+}
+
+}  // namespace RegistryTraceShape
+
 void TraceFileEvent(int messageNumber, const std::wstring& path, std::uint32_t errorCode) noexcept
 {
     try {
         TraceChannel::Emit(TraceChannel::FileSiteLevel, TraceChannel::FileMessageGuid,
-                           static_cast<std::uint16_t>(messageNumber),
-                           {TraceChannel::Encode(path), TraceChannel::Encode(errorCode)});
+                           static_cast<std::uint16_t>(messageNumber), path, errorCode);
     } catch (...) {
     }
 }

@@ -71,44 +71,118 @@ Argument Encode(const char* text);
 Argument Encode(const std::uint32_t& value);
 Argument Encode(const std::uint64_t& value);
 
-void Emit(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number,
-          std::initializer_list<Argument> arguments);
+// The most arguments one message carries: the message call takes them as a fixed list.
+constexpr std::size_t MaximumArguments = 4;
+
+void EmitEncoded(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number, const Argument* arguments,
+                 std::size_t count);
+
+// Sends a message while block 4 is enabled at the site's level. A site with more arguments than
+// a message carries does not compile: no argument is ever dropped.
+template <typename... Arguments>
+void Emit(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number, const Arguments&... arguments)
+{
+    static_assert(sizeof...(Arguments) >= 1 && sizeof...(Arguments) <= MaximumArguments,
+                  "a trace message carries one to four arguments");
+    const Argument encoded[] = {Encode(arguments)...};
+    EmitEncoded(siteLevel, messageGuid, number, encoded, sizeof...(Arguments));
+}
 
 extern const GUID RegistryMessageGuid;
 extern const GUID FileMessageGuid;
 
 }  // namespace TraceChannel
 
-// A registry-key trace site: a key handle (sent as its 64-bit value), the key path, names and
-// the error code, as each site passes them.
-template <typename... Args>
-void TraceRegistryEvent(int messageNumber, const Args&... arguments) noexcept
+// The registry messages and what each carries after its GUID, as a trace consumer decodes it:
+//
+//   shape                  arguments                                           sites
+//   HandlePathCode         64-bit value, wide string, unsigned 32-bit          10, 11, 12, 13, 15, 17, 19-21, 23,
+//                                                                              26-30, 32, 34-40
+//   HandlePathNameCode     64-bit value, wide string, wide string, 32-bit      16, 18, 24, 33
+//   HandlePathName         64-bit value, wide string, wide string              22, 31
+//   HandlePathTwoNames     64-bit value and three wide strings                 25
+//   RootHandlePathCode     64-bit value, 64-bit value, wide string, 32-bit     14
+//
+// The 64-bit value is a key handle (or the root for the sites that have no handle), the first wide
+// string the key path, the others value or subkey names. A site is written TraceRegistryEvent<N>
+// with the arguments of its shape; a number without a shape, or other arguments, does not compile.
+namespace RegistryTraceShape {
+
+using Handle = const void*;
+
+void Send(int site, std::uint64_t handle, const std::wstring& path, std::uint32_t code) noexcept;
+void Send(int site, std::uint64_t handle, const std::wstring& path, const std::wstring& name,
+          std::uint32_t code) noexcept;
+void Send(int site, std::uint64_t handle, const std::wstring& path, const std::wstring& name) noexcept;
+void Send(int site, std::uint64_t handle, const std::wstring& path, const std::wstring& oldName,
+          const std::wstring& newName) noexcept;
+void Send(int site, std::uint64_t root, std::uint64_t handle, const std::wstring& path, std::uint32_t code) noexcept;
+
+inline std::uint64_t Value(Handle handle)
 {
-    using namespace TraceChannel;
-    const auto& block = Block(SiteBlock);
-    if (!IsInitialized() || (block.flags & UtilitySitesFlag) == 0 || block.level < RegistrySiteLevel) {
-        return;
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+struct HandlePathCode {
+    static void Trace(int site, Handle handle, const std::wstring& path, std::uint32_t code) noexcept
+    {
+        Send(site, Value(handle), path, code);
     }
-    const auto widen = [](const auto& argument) {
-        using Type = std::decay_t<decltype(argument)>;
-        if constexpr (std::is_pointer_v<Type> && !std::is_same_v<Type, const wchar_t*> &&
-                      !std::is_same_v<Type, const char*>) {
-            return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(argument));
-        } else {
-            return argument;
-        }
-    };
-    try {
-        const auto values = std::make_tuple(widen(arguments)...);
-        std::apply(
-            [&](const auto&... value) {
-                Emit(RegistrySiteLevel, RegistryMessageGuid, static_cast<std::uint16_t>(messageNumber),
-                     {Encode(value)...});
-            },
-            values);
-    } catch (...) {
-        // Tracing never changes the outcome of an operation.
+};
+struct HandlePathNameCode {
+    static void Trace(int site, Handle handle, const std::wstring& path, const std::wstring& name,
+                      std::uint32_t code) noexcept
+    {
+        Send(site, Value(handle), path, name, code);
     }
+};
+struct HandlePathName {
+    static void Trace(int site, Handle handle, const std::wstring& path, const std::wstring& name) noexcept
+    {
+        Send(site, Value(handle), path, name);
+    }
+};
+struct HandlePathTwoNames {
+    static void Trace(int site, Handle handle, const std::wstring& path, const std::wstring& oldName,
+                      const std::wstring& newName) noexcept
+    {
+        Send(site, Value(handle), path, oldName, newName);
+    }
+};
+struct RootHandlePathCode {
+    static void Trace(int site, Handle root, Handle handle, const std::wstring& path, std::uint32_t code) noexcept
+    {
+        Send(site, Value(root), Value(handle), path, code);
+    }
+};
+
+template <int Site>
+struct Of;
+template <int Site>
+requires(Site == 10 || Site == 11 || Site == 12 || Site == 13 || Site == 15 || Site == 17 ||
+         (Site >= 19 && Site <= 21) || Site == 23 || (Site >= 26 && Site <= 30) || Site == 32 ||
+         (Site >= 34 && Site <= 40)) struct Of<Site> : HandlePathCode {
+};
+template <int Site>
+requires(Site == 16 || Site == 18 || Site == 24 || Site == 33) struct Of<Site> : HandlePathNameCode {
+};
+template <int Site>
+requires(Site == 22 || Site == 31) struct Of<Site> : HandlePathName {
+};
+template <>
+struct Of<25> : HandlePathTwoNames {
+};
+template <>
+struct Of<14> : RootHandlePathCode {
+};
+
+}  // namespace RegistryTraceShape
+
+// A registry-key trace site, with the arguments of its shape (table above).
+template <int Site, typename... Args>
+void TraceRegistryEvent(const Args&... arguments) noexcept
+{
+    RegistryTraceShape::Of<Site>::Trace(Site, arguments...);
 }
 
 // A file-utility trace site: the path and the error code.

@@ -1,14 +1,21 @@
 #include "common/FileInfo.h"
+#include "common/RegistryKey.h"
 #include "diagnostics/TraceChannel.h"
+#include "support/ScratchRegistryKey.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+// sddl.h needs the declarations of windows.h first.
+#include <sddl.h>
 
 #include <cstring>
 
 namespace {
 
 using namespace Tessaro::Vantrel::Common;
+using Tessaro::Testing::ScratchRegistryKey;
 using Tessaro::Vantrel::Common::Utilities::FileInfo;
+using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 using Bytes = std::vector<std::uint8_t>;
 
 struct Message {
@@ -55,12 +62,40 @@ protected:
         return TraceChannel::ControlCallback(code, &TraceChannel::Block(block), &size, &header);
     }
 
-    static void EmitBothKinds()
+    // A registry site (the rename of a value that is not there) and a file site (a folder whose
+    // name cannot exist), each through its real operation.
+    void EmitBothKinds()
     {
-        TraceRegistryEvent(10, reinterpret_cast<HKEY>(0x1234), std::wstring(L"SOFTWARE\\x"), std::uint32_t{5});
-        TraceFileEvent(12, L"C:\\folder", 123);
+        scratch.Key()->RenameValue(L"missing", L"renamed");
+        FileInfo::CreateDirectoriesWithRestrictedPermissions(L"C:\\bad|name");
     }
 
+    static Bytes WideBytes(const std::wstring& text)
+    {
+        const auto* first = reinterpret_cast<const std::uint8_t*>(text.c_str());
+        return Bytes(first, first + (text.size() + 1) * sizeof(wchar_t));
+    }
+
+    static Bytes NumberBytes(std::uint64_t value, std::size_t size)
+    {
+        Bytes bytes(size);
+        std::memcpy(bytes.data(), &value, size);
+        return bytes;
+    }
+
+    // Replaces the scratch key's access list (SDDL).
+    void SetAccessList(const wchar_t* sddl) const
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratch.Path().c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+        LocalFree(descriptor);
+        RegCloseKey(key);
+    }
+
+    ScratchRegistryKey scratch;
     std::vector<Message> messages;
 };
 
@@ -81,32 +116,53 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     EXPECT_TRUE(IsEqualGUID(messages[0].guid, TraceChannel::FileMessageGuid));
     EXPECT_EQ(messages[0].number, 12);
     ASSERT_EQ(messages[0].arguments.size(), 2u);
-    EXPECT_EQ(messages[0].arguments[0].size(), 20u) << "nine characters and the terminator";
-    EXPECT_EQ(messages[0].arguments[1], (Bytes{123, 0, 0, 0}));
+    EXPECT_EQ(messages[0].arguments[0], WideBytes(L"C:\\bad|name"));
+    EXPECT_EQ(messages[0].arguments[1], NumberBytes(ERROR_INVALID_NAME, 4));
 
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
     EXPECT_EQ(messages.size(), 1u) << "without flag 0x1000 nothing is sent";
 }
 
-TEST_F(TraceChannelTest, RegistryMessagesCarryHandlePathNamesAndCode)
+// Each registry site sends the arguments of its shape, none dropped; "not found" is no failure
+// for the operations that delete or read.
+TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
 {
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, TraceChannel::UtilitySitesFlag), 0u);
-    TraceRegistryEvent(25, reinterpret_cast<HKEY>(0x1234), std::wstring(L"K"), static_cast<const wchar_t*>(nullptr),
-                       std::wstring(L"new"));
+    const auto key = scratch.Key();
+    ASSERT_EQ(key->RenameValue(L"missing", L"renamed"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(IsEqualGUID(messages[0].guid, TraceChannel::RegistryMessageGuid));
-    EXPECT_EQ(messages[0].number, 25);
-    ASSERT_EQ(messages[0].arguments.size(), 4u);
-    EXPECT_EQ(messages[0].arguments[0], (Bytes{0x34, 0x12, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(messages[0].arguments[1], (Bytes{'K', 0, 0, 0}));
-    EXPECT_EQ(messages[0].arguments[2], (Bytes{'N', 0, 'U', 0, 'L', 0, 'L', 0, 0, 0}))
-        << "a null string is sent as NULL";
+    EXPECT_EQ(messages[0].number, 27) << "the size query of the value";
+    ASSERT_EQ(messages[0].arguments.size(), 3u);
+    EXPECT_EQ(messages[0].arguments[0], NumberBytes(reinterpret_cast<std::uintptr_t>(key->HeldHandle()), 8));
+    EXPECT_EQ(messages[0].arguments[1], WideBytes(scratch.Path()));
+    EXPECT_EQ(messages[0].arguments[2], NumberBytes(ERROR_FILE_NOT_FOUND, 4));
 
-    // A real site: a folder that cannot be created.
-    ASSERT_NE(FileInfo::CreateDirectoriesWithRestrictedPermissions(L"C:\\bad|name"), 0u);
+    // Missing keys and values: returned, not traced.
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(key->GetValue(L"missing", type, data), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(key->DeleteValue(L"missing"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(key->DeleteSubKey(L"missing"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(scratch.Child(L"missing")->Delete(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(scratch.Child(L"missing")->GetValue(L"x", type, data), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(scratch.Child(L"missing")->DeleteValue(L"x"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(scratch.Child(L"missing")->DeleteSubKey(L"x"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(messages.size(), 1u);
+
+    // The widest shape: a rename refused when the key opens for reading only (site 25).
+    ASSERT_EQ(key->SetString(L"old", L"text"), 0u);
+    SetAccessList(L"D:P(A;;KRWD;;;WD)");
+    RegistryKey fresh(HKEY_LOCAL_MACHINE, scratch.Path());
+    EXPECT_EQ(fresh.RenameValue(L"old", L"new"), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].number, 12);
+    EXPECT_EQ(messages[1].number, 25);
+    ASSERT_EQ(messages[1].arguments.size(), 4u);
+    EXPECT_EQ(messages[1].arguments[1], WideBytes(scratch.Path()));
+    EXPECT_EQ(messages[1].arguments[2], WideBytes(L"old"));
+    EXPECT_EQ(messages[1].arguments[3], WideBytes(L"new"));
+    SetAccessList(L"D:P(A;CI;KA;;;WD)");  // open again, so that the scratch key can go
 }
 
 TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)
