@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -48,7 +49,9 @@ TEST(FileCopyTest, Sha256OfKnownContentInUpperCase)
               "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
     EXPECT_EQ(FileInfo((folder.Path() / "abc").native()).CalculateFileHash().Value(),
               "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
-    EXPECT_EQ(FileInfo((folder.Path() / "large").native()).CalculateFileHash().Value().size(), 64u) << "read in pieces";
+    EXPECT_EQ(FileInfo((folder.Path() / "large").native()).CalculateFileHash().Value(),
+              "C59D3C0480CC2D71D8F646E735E92DA65450311EEC46E81A5DB8C7E6E8A92054")
+        << "read in pieces of 2048 bytes";
     EXPECT_EQ(FileInfo((folder.Path() / "missing").native()).CalculateFileHash().ErrorCode(),
               static_cast<std::uint32_t>(ERROR_NOT_FOUND));
 }
@@ -164,6 +167,95 @@ TEST(FileCopyTest, ReportOfTheProcessesHoldingAFileTakesAnyNames)
               "Copy failed due to sharing violation for file \\\\?\\C:\\held.txt");
 }
 
+// A view of the file mapped into this process: nobody may truncate the file meanwhile (1224), and
+// under Wine nobody may replace it either. The view ends when the copy has reached the step the
+// test is about.
+class MappedFile {
+public:
+    explicit MappedFile(const std::filesystem::path& path)
+    {
+        const HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        view_ = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+        CloseHandle(mapping);
+        CloseHandle(file);
+    }
+    ~MappedFile() { Release(); }
+    void Release()
+    {
+        if (view_ != nullptr) {
+            UnmapViewOfFile(view_);
+            view_ = nullptr;
+        }
+    }
+    bool Mapped() const { return view_ != nullptr; }
+
+private:
+    void* view_ = nullptr;
+};
+
+// The standard copy cannot overwrite a mapped file; the forced copy then replaces it through a
+// staging file, in place or, when that is refused too, through a backup swap, and leaves neither
+// the staging file nor the backup behind.
+TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
+{
+    // The moment the mapping ends: after the standard copy failed, or after the in-place replacement did.
+    for (const std::string releaseAt : {"Forced file copy from ", "Replacing "}) {
+        SCOPED_TRACE(releaseAt);
+        const ScratchFolder folder;
+        Write(folder.Path() / "source", "new content");
+        Write(folder.Path() / "target", "old");
+        MappedFile mapped(folder.Path() / "target");
+        ASSERT_TRUE(mapped.Mapped());
+        LogCapture capture;
+        capture.OnMessage([&](const std::string& message) {
+            if (message.rfind(releaseAt, 0) == 0) {
+                mapped.Release();
+            }
+        });
+        EXPECT_EQ(FileInfo((folder.Path() / "source").native())
+                      .CopyFileTo(FileInfo((folder.Path() / "target").native()),
+                                  CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
+                  0u);
+        EXPECT_EQ(Read(folder.Path() / "target"), "new content");
+        EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.tmp"));
+        EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.old"));
+        EXPECT_TRUE(capture.Contains("Forced file copy from " + FileInfo((folder.Path() / "source").native()).Utf8() +
+                                     " to " + FileInfo((folder.Path() / "target").native()).Utf8()));
+        const auto messages = capture.Messages();
+        const bool swapped = std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+            return m.find("replacing it via a backup swap instead") != std::string::npos;
+        });
+        EXPECT_EQ(swapped, releaseAt == "Replacing ");
+    }
+}
+
+// The pending deletions Windows carries out at its next start, as "\??\" paths.
+std::vector<std::wstring> PendingRemovals()
+{
+    std::vector<std::wstring> entries;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return entries;
+    }
+    std::wstring text(32768, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()),
+                         &size) == ERROR_SUCCESS) {
+        text.resize(size / sizeof(wchar_t));
+        for (std::size_t start = 0; start < text.size();) {
+            const auto end = text.find(L'\0', start);
+            entries.push_back(text.substr(start, end - start));
+            start = end == std::wstring::npos ? text.size() : end + 1;
+        }
+    }
+    RegCloseKey(key);
+    return entries;
+}
+
 TEST(FileCopyTest, NativeOpenAndRemovalAtNextRestart)
 {
     const ScratchFolder folder;
@@ -181,6 +273,16 @@ TEST(FileCopyTest, NativeOpenAndRemovalAtNextRestart)
     EXPECT_EQ(static_cast<std::uint32_t>(status), 0xC0000034u) << "STATUS_OBJECT_NAME_NOT_FOUND";
     ASSERT_EQ(capture.Messages().size(), 1u);
     EXPECT_EQ(capture.Messages()[0].rfind("Create file failed with: (Error Status: 0xC0000034: ", 0), 0u);
+
+    const FileInfo file((folder.Path() / "file").native());
+    EXPECT_EQ(RemoveAtNextReboot(file), 0u);
+    EXPECT_TRUE(capture.Contains("Remove at next reboot for " + file.Utf8()));
+    const auto pending = PendingRemovals();
+    EXPECT_NE(std::find(pending.begin(), pending.end(), file.NativePath()), pending.end())
+        << "the file is on the list of the next start";
+    // Taken off again: the prefix's next start must not delete anything of the test's.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                       L"PendingFileRenameOperations");
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
     Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'271'999));  // 2026-05-31 23:59:59
     integration->NotifyNearExpiration(30);
     EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{30});
-    EXPECT_EQ(settings.Key()->GetQword(L"LastNearExpirationNotificationTime", 0).Value(), 1'780'315'200u);
+    EXPECT_EQ(integration->markersAtNotice, std::vector<std::uint64_t>{1'780'315'200u})
+        << "today's marker is stored before the notice goes out";
 
     Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'272'000));  // 2026-06-01 00:00:00
     integration->NotifyNearExpiration(30);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,12 +18,19 @@ namespace Tessaro::Testing {
 // 2026-06-01 12:00:00 UTC: a whole second, so stored seconds can equal now to the tick.
 inline const TimePoint FixedNow = FromStoredSeconds(1'780'315'200);
 
-// Records the notices instead of calling Security Center.
+// Records the notices instead of calling Security Center, with the day marker as it stood when
+// each notice went out.
 class RecordingIntegration : public Ravelin::WindowsSecurityCenterIntegration {
 public:
     using WindowsSecurityCenterIntegration::WindowsSecurityCenterIntegration;
-    void SendNearExpirationNotification(std::uint32_t days) override { notices.push_back(days); }
+    void SendNearExpirationNotification(std::uint32_t days) override
+    {
+        notices.push_back(days);
+        markersAtNotice.push_back(readMarker ? readMarker() : 0);
+    }
     std::vector<std::uint32_t> notices;
+    std::vector<std::uint64_t> markersAtNotice;
+    std::function<std::uint64_t()> readMarker;
 };
 
 // A configuration on a scratch settings key with a clock that stands still.
@@ -39,6 +47,9 @@ protected:
         configuration->ParseCommandLine(commandLine, settings.Key(), nullptr);
         integration = std::make_shared<RecordingIntegration>(configuration, std::make_shared<Ravelin::ComFactory>(),
                                                              std::make_shared<OsInfoImpl>());
+        integration->readMarker = [this] {
+            return settings.Key()->GetQword(L"LastNearExpirationNotificationTime", 0).Value();
+        };
     }
 
     void Store(const wchar_t* name, TimePoint time)

@@ -21,8 +21,21 @@ void LogCapture::Write(void* context, Vantrel::Common::LogLevel level, const std
                        const std::string& componentName, const std::string& message)
 {
     auto* self = static_cast<LogCapture*>(context);
-    std::lock_guard guard(self->mutex_);
-    self->lines_.push_back({level, componentName, message});
+    std::function<void(const std::string&)> action;
+    {
+        std::lock_guard guard(self->mutex_);
+        self->lines_.push_back({level, componentName, message});
+        action = self->action_;
+    }
+    if (action) {
+        action(message);
+    }
+}
+
+void LogCapture::OnMessage(std::function<void(const std::string& message)> action)
+{
+    std::lock_guard guard(mutex_);
+    action_ = std::move(action);
 }
 
 std::vector<LogCapture::Line> LogCapture::Lines() const

@@ -2,6 +2,7 @@
 
 #include "diagnostics/Log.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
+    // Runs for each message as it is logged, inside the log call: a test acts at that very moment.
+    void OnMessage(std::function<void(const std::string& message)> action);
+
     std::vector<Line> Lines() const;
     std::vector<std::string> Messages() const;
     bool Contains(const std::string& message) const;
@@ -32,6 +36,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<Line> lines_;
+    std::function<void(const std::string&)> action_;
 };
 
 }  // namespace Tessaro::Testing
