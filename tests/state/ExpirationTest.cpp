@@ -1,5 +1,9 @@
 #include "state/StateFixture.h"
 
+#include <windows.h>
+// sddl.h needs the declarations of windows.h first.
+#include <sddl.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -68,6 +72,27 @@ TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
     integration->NotifyNearExpiration(30);
     EXPECT_EQ(integration->notices.size(), 1u);
     EXPECT_TRUE(Logged("Skip near expiration notification because it was already sent for current UTC day"));
+}
+
+// A settings key the agent may read but not write: the marker cannot be stored, which is only a
+// warning, and the notice still goes out.
+TEST_F(ExpirationTest, MarkerThatCannotBeStoredStillLetsTheNoticeGo)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, settings.Path().c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    const auto setAccess = [key](const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr);
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    };
+    setAccess(L"D:P(A;;KRWD;;;WD)");
+    StartRun("/UPDATE_WSC=ENABLE");
+    integration->NotifyNearExpiration(30);
+    setAccess(L"D:P(A;CI;KA;;;WD)");
+    RegCloseKey(key);
+    EXPECT_TRUE(Logged("Failed to persist last near expiration notification time before notify attempt (Error: 5)"));
+    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{30});
 }
 
 TEST_F(ExpirationTest, StateUpdateRunsNotifyAtMostOncePerUtcDay)
