@@ -1,4 +1,5 @@
 #include "SimulatorState.h"
+#include "diagnostics/HResultConversion.h"
 #include "security_center/SecurityCenterInterfaces.h"
 #include "e2e/AgentProcess.h"
 #include "simulator/SimulatorFixture.h"
@@ -24,6 +25,7 @@ constexpr const wchar_t* SettingsKey =
     L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration\\security_center";
 constexpr const wchar_t* DisplayName = L"E2E Antivirus";
 constexpr std::uint32_t EPending = 0x8000000A;
+constexpr std::uint32_t EFail = 0x80004005;
 
 // ravelin.exe against the simulated Security Center, with its settings key written fresh.
 class SecurityCenterTest : public SimulatorFixture {
@@ -195,6 +197,36 @@ TEST_F(SecurityCenterTest, PersistentNotRegisteredStateSkipsTheUpdateUnlessOn)
 
     ASSERT_EQ(Run("/UPDATE_WSC=ENABLE /INSTANCE=E2E"), 0u);
     EXPECT_EQ(CountCalls(L"UpdateStatus"), updatesBefore + 1) << "On is written even then";
+}
+
+TEST_F(SecurityCenterTest, UnreadableStoredRegistrationStateWarnsAndTheUpdateRuns)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    const std::wstring instanceKey = std::wstring(SettingsKey) + L"\\Instance\\E2E";
+    HKEY created = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(created);
+    ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE /INSTANCE=E2E"), 0u);
+    EXPECT_EQ(Logged("Agent operation executed with unknown registered state (Error: 2)"), 1u);
+    EXPECT_EQ(OwnProduct()->state, 2u) << "snoozed: the update ran";
+}
+
+TEST_F(SecurityCenterTest, FailingRemovalLogsOnceListsAgainAndEndsWithItsCode)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    SimulatorState::ScriptFault(L"Unregister", 1, EFail);
+    EXPECT_EQ(Run("/REMOVE"), Tessaro::Vantrel::Common::ConvertHResultToErrorCode(static_cast<HRESULT>(EFail)));
+    EXPECT_EQ(Logged("Failed to execute the remove antivirus operation (Error: "), 1u);
+    EXPECT_EQ(Logged("List registered products:"), 2u);
+    EXPECT_TRUE(OwnProduct().has_value()) << "still registered";
+}
+
+TEST_F(SecurityCenterTest, EmptyCommandLineAsksSecurityCenterNothing)
+{
+    EXPECT_EQ(RunAgentProcess(L""), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(SimulatorState::Journal().empty());
 }
 
 TEST_F(SecurityCenterTest, EmptyDisplayNameRefusesRegistrationWithoutCallingSecurityCenter)
