@@ -17,12 +17,6 @@ void ExpectOrderlyExit(std::uint32_t exitCode)
     EXPECT_NE(exitCode & 0xFFFF0000u, 0xE0060000u) << std::hex << exitCode;
 }
 
-TEST(AgentProcessTest, EmptyOrUnknownCommandLineExits87)
-{
-    EXPECT_EQ(RunAgentProcess(L""), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(RunAgentProcess(L"/REGISTERED /FOO"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-}
-
 TEST(AgentProcessTest, CommandLineOutsideAsciiOrInvalidEndsInAnOrderlyWay)
 {
     // No command among them: what is exercised is reading the text, not Security Center.
