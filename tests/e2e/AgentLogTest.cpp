@@ -82,6 +82,26 @@ TEST(AgentLogTest, MalformedCommandLinesExit87WithTheirLogLine)
     }
 }
 
+// A parent that has ended before the banner is still named by its id, with an unknown path.
+TEST(AgentLogTest, ParentThatHasEndedIsNamedWithAnUnknownPath)
+{
+    const std::string identifier = UniqueRunIdentifier("orphan");
+    ChildProcess launcher(L"orphaninglauncher.exe", std::to_wstring(GetCurrentProcessId()) + L" \"" +
+                                                        AgentExecutablePath() + L"\" /FOO /ID=" + Wide(identifier));
+    const auto thread = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(launcher.WaitForExit()));
+    ASSERT_NE(thread, nullptr);
+    ResumeThread(thread);
+    CloseHandle(thread);
+    std::vector<AgentLogLine> lines;
+    for (int waited = 0; waited < 100 && lines.size() < 8; ++waited) {
+        Sleep(100);
+        lines = AgentLogLinesOfRun(Upper(identifier));
+    }
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[3].message,
+              "Called from parent pid: " + std::to_string(launcher.Id()) + " and path: <unknown>");
+}
+
 // Whoever holds the log's turn (a suspended agent, anybody in a shared temporary folder) delays a
 // command by one bounded wait, and its lines still reach the log.
 TEST(AgentLogTest, HeldLogTurnDelaysACommandByOneBoundedWait)
