@@ -98,8 +98,7 @@ TEST(AgentLogTest, ParentThatHasEndedIsNamedWithAnUnknownPath)
         lines = AgentLogLinesOfRun(Upper(identifier));
     }
     ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[3].message,
-              "Called from parent pid: " + std::to_string(launcher.Id()) + " and path: <unknown>");
+    EXPECT_EQ(lines[3].message, "Called from parent pid: " + std::to_string(launcher.Id()) + " and path: <unknown>");
 }
 
 // Whoever holds the log's turn (a suspended agent, anybody in a shared temporary folder) delays a

@@ -223,9 +223,16 @@ TEST_F(SecurityCenterTest, FailingRemovalLogsOnceListsAgainAndEndsWithItsCode)
     EXPECT_TRUE(OwnProduct().has_value()) << "still registered";
 }
 
-TEST_F(SecurityCenterTest, EmptyCommandLineAsksSecurityCenterNothing)
+TEST_F(SecurityCenterTest, EmptyCommandLineIsRefusedWithTwoErrorLinesAndAsksSecurityCenterNothing)
 {
-    EXPECT_EQ(RunAgentProcess(L""), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    ChildProcess agent(AgentExecutablePath(), L"");
+    EXPECT_EQ(agent.WaitForExit(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    const auto lines = AgentLogLinesOfProcess(agent.Id());
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[6].level, "ERROR");
+    EXPECT_EQ(lines[6].message, "The given commandline parameters are invalid");
+    EXPECT_EQ(lines[7].level, "ERROR");
+    EXPECT_EQ(lines[7].message, "Initialize failed with error: 87");
     EXPECT_TRUE(SimulatorState::Journal().empty());
 }
 

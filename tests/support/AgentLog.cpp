@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -98,9 +99,9 @@ std::vector<std::filesystem::path> LogFilesOldestFirst(const std::filesystem::pa
     return files;
 }
 
-}  // namespace
-
-std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
+// The lines of the run whose banner line the predicate picks.
+std::vector<AgentLogLine> LinesOfRun(const std::function<bool(const std::string& banner)>& isRun,
+                                     const std::wstring& executableStem)
 {
     std::stringstream text;
     for (const auto& path : LogFilesOldestFirst(AgentLogPath(executableStem))) {
@@ -108,7 +109,6 @@ std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, cons
         text << file.rdbuf();
     }
 
-    const std::string banner = "Agent command " + identifier + " started with pid: ";
     std::vector<AgentLogLine> lines;
     std::string thread;
     AgentLogLine previous;
@@ -121,7 +121,7 @@ std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, cons
         }
         AgentLogLine current = *parsed;
         const bool isBanner = current.message.rfind("Agent command ", 0) == 0;
-        if (thread.empty() && current.message.rfind(banner, 0) == 0) {
+        if (thread.empty() && isBanner && isRun(current.message)) {
             thread = threadId;
             if (previousThread == thread) {
                 lines.push_back(previous);  // the separator above the banner
@@ -136,6 +136,25 @@ std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, cons
         previousThread = threadId;
     }
     return lines;
+}
+
+}  // namespace
+
+std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
+{
+    const std::string banner = "Agent command " + identifier + " started with pid: ";
+    return LinesOfRun([&](const std::string& message) { return message.rfind(banner, 0) == 0; }, executableStem);
+}
+
+std::vector<AgentLogLine> AgentLogLinesOfProcess(std::uint32_t processId)
+{
+    const std::string ending = " started with pid: " + std::to_string(processId);
+    return LinesOfRun(
+        [&](const std::string& message) {
+            return message.size() >= ending.size() &&
+                   message.compare(message.size() - ending.size(), ending.size(), ending) == 0;
+        },
+        L"ravelin");
 }
 
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ std::wstring AgentLogPath(const std::wstring& executableStem = L"ravelin");
 // every later line of that thread, so that runs writing at the same time do not mix.
 std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier,
                                              const std::wstring& executableStem = L"ravelin");
+
+// The same for the run of the given process (an identifier the agent generated itself).
+std::vector<AgentLogLine> AgentLogLinesOfProcess(std::uint32_t processId);
 
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines);
 

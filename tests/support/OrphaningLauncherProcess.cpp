@@ -24,7 +24,8 @@ int wmain(int argc, wchar_t** argv)
                         &startup, &started)) {
         return 0;
     }
-    const HANDLE caller = OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(std::wcstoul(argv[1], nullptr, 10)));
+    const HANDLE caller =
+        OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(std::wcstoul(argv[1], nullptr, 10)));
     HANDLE handed = nullptr;
     DuplicateHandle(GetCurrentProcess(), started.hThread, caller, &handed, 0, FALSE, DUPLICATE_SAME_ACCESS);
     return static_cast<int>(reinterpret_cast<std::uintptr_t>(handed));
