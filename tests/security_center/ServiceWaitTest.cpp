@@ -53,13 +53,6 @@ TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
     EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_CONNECT));
     EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(10)), 0u);
 
-    // The deadline is checked before the state: with no time at all the answer is 1460, even
-    // once the service has reached the state asked for.
-    EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(0)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
-    ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
-    EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(0)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
-    ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED, 5000));
-
     SimulatorState::SetServiceMode(ServiceMode::Paused);
     ASSERT_EQ(utilities.Start(), 0u);
     ASSERT_TRUE(WaitForServiceState(SERVICE_PAUSED, 5000));
@@ -69,6 +62,17 @@ TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
     EXPECT_EQ(startType.Value(), Tessaro::Vantrel::Common::Utilities::ServiceStartType::OnDemand);
     EXPECT_EQ(utilities.SetStartType(SERVICE_DEMAND_START), 0u);
     EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_ALL_ACCESS));
+}
+
+// The deadline is checked before the state: with no time at all the answer is 1460, even once
+// the service has reached the state asked for.
+TEST_F(ServiceWaitTest, NoTimeAtAllIs1460EvenWhenTheStateIsReached)
+{
+    ServiceUtilities utilities("wscsvc");
+    EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(0)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
+    EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(0)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, 5000));
 }
 
 TEST_F(ServiceWaitTest, MissingOrUnnamedServices)

@@ -54,7 +54,21 @@ DWORD SimulatorFixture::ServiceState()
 bool SimulatorFixture::StartSimulatedService()
 {
     const auto service = ServiceHandle(Manager(), SERVICE_START);
-    return service->IsValid() && StartServiceW(static_cast<SC_HANDLE>(service->Get()), 0, nullptr) != FALSE;
+    if (!service->IsValid()) {
+        return false;
+    }
+    // A service that has just reported itself stopped may still be ending its process, and the
+    // service control manager refuses a start until it has: try again for a while.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (StartServiceW(static_cast<SC_HANDLE>(service->Get()), 0, nullptr)) {
+            return true;
+        }
+        if (ServiceState() != SERVICE_STOPPED) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return false;
 }
 
 void SimulatorFixture::StopSimulatedService()

@@ -109,8 +109,10 @@ std::vector<AgentLogLine> LinesOfRun(const std::function<bool(const std::string&
         text << file.rdbuf();
     }
 
+    // The last run the predicate picks: process ids, unlike identifiers, come round again.
     std::vector<AgentLogLine> lines;
     std::string thread;
+    bool collecting = false;
     AgentLogLine previous;
     std::string previousThread;
     for (std::string raw; std::getline(text, raw);) {
@@ -121,15 +123,17 @@ std::vector<AgentLogLine> LinesOfRun(const std::function<bool(const std::string&
         }
         AgentLogLine current = *parsed;
         const bool isBanner = current.message.rfind("Agent command ", 0) == 0;
-        if (thread.empty() && isBanner && isRun(current.message)) {
+        if (isBanner && isRun(current.message)) {
             thread = threadId;
+            collecting = true;
+            lines.clear();
             if (previousThread == thread) {
                 lines.push_back(previous);  // the separator above the banner
             }
-        } else if (!thread.empty() && threadId == thread && isBanner) {
-            break;  // a later process that got the same thread id
+        } else if (collecting && threadId == thread && isBanner) {
+            collecting = false;  // a later process that got the same thread id
         }
-        if (!thread.empty() && threadId == thread) {
+        if (collecting && threadId == thread) {
             lines.push_back(current);
         }
         previous = std::move(current);
