@@ -12,41 +12,20 @@ namespace {
 
 using Vantrel::Common::Utilities::SystemLibrary;
 
-SystemLibrary& Ole32()
+// Each library once for the whole process.
+template <const wchar_t* FileName>
+SystemLibrary& Library()
 {
-    static SystemLibrary library(L"ole32.dll");
+    static SystemLibrary library(FileName);
     return library;
 }
 
-SystemLibrary& OleAut32()
-{
-    static SystemLibrary library(L"oleaut32.dll");
-    return library;
-}
-
-SystemLibrary& Shell32()
-{
-    static SystemLibrary library(L"shell32.dll");
-    return library;
-}
-
-SystemLibrary& Version()
-{
-    static SystemLibrary library(L"version.dll");
-    return library;
-}
-
-SystemLibrary& Crypt32()
-{
-    static SystemLibrary library(L"crypt32.dll");
-    return library;
-}
-
-SystemLibrary& Wintrust()
-{
-    static SystemLibrary library(L"wintrust.dll");
-    return library;
-}
+constexpr wchar_t Ole32[] = L"ole32.dll";
+constexpr wchar_t OleAut32[] = L"oleaut32.dll";
+constexpr wchar_t Shell32[] = L"shell32.dll";
+constexpr wchar_t Version[] = L"version.dll";
+constexpr wchar_t Crypt32[] = L"crypt32.dll";
+constexpr wchar_t Wintrust[] = L"wintrust.dll";
 
 HRESULT Unavailable(DWORD missing)
 {
@@ -65,8 +44,8 @@ Result Unavailable(DWORD missing, Result failure)
 
 // The procedure of the call, resolved once: `procedure`, or null with `missing` saying why (126 no
 // library, 127 no such procedure).
-#define RESOLVE_ON_DEMAND(library, call)                                       \
-    static const auto procedure = library().Resolve<decltype(&::call)>(#call); \
+#define RESOLVE_ON_DEMAND(library, call)                                                \
+    static const auto procedure = Library<library>().Resolve<decltype(&::call)>(#call); \
     [[maybe_unused]] static const DWORD missing = procedure != nullptr ? ERROR_SUCCESS : GetLastError()
 
 HRESULT CoInitializeEx(void* reserved, DWORD concurrencyModel)
