@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <string>
 
 namespace {
 
@@ -109,10 +110,14 @@ public:
         std::ifstream file(certificateFile, std::ios::binary);
         const std::string encoded((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-        if (store_ != nullptr && !encoded.empty()) {
-            CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
-                                             static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                             &certificate_);
+        if (store_ == nullptr) {
+            failure_ = "the machine's root store did not open (error " + std::to_string(GetLastError()) + ")";
+        } else if (encoded.empty()) {
+            failure_ = "no certificate in " + certificateFile.string();
+        } else if (!CertAddEncodedCertificateToStore(
+                       store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(encoded.data()),
+                       static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_REPLACE_EXISTING, &certificate_)) {
+            failure_ = "the root was refused (error " + std::to_string(GetLastError()) + ")";
         }
     }
     ~TrustedRoot()
@@ -128,10 +133,12 @@ public:
     TrustedRoot& operator=(const TrustedRoot&) = delete;
 
     bool Added() const { return certificate_ != nullptr; }
+    const std::string& Failure() const { return failure_; }
 
 private:
     HCERTSTORE store_ = nullptr;
     PCCERT_CONTEXT certificate_ = nullptr;
+    std::string failure_;
 };
 
 // The library and its chain are made at test time (support/sign-test-library.sh).
@@ -139,7 +146,7 @@ TEST(VerifiedLoadingTest, SignedLibraryIsLoadedAndItsReportNamesTheSigner)
 {
     const auto signedFolder = std::filesystem::path(TestProgramFolder()) / L"signed";
     const TrustedRoot root(signedFolder / L"root.cer");
-    ASSERT_TRUE(root.Added()) << "no test root at " << signedFolder.string();
+    ASSERT_TRUE(root.Added()) << root.Failure();
 
     const UniqueLibrary library((signedFolder / L"signed.dll").native(), LoadMode::AbsolutePath);
     const auto probe = reinterpret_cast<int (*)()>(library.GetProcedure("RavelinProbe"));
