@@ -11,6 +11,7 @@
 #include "security_center/TriggerWindowsSecurityCenter.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
 #include "security_center/WindowsSecurityCenterService.h"
+#include "state/StateCommand.h"
 #include "diagnostics/Exception.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"
@@ -86,7 +87,7 @@ WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& comman
 {
     auto settingsKey = std::make_shared<RegistryKey>(HKEY_LOCAL_MACHINE, RegistryLayout::SecurityCenterKey);
     const auto configuration = Configuration::Instance();
-    configuration->SetProductStateQuery(std::make_shared<WindowsSecurityCenterProducts>(*configuration));
+    InstallStateCommands(*configuration, std::make_shared<WindowsSecurityCenterProducts>(*configuration));
     commandLineResult_ = configuration->ParseCommandLine(commandLine, std::move(settingsKey), std::move(service));
     InitializeLogger();
     WriteBanner();

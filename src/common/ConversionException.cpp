@@ -2,7 +2,7 @@
 
 #include "common/CheckedArithmetic.h"
 #include "common/Format.h"
-#include "diagnostics/SystemErrorText.h"
+#include "common/SystemErrorText.h"
 
 #include <clocale>
 #include <cstdint>

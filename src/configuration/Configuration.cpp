@@ -1,12 +1,11 @@
 #include "configuration/Configuration.h"
 
-#include "agent/CommandLine.h"
+#include "configuration/CommandLine.h"
 #include "common/Process.h"
 #include "common/StringConversion.h"
 #include "configuration/InstanceIdentity.h"
 #include "configuration/RegistryLayout.h"
 #include "diagnostics/Log.h"
-#include "state/StateCommand.h"
 
 #include <windows.h>
 
@@ -109,12 +108,12 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         }
         // The state lookup reads the configuration itself, so it runs outside the lock.
         ProductState state = GetProductState();
-        std::shared_ptr<IProductStateQuery> query;
+        StateWordReader reader;
         {
             std::shared_lock guard(lock_);
-            query = productStateQuery_;
+            reader = stateWordReader_;
         }
-        const std::uint32_t code = ParseStateCommand(stateWord, state, *this, query.get());
+        const std::uint32_t code = reader ? reader(stateWord, state, *this) : ERROR_INVALID_PARAMETER;
         std::unique_lock guard(lock_);
         productState_ = state;
         return code;
@@ -127,10 +126,10 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
     return ERROR_INVALID_PARAMETER;
 }
 
-void Configuration::SetProductStateQuery(std::shared_ptr<IProductStateQuery> productStateQuery)
+void Configuration::SetStateWordReader(StateWordReader reader)
 {
     std::unique_lock guard(lock_);
-    productStateQuery_ = std::move(productStateQuery);
+    stateWordReader_ = std::move(reader);
 }
 
 TimePoint Configuration::CurrentTime() const

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "agent/RunMode.h"
+#include "configuration/RunMode.h"
 #include "common/FileInfo.h"
 #include "common/RegistryKey.h"
 #include "common/Time.h"
 #include "diagnostics/Result.h"
-#include "state/ProductState.h"
+#include "configuration/ProductState.h"
 
 #include <cstdint>
 #include <functional>
@@ -15,7 +15,6 @@
 
 namespace Tessaro::Ravelin {
 
-class IProductStateQuery;
 class WindowsSecurityCenterService;
 
 // What the command line selected and the agent's settings in the registry, for the whole run.
@@ -27,9 +26,12 @@ public:
 
     Configuration();
 
-    // How the state words that keep the current state find it in Security Center; set before
-    // the command line is read.
-    void SetProductStateQuery(std::shared_ptr<IProductStateQuery> productStateQuery);
+    // Turns the word after "/UPDATE_WSC=" into the state to report (0, or the error of the word);
+    // set before the command line is read. The words are the state commands' own, and the
+    // time words need Security Center, so both are given from above.
+    using StateWordReader =
+        std::function<std::uint32_t(const std::string& word, ProductState& state, const Configuration& configuration)>;
+    void SetStateWordReader(StateWordReader reader);
 
     // The clock every decision reads; replaceable so that time bounds can be tested to the tick.
     TimePoint CurrentTime() const;
@@ -99,7 +101,7 @@ private:
     Vantrel::Common::Utilities::FileInfo reportingExecutable_;
     std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> settingsKey_;
     std::shared_ptr<WindowsSecurityCenterService> service_;
-    std::shared_ptr<IProductStateQuery> productStateQuery_;
+    StateWordReader stateWordReader_;
     std::function<TimePoint()> clock_;
 };
 

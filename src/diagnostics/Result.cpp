@@ -1,6 +1,6 @@
 #include "diagnostics/Result.h"
 
-#include "diagnostics/SystemErrorText.h"
+#include "common/SystemErrorText.h"
 
 namespace Tessaro::Vantrel::Common {
 

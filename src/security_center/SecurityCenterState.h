@@ -1,6 +1,6 @@
 #pragma once
 
-#include "state/ProductState.h"
+#include "configuration/ProductState.h"
 
 #include <cstdint>
 

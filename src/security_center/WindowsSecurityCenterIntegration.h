@@ -7,7 +7,7 @@
 #include "security_center/IComFactory.h"
 #include "security_center/SecurityCenterInterfaces.h"
 #include "security_center/SecurityCenterState.h"
-#include "state/ProductState.h"
+#include "configuration/ProductState.h"
 
 #include <cstdint>
 #include <memory>

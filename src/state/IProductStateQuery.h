@@ -1,7 +1,7 @@
 #pragma once
 
 #include "diagnostics/Result.h"
-#include "state/ProductState.h"
+#include "configuration/ProductState.h"
 
 namespace Tessaro::Ravelin {
 

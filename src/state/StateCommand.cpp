@@ -64,4 +64,12 @@ std::uint32_t ParseStateCommand(const std::string& word, ProductState& state, co
     return ERROR_INVALID_PARAMETER;
 }
 
+void InstallStateCommands(Configuration& configuration, std::shared_ptr<IProductStateQuery> productStateQuery)
+{
+    configuration.SetStateWordReader([query = std::move(productStateQuery)](
+                                         const std::string& word, ProductState& state, const Configuration& current) {
+        return ParseStateCommand(word, state, current, query.get());
+    });
+}
+
 }  // namespace Tessaro::Ravelin

@@ -1,6 +1,6 @@
 #include "common/ConversionException.h"
 #include "common/StringConversion.h"
-#include "diagnostics/SystemErrorText.h"
+#include "common/SystemErrorText.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "configuration/Configuration.h"
 #include "configuration/InstanceIdentity.h"
+#include "state/StateCommand.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
 
@@ -26,6 +27,7 @@ struct Parsed {
 Parsed Parse(const std::string& commandLine, const ScratchRegistryKey& settings)
 {
     Configuration configuration;
+    InstallStateCommands(configuration, nullptr);
     const auto code = configuration.ParseCommandLine(commandLine, settings.Key(), nullptr);
     return {code, configuration.GetRunMode(), configuration.GetProductState(), configuration.GetIdentifier(),
             configuration.GetInstance()};

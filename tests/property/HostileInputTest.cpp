@@ -2,7 +2,7 @@
 // components report), generated input from a fixed seed: every case must end in a result or in the
 // error the code is specified to give, never in a crash, a hang or a trap of the trapping build.
 
-#include "agent/CommandLine.h"
+#include "configuration/CommandLine.h"
 #include "common/ConversionException.h"
 #include "common/FileInfo.h"
 #include "common/FileSystem.h"
@@ -10,6 +10,7 @@
 #include "support/HostileInput.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
+#include "state/StateCommand.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -55,6 +56,7 @@ TEST(HostileInputTest, CommandLinesEndInACodeOrAConversionError)
             Tessaro::Ravelin::FindSwitch(upper, "/REGISTER");
             Tessaro::Ravelin::GetOptionValue(commandLine, "/ID=");
             Configuration configuration;
+            Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
             const auto code = configuration.ParseCommandLine(commandLine, settings.Key(), nullptr);
             ASSERT_TRUE(code == ERROR_SUCCESS || code == ERROR_INVALID_PARAMETER) << code;
             ++(code == ERROR_SUCCESS ? accepted : refused);
@@ -88,6 +90,7 @@ TEST(HostileInputTest, SettingsValuesOfAnyTypeAndSizeGiveAValueOrACode)
     const ScratchRegistryKey settings;
     const LogCapture quiet;
     Configuration configuration;
+    Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
     configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
     const auto key = settings.Key();
     ForEachCase(PropertyCases, [&](HostileInput& input) {

@@ -8,6 +8,7 @@
 #include "simulator/SimulatorFixture.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
+#include "state/StateCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,7 @@ protected:
     {
         SimulatorFixture::SetUp();
         ASSERT_EQ(settings.Key()->SetString(L"DisplayName", L"Answers Antivirus"), 0u);
+        Tessaro::Ravelin::InstallStateCommands(*configuration, nullptr);
         configuration->ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
     }
 

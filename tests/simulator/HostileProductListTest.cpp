@@ -8,6 +8,7 @@
 #include "support/HostileInput.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
+#include "state/StateCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ TEST_F(HostileProductListTest, EveryEntryIsListedWhateverItHolds)
     const ScratchRegistryKey settings;
     ASSERT_EQ(settings.Key()->SetString(L"DisplayName", L"Antivirus"), 0u);
     Configuration configuration;
+    Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
     configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
     WindowsSecurityCenterProducts products(configuration);
     const LogCapture quiet;

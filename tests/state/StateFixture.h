@@ -5,6 +5,7 @@
 #include "security_center/WindowsSecurityCenterIntegration.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
+#include "state/StateCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,7 @@ protected:
         configuration = std::make_shared<Ravelin::Configuration>();
         configuration->SetClock([this] { return clock; });
         clock = now;
+        Ravelin::InstallStateCommands(*configuration, nullptr);
         configuration->ParseCommandLine(commandLine, settings.Key(), nullptr);
         integration = std::make_shared<RecordingIntegration>(configuration, std::make_shared<Ravelin::ComFactory>(),
                                                              std::make_shared<OsInfoImpl>());

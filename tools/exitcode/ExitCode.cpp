@@ -4,7 +4,7 @@
 // text. A Unix shell sees only the low 8 bits of a Windows exit code; this shows all of it.
 
 #include "common/WinHandle.h"
-#include "diagnostics/SystemErrorText.h"
+#include "common/SystemErrorText.h"
 
 #include <windows.h>
 

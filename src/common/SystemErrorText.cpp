@@ -1,7 +1,6 @@
-#include "diagnostics/SystemErrorText.h"
+#include "common/SystemErrorText.h"
 
 #include "common/Scoped.h"
-#include "common/StringConversion.h"
 
 #include <windows.h>
 
@@ -23,12 +22,17 @@ std::string SystemErrorText(std::uint32_t errorCode)
     if (text.empty()) {
         return "unknown error";
     }
-    try {
-        return Utf16ToUtf8(text);
-    } catch (const std::exception&) {
-        // A system message that is not valid UTF-16 is no reason to lose the error itself.
+    // Converted here rather than through the string conversions, which report their own failures
+    // with this text. A system message is well-formed UTF-16; should one not be, the platform's
+    // replacement character keeps the rest of it readable.
+    const int size = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
         return "unknown error";
     }
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), bytes, nullptr, nullptr);
+    return narrow;
 }
 
 }  // namespace Tessaro::Vantrel::Common

@@ -1,4 +1,4 @@
-#include "agent/CommandLine.h"
+#include "configuration/CommandLine.h"
 
 #include "common/StringConversion.h"
 
