@@ -1,5 +1,7 @@
 #pragma once
 
+#include "security_center/ComPointer.h"
+
 #include <objbase.h>
 
 #include <atomic>
@@ -29,6 +31,15 @@ protected:
 private:
     std::atomic<long> references_{1};
 };
+
+// Hands a new object out through the interface asked for. The creator's own reference ends here,
+// so the caller's is the only one left, and an interface the object lacks deletes it again.
+template <typename Interface>
+HRESULT HandOut(Interface* created, REFIID iid, void** object)
+{
+    const Ravelin::ComPointer<Interface> owner(created);
+    return owner->QueryInterface(iid, object);
+}
 
 #define SIMULATOR_IUNKNOWN_REFERENCES          \
     ULONG STDMETHODCALLTYPE AddRef() override  \

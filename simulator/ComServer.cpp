@@ -114,10 +114,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     } else {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
-    auto* factory = new ClassFactory(creator);
-    const HRESULT result = factory->QueryInterface(iid, object);
-    factory->Release();
-    return result;
+    return HandOut<IClassFactory>(new ClassFactory(creator), iid, object);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()

@@ -2,6 +2,8 @@
 
 #include "SimulatorState.h"
 #include "common/StringConversion.h"
+#include "common/ServiceUtilities.h"
+#include "common/UniqueLibrary.h"
 #include "common/WinHandle.h"
 
 #include <windows.h>
@@ -17,7 +19,13 @@ namespace {
 
 using namespace Tessaro::Simulator;
 
+using Tessaro::Vantrel::Common::Utilities::OwnServiceHandle;
+using Tessaro::Vantrel::Common::Utilities::ServiceState;
+using Tessaro::Vantrel::Common::Utilities::ServiceUtilities;
+using Tessaro::Vantrel::Common::Utilities::UniqueLibrary;
+
 constexpr const wchar_t* ServiceName = L"wscsvc";
+constexpr const char* ServiceNameUtf8 = "wscsvc";
 
 const wchar_t* const Help =
     L"wscsim: the simulated Windows Security Center of this Wine prefix\n"
@@ -154,53 +162,57 @@ int ShowJournal()
     return 0;
 }
 
-std::shared_ptr<Tessaro::WinHandle> OpenManager(DWORD access)
+// The handles that installing and removing a service need; starting, stopping and waiting go
+// through the agent's own service control (ServiceUtilities).
+std::unique_ptr<Tessaro::WinHandle> OpenManager(DWORD access)
 {
-    return std::make_shared<Tessaro::WinHandle>(OpenSCManagerW(nullptr, nullptr, access), [](void* handle) {
-        return CloseServiceHandle(static_cast<SC_HANDLE>(handle));
-    });
+    return OwnServiceHandle(OpenSCManagerW(nullptr, nullptr, access));
 }
 
-std::shared_ptr<Tessaro::WinHandle> OpenService(const std::shared_ptr<Tessaro::WinHandle>& manager, DWORD access)
+std::unique_ptr<Tessaro::WinHandle> OpenService(const Tessaro::WinHandle& manager, DWORD access)
 {
-    return std::make_shared<Tessaro::WinHandle>(
-        OpenServiceW(static_cast<SC_HANDLE>(manager->Get()), ServiceName, access),
-        [](void* handle) { return CloseServiceHandle(static_cast<SC_HANDLE>(handle)); });
+    return OwnServiceHandle(OpenServiceW(static_cast<SC_HANDLE>(manager.Get()), ServiceName, access));
 }
 
-DWORD QueryState(const std::shared_ptr<Tessaro::WinHandle>& service)
+// The service control manager's state value of the service; 0 when it cannot be asked.
+DWORD QueryState(ServiceUtilities& service)
 {
-    SERVICE_STATUS status{};
-    return QueryServiceStatus(static_cast<SC_HANDLE>(service->Get()), &status) ? status.dwCurrentState : 0;
+    const auto status = service.QueryStatus();
+    return status.Succeeded() ? status.Value().currentState : 0;
 }
 
-void StopService(const std::shared_ptr<Tessaro::WinHandle>& service)
+void StopService()
 {
+    ServiceUtilities service(ServiceNameUtf8);
     // A service held in start pending takes no controls; let it finish starting first.
     if (QueryState(service) == SERVICE_START_PENDING) {
         SimulatorState::SetServiceMode(ServiceMode::Running);
     }
     for (int attempt = 0; attempt < 50 && QueryState(service) != SERVICE_STOPPED; ++attempt) {
-        SERVICE_STATUS status{};
-        ControlService(static_cast<SC_HANDLE>(service->Get()), SERVICE_CONTROL_STOP, &status);
+        service.Stop();
         Sleep(100);
     }
 }
 
+// Calls one of the registration entries of wscsim.dll beside this program.
+HRESULT CallServerEntry(const char* entry)
+{
+    const std::wstring path = ProgramFolder() + L"wscsim.dll";
+    const HMODULE module = LoadLibraryW(path.c_str());
+    if (module == nullptr) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    const UniqueLibrary library(module, path);
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    const auto function = reinterpret_cast<Entry>(library.GetProcedure(entry));
+    return function != nullptr ? function() : E_FAIL;
+}
+
 int Install()
 {
-    const std::wstring folder = ProgramFolder();
-    const HMODULE library = LoadLibraryW((folder + L"wscsim.dll").c_str());
-    if (library == nullptr) {
-        return Fail(L"cannot load wscsim.dll beside wscsim.exe", GetLastError());
-    }
-    using Register = HRESULT(STDAPICALLTYPE*)();
-    const auto registerServer =
-        reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
-    const HRESULT registered = registerServer != nullptr ? registerServer() : E_FAIL;
-    FreeLibrary(library);
+    const HRESULT registered = CallServerEntry("DllRegisterServer");
     if (FAILED(registered)) {
-        return Fail(L"DllRegisterServer failed", static_cast<DWORD>(registered));
+        return Fail(L"DllRegisterServer of wscsim.dll beside wscsim.exe failed", static_cast<DWORD>(registered));
     }
     SimulatorState::Reset();
 
@@ -208,18 +220,17 @@ int Install()
     if (!manager->IsValid()) {
         return Fail(L"cannot open the service control manager", GetLastError());
     }
+    const std::wstring folder = ProgramFolder();
     const std::wstring binary = L"\"" + folder + L"wscsvc.exe\"";
-    auto service = OpenService(manager, SERVICE_ALL_ACCESS);
-    if (service->IsValid()) {
-        StopService(service);
+    if (const auto service = OpenService(*manager, SERVICE_ALL_ACCESS); service->IsValid()) {
+        StopService();
         ChangeServiceConfigW(static_cast<SC_HANDLE>(service->Get()), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                              SERVICE_NO_CHANGE, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     } else {
-        const auto created = std::make_shared<Tessaro::WinHandle>(
+        const auto created = OwnServiceHandle(
             CreateServiceW(static_cast<SC_HANDLE>(manager->Get()), ServiceName, L"Security Center (simulated)",
                            SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                           binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
-            [](void* handle) { return CloseServiceHandle(static_cast<SC_HANDLE>(handle)); });
+                           binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         if (!created->IsValid()) {
             return Fail(L"cannot create the wscsvc service", GetLastError());
         }
@@ -230,23 +241,13 @@ int Install()
 
 int Uninstall()
 {
-    const auto manager = OpenManager(SC_MANAGER_ALL_ACCESS);
-    if (manager->IsValid()) {
-        auto service = OpenService(manager, SERVICE_ALL_ACCESS);
-        if (service->IsValid()) {
-            StopService(service);
+    if (const auto manager = OpenManager(SC_MANAGER_ALL_ACCESS); manager->IsValid()) {
+        if (const auto service = OpenService(*manager, SERVICE_ALL_ACCESS); service->IsValid()) {
+            StopService();
             DeleteService(static_cast<SC_HANDLE>(service->Get()));
         }
     }
-    const HMODULE library = LoadLibraryW((ProgramFolder() + L"wscsim.dll").c_str());
-    if (library != nullptr) {
-        using Unregister = HRESULT(STDAPICALLTYPE*)();
-        if (const auto unregisterServer =
-                reinterpret_cast<Unregister>(reinterpret_cast<void*>(GetProcAddress(library, "DllUnregisterServer")))) {
-            unregisterServer();
-        }
-        FreeLibrary(library);
-    }
+    CallServerEntry("DllUnregisterServer");
     DeleteFileW(SimulatorState::StateFilePath().c_str());
     Print(L"wscsim: uninstalled\n");
     return 0;
@@ -269,15 +270,15 @@ int Service(const std::vector<std::wstring>& arguments)
     if (arguments.size() != 1) {
         return Fail(L"usage: wscsim service start|stop|status|mode MODE", ERROR_INVALID_PARAMETER);
     }
-    const auto manager = OpenManager(SC_MANAGER_CONNECT);
-    const auto service = OpenService(manager, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
-    if (!service->IsValid()) {
-        return Fail(L"cannot open the wscsvc service (is the simulator installed?)", GetLastError());
+    ServiceUtilities service(ServiceNameUtf8);
+    if (const auto status = service.QueryStatus();
+        !status.Succeeded() || status.Value().state == ServiceState::NotInstalled) {
+        return Fail(L"cannot open the wscsvc service (is the simulator installed?)",
+                    status.Succeeded() ? static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST) : status.ErrorCode());
     }
     if (arguments[0] == L"start") {
-        if (!StartServiceW(static_cast<SC_HANDLE>(service->Get()), 0, nullptr) &&
-            GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-            return Fail(L"cannot start wscsvc", GetLastError());
+        if (const auto code = service.Start(); code != ERROR_SUCCESS && code != ERROR_SERVICE_ALREADY_RUNNING) {
+            return Fail(L"cannot start wscsvc", code);
         }
         // Wait until it has started, unless it is meant to hang in start pending.
         const bool holdsStart = SimulatorState::GetServiceMode() == ServiceMode::StartPending;
@@ -289,7 +290,7 @@ int Service(const std::vector<std::wstring>& arguments)
             Sleep(100);
         }
     } else if (arguments[0] == L"stop") {
-        StopService(service);
+        StopService();
     } else if (arguments[0] != L"status") {
         return Fail(L"unknown service command " + arguments[0], ERROR_INVALID_PARAMETER);
     }

@@ -3,6 +3,7 @@
 // simulator's service mode says, and stops on request.
 
 #include "SimulatorState.h"
+#include "common/WinHandle.h"
 
 #include <windows.h>
 
@@ -46,7 +47,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     if (statusHandle == nullptr) {
         return;
     }
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The event ends with this function, on every way out of it.
+    const auto stopEventOwner = Tessaro::WinHandle::Create(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    stopEvent = stopEventOwner->Get();
     constexpr DWORD accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     Report(SERVICE_START_PENDING, accepted);
 
@@ -64,7 +67,6 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
         Report(SERVICE_PAUSED, accepted);
     }
     WaitForSingleObject(stopEvent, INFINITE);
-    CloseHandle(stopEvent);
     Report(SERVICE_STOPPED, 0);
 }
 

@@ -182,10 +182,7 @@ HRESULT CreateStatusObject(REFIID iid, void** object)
         SimulatorState::Record(L"CreateInstance", L"", *fault);
         return static_cast<HRESULT>(*fault);
     }
-    auto* status = new StatusObject();
-    const HRESULT result = status->QueryInterface(iid, object);
-    static_cast<IWscAVStatus*>(status)->Release();
-    return result;
+    return HandOut<IWscAVStatus>(new StatusObject(), iid, object);
 }
 
 }  // namespace Tessaro::Simulator

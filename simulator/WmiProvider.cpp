@@ -363,10 +363,7 @@ HRESULT CreateWmiLocator(REFIID iid, void** object)
     if (Faulted(L"CreateLocator", answer)) {
         return answer;
     }
-    auto* locator = new Locator();
-    const HRESULT result = locator->QueryInterface(iid, object);
-    locator->Release();
-    return result;
+    return HandOut<IWbemLocator>(new Locator(), iid, object);
 }
 
 }  // namespace Tessaro::Simulator

@@ -7,6 +7,7 @@
 #include "common/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "configuration/RegistryLayout.h"
+#include "security_center/ComApartment.h"
 #include "security_center/RemediationLaunch.h"
 #include "security_center/TriggerWindowsSecurityCenter.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
@@ -150,12 +151,7 @@ void WindowsSecurityCenterAgent::WriteBanner() const
     Log(Component, LogLevel::Info, separator);
 }
 
-WindowsSecurityCenterAgent::~WindowsSecurityCenterAgent()
-{
-    if (comInitialized_) {
-        OnDemand::CoUninitialize();
-    }
-}
+WindowsSecurityCenterAgent::~WindowsSecurityCenterAgent() = default;
 
 std::uint32_t WindowsSecurityCenterAgent::Initialize()
 {
@@ -163,12 +159,12 @@ std::uint32_t WindowsSecurityCenterAgent::Initialize()
         Log(Component, LogLevel::Error, "The given commandline parameters are invalid");
         return commandLineResult_;
     }
-    const HRESULT hresult = OnDemand::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hresult)) {
+    auto apartment = std::make_unique<ComApartment>();
+    if (!apartment->Entered()) {
         Log(Component, LogLevel::Error, "Unable to execute CoInitializeEx");
-        return ConvertHResultToErrorCode(hresult);
+        return ConvertHResultToErrorCode(apartment->Result());
     }
-    comInitialized_ = true;
+    apartment_ = std::move(apartment);
     return ERROR_SUCCESS;
 }
 

@@ -10,6 +10,7 @@
 
 namespace Tessaro::Ravelin {
 
+class ComApartment;
 class WindowsSecurityCenterService;
 
 // The agent of one run: reads the command line, enters COM and executes the one command.
@@ -37,10 +38,11 @@ private:
     void WriteBanner() const;
 
     std::uint32_t commandLineResult_;
-    bool comInitialized_ = false;
     Vantrel::Common::Utilities::FileInfo logFile_;
     // Declared last so that it ends first: no log call reaches it once it is gone.
     std::unique_ptr<Vantrel::Common::FileLogger> logger_;
+    // The run's COM apartment, entered by Initialize; it is left before the logger ends.
+    std::unique_ptr<ComApartment> apartment_;
 };
 
 }  // namespace Tessaro::Ravelin

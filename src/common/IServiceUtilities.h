@@ -29,6 +29,8 @@ struct ServiceStatus {
     ServiceState state = ServiceState::Unknown;
     std::uint32_t win32ExitCode = 0;
     std::uint32_t serviceSpecificExitCode = 0;
+    // The service control manager's own state value, the paused and pending ones included.
+    std::uint32_t currentState = 0;
 };
 
 // One Windows service, controlled through the service control manager.

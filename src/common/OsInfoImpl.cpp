@@ -1,4 +1,5 @@
 #include "common/OsInfoImpl.h"
+#include "common/RegistryKey.h"
 #include "common/OnDemandApi.h"
 
 #include "common/Format.h"
@@ -172,20 +173,20 @@ bool OsInfoImpl::IsServer()
 
 bool OsInfoImpl::IsServerRdsh()
 {
-    HKEY key = nullptr;
+    HKEY opened = nullptr;
     if (const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                                             KEY_READ | KEY_WOW64_64KEY, &key);
+                                             KEY_READ | KEY_WOW64_64KEY, &opened);
         status != ERROR_SUCCESS) {
         throw std::system_error(static_cast<int>(status), std::system_category(), "Failed to open registry key");
     }
+    const Vantrel::Common::Utilities::KeyHandle key(opened);
     std::vector<std::uint8_t> buffer(128, 0);
     DWORD size = static_cast<DWORD>(buffer.size());
-    LSTATUS status = RegGetValueW(key, nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
+    LSTATUS status = RegGetValueW(key.get(), nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
     if (status == ERROR_MORE_DATA) {
         buffer.assign(size, 0);
-        status = RegGetValueW(key, nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
+        status = RegGetValueW(key.get(), nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
     }
-    RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         throw std::system_error(static_cast<int>(status), std::system_category(), "Failed to read registry value");
     }

@@ -11,8 +11,14 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace Tessaro::Vantrel::Common::Utilities {
+
+void KeyHandleCloser::operator()(HKEY__* handle) const noexcept
+{
+    RegCloseKey(handle);
+}
 
 namespace {
 
@@ -211,8 +217,7 @@ std::uint32_t RegistryKey::OpenNative(std::uint32_t access, Root& opened)
 void RegistryKey::Close()
 {
     if (handle_ != nullptr) {
-        RegCloseKey(handle_);
-        handle_ = nullptr;
+        KeyHandleCloser{}(std::exchange(handle_, nullptr));
         access_ = 0;
     }
 }
@@ -383,7 +388,7 @@ std::optional<std::uint32_t> RegistryKey::DeleteIfLink()
     if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE, &opened) != ERROR_SUCCESS) {
         return std::nullopt;
     }
-    const std::unique_ptr<HKEY__, decltype(&RegCloseKey)> link(opened, &RegCloseKey);
+    const KeyHandle link(opened);
     DWORD type = 0;
     if (RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS ||
         type != REG_LINK) {
@@ -424,11 +429,11 @@ std::uint32_t RegistryKey::CreateSubKey(const std::wstring& name)
     HKEY created = nullptr;
     const auto code =
         ToCode(RegCreateKeyExW(handle_, name.c_str(), 0, nullptr, 0, ReadWriteAccess, nullptr, &created, nullptr));
+    const KeyHandle owner(created);
     if (code != ERROR_SUCCESS) {
         TraceRegistryEvent<16>(handle_, path_, name, code);
         return code;
     }
-    RegCloseKey(created);
     return ERROR_SUCCESS;
 }
 

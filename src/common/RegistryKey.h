@@ -20,6 +20,12 @@ struct RegistryValue {
     std::vector<std::uint8_t> data;
 };
 
+// Closes a key handle that a function opens for itself.
+struct KeyHandleCloser {
+    void operator()(HKEY__* handle) const noexcept;
+};
+using KeyHandle = std::unique_ptr<HKEY__, KeyHandleCloser>;
+
 // The system's one gateway to the registry. Names a key by a root and a path, opens it lazily with
 // the access an operation needs (widening the held handle when a later operation needs more) and
 // reads, writes, enumerates, copies and deletes. A key without a root is named by a native path

@@ -18,12 +18,6 @@ constexpr std::uint32_t ServiceQueryConfig = SERVICE_QUERY_CONFIG;
 constexpr std::uint32_t ServiceChangeConfig = SERVICE_CHANGE_CONFIG;
 constexpr std::uint32_t GenericExecute = GENERIC_EXECUTE;
 
-std::unique_ptr<WinHandle> OwnServiceHandle(SC_HANDLE handle)
-{
-    return std::make_unique<WinHandle>(
-        handle, [](WinHandle::Handle owned) { return CloseServiceHandle(static_cast<SC_HANDLE>(owned)); });
-}
-
 SC_HANDLE Native(const std::unique_ptr<WinHandle>& handle)
 {
     return static_cast<SC_HANDLE>(handle->Get());
@@ -45,6 +39,12 @@ ServiceState FromCurrentState(DWORD state)
 }
 
 }  // namespace
+
+std::unique_ptr<WinHandle> OwnServiceHandle(WinHandle::Handle handle)
+{
+    return std::make_unique<WinHandle>(
+        handle, [](WinHandle::Handle owned) { return CloseServiceHandle(static_cast<SC_HANDLE>(owned)); });
+}
 
 ServiceUtilities::ServiceUtilities(const std::string& serviceName) : serviceName_(Utf8ToUtf16(serviceName)) {}
 
@@ -101,7 +101,7 @@ Result<ServiceStatus> ServiceUtilities::QueryStatus()
         return Result<ServiceStatus>(code);
     }
     return Result<ServiceStatus>(ServiceStatus{FromCurrentState(status.dwCurrentState), status.dwWin32ExitCode,
-                                               status.dwServiceSpecificExitCode});
+                                               status.dwServiceSpecificExitCode, status.dwCurrentState});
 }
 
 std::uint32_t ServiceUtilities::Start()

@@ -8,6 +8,9 @@
 
 namespace Tessaro::Vantrel::Common::Utilities {
 
+// The owner of a service control manager or service handle: closed with CloseServiceHandle.
+std::unique_ptr<WinHandle> OwnServiceHandle(WinHandle::Handle handle);
+
 // Opens the service control manager and the service lazily with the rights an operation needs,
 // keeps both handles and only ever widens their rights. Not synchronised.
 class ServiceUtilities : public IServiceUtilities {

@@ -73,4 +73,21 @@ private:
     BSTR text_;
 };
 
+// Owns one VARIANT: initialised empty, cleared when the owner ends.
+class Variant {
+public:
+    Variant() { OnDemand::VariantInit(&value_); }
+    ~Variant() { OnDemand::VariantClear(&value_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+
+    // For reading, and as the out-parameter of a call that fills it in.
+    VARIANT* Get() { return &value_; }
+    const VARIANT& operator*() const { return value_; }
+    const VARIANT* operator->() const { return &value_; }
+
+private:
+    VARIANT value_;
+};
+
 }  // namespace Tessaro::Ravelin

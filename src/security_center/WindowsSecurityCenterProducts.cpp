@@ -1,11 +1,11 @@
 #include "security_center/WindowsSecurityCenterProducts.h"
 #include "common/OnDemandApi.h"
 
-#include "common/Scoped.h"
 #include "common/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"
+#include "security_center/ComApartment.h"
 #include "security_center/ComPointer.h"
 #include "security_center/SecurityCenterState.h"
 
@@ -40,30 +40,26 @@ std::uint32_t Code(HRESULT hresult)
 // malformed entry must not stop the agent's own command.
 std::string StringProperty(IWbemClassObject* object, const wchar_t* name)
 {
-    VARIANT value;
-    OnDemand::VariantInit(&value);
+    Variant value;
     std::string text;
-    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr) {
+    if (SUCCEEDED(object->Get(name, 0, value.Get(), nullptr, nullptr)) && value->vt == VT_BSTR &&
+        value->bstrVal != nullptr) {
         try {
-            text = Utf16ToUtf8(std::wstring(value.bstrVal, OnDemand::SysStringLen(value.bstrVal)));
+            text = Utf16ToUtf8(std::wstring(value->bstrVal, OnDemand::SysStringLen(value->bstrVal)));
         } catch (const std::exception&) {
             text.clear();
         }
     }
-    OnDemand::VariantClear(&value);
     return text;
 }
 
 std::uint32_t NumberProperty(IWbemClassObject* object, const wchar_t* name)
 {
-    VARIANT value;
-    OnDemand::VariantInit(&value);
-    std::uint32_t number = 0;
-    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && (value.vt == VT_I4 || value.vt == VT_UI4)) {
-        number = value.vt == VT_I4 ? static_cast<std::uint32_t>(value.lVal) : value.ulVal;
+    Variant value;
+    if (SUCCEEDED(object->Get(name, 0, value.Get(), nullptr, nullptr)) && (value->vt == VT_I4 || value->vt == VT_UI4)) {
+        return value->vt == VT_I4 ? static_cast<std::uint32_t>(value->lVal) : value->ulVal;
     }
-    OnDemand::VariantClear(&value);
-    return number;
+    return 0;
 }
 
 void LogProduct(const Product& product)
@@ -167,13 +163,9 @@ Result<bool> WindowsSecurityCenterProducts::SearchAntivirusProduct(Products& all
                                                                    const std::string& displayName,
                                                                    const FileInfo& reportingExecutable)
 {
-    Scoped<long> com(OnDemand::CoInitializeEx(nullptr, COINIT_MULTITHREADED), [](long& hresult) {
-        if (hresult >= 0) {
-            OnDemand::CoUninitialize();
-        }
-    });
-    if (com.Get() < 0) {
-        const auto code = Code(com.Get());
+    const ComApartment apartment;
+    if (!apartment.Entered()) {
+        const auto code = Code(apartment.Result());
         LogFormat(Component, LogLevel::Error, "Unable to initialize COM (Error: {})", code);
         return Result<bool>(false, code);
     }

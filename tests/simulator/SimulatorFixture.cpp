@@ -1,6 +1,6 @@
 #include "simulator/SimulatorFixture.h"
 
-#include "common/WinHandle.h"
+#include "common/ServiceUtilities.h"
 
 #include <memory>
 
@@ -10,24 +10,16 @@ namespace {
 
 using Simulator::ServiceMode;
 using Simulator::SimulatorState;
+using Vantrel::Common::Utilities::ServiceState;
+using Vantrel::Common::Utilities::ServiceUtilities;
 
-std::shared_ptr<WinHandle> ServiceHandle(const std::shared_ptr<WinHandle>& manager, DWORD access)
-{
-    return std::make_shared<WinHandle>(OpenServiceW(static_cast<SC_HANDLE>(manager->Get()), L"wscsvc", access),
-                                       [](void* handle) { return CloseServiceHandle(static_cast<SC_HANDLE>(handle)); });
-}
-
-std::shared_ptr<WinHandle> Manager()
-{
-    return std::make_shared<WinHandle>(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT),
-                                       [](void* handle) { return CloseServiceHandle(static_cast<SC_HANDLE>(handle)); });
-}
+constexpr const char* ServiceName = "wscsvc";
 
 }  // namespace
 
 void SimulatorFixture::SetUp()
 {
-    comEntered_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    apartment_ = std::make_unique<Ravelin::ComApartment>();
     SimulatorState::Reset();
     StopSimulatedService();
 }
@@ -36,31 +28,22 @@ void SimulatorFixture::TearDown()
 {
     SimulatorState::SetServiceMode(ServiceMode::Running);
     StopSimulatedService();
-    if (comEntered_) {
-        CoUninitialize();
-    }
+    apartment_.reset();
 }
 
 DWORD SimulatorFixture::ServiceState()
 {
-    const auto service = ServiceHandle(Manager(), SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status{};
-    if (!service->IsValid() || !QueryServiceStatus(static_cast<SC_HANDLE>(service->Get()), &status)) {
-        return 0;
-    }
-    return status.dwCurrentState;
+    const auto status = ServiceUtilities(ServiceName).QueryStatus();
+    return status.Succeeded() ? status.Value().currentState : 0;
 }
 
 bool SimulatorFixture::StartSimulatedService()
 {
-    const auto service = ServiceHandle(Manager(), SERVICE_START);
-    if (!service->IsValid()) {
-        return false;
-    }
+    ServiceUtilities service(ServiceName);
     // A service that has just reported itself stopped may still be ending its process, and the
     // service control manager refuses a start until it has: try again for a while.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (StartServiceW(static_cast<SC_HANDLE>(service->Get()), 0, nullptr)) {
+        if (service.Start() == ERROR_SUCCESS) {
             return true;
         }
         if (ServiceState() != SERVICE_STOPPED) {
@@ -73,13 +56,14 @@ bool SimulatorFixture::StartSimulatedService()
 
 void SimulatorFixture::StopSimulatedService()
 {
-    const auto service = ServiceHandle(Manager(), SERVICE_STOP | SERVICE_QUERY_STATUS);
-    if (!service->IsValid()) {
-        return;
-    }
-    for (int attempt = 0; attempt < 100 && ServiceState() != SERVICE_STOPPED; ++attempt) {
-        SERVICE_STATUS status{};
-        ControlService(static_cast<SC_HANDLE>(service->Get()), SERVICE_CONTROL_STOP, &status);
+    ServiceUtilities service(ServiceName);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto status = service.QueryStatus();
+        if (!status.Succeeded() || status.Value().state == ServiceState::NotInstalled ||
+            status.Value().currentState == SERVICE_STOPPED) {
+            return;
+        }
+        service.Stop();
         Sleep(50);
     }
 }

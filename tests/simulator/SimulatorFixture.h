@@ -1,12 +1,14 @@
 #pragma once
 
 #include "SimulatorState.h"
+#include "security_center/ComApartment.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace Tessaro::Testing {
@@ -26,7 +28,7 @@ protected:
     static bool WaitForServiceState(DWORD state, DWORD milliseconds);
 
 private:
-    bool comEntered_ = false;
+    std::unique_ptr<Ravelin::ComApartment> apartment_;
 };
 
 }  // namespace Tessaro::Testing
