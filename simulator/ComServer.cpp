@@ -8,6 +8,7 @@
 #include "WmiProvider.h"
 #include "common/RegistryKey.h"
 #include "security_center/SecurityCenterInterfaces.h"
+#include "common/FileSystem.h"
 
 #include <objbase.h>
 #include <wbemcli.h>
@@ -43,9 +44,7 @@ HMODULE ThisModule()
 
 std::wstring ThisModulePath()
 {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size())));
-    return path;
+    return Tessaro::Vantrel::Common::Utilities::ModulePath(ThisModule());
 }
 
 using Creator = HRESULT (*)(REFIID, void**);

@@ -5,6 +5,7 @@
 #include "common/ServiceUtilities.h"
 #include "common/UniqueLibrary.h"
 #include "common/WinHandle.h"
+#include "common/FileSystem.h"
 
 #include <windows.h>
 
@@ -51,8 +52,7 @@ const wchar_t* const Help =
 
 std::wstring ProgramFolder()
 {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    const std::wstring path = Tessaro::Vantrel::Common::Utilities::ModulePath();
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 

@@ -1,6 +1,7 @@
 #include "SimulatorState.h"
 
 #include "common/WinHandle.h"
+#include "common/FileSystem.h"
 
 #include <objbase.h>
 #include <windows.h>
@@ -319,9 +320,7 @@ std::wstring NormalizeOwner(const std::wstring& path)
 
 std::wstring CallerIdentity()
 {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return NormalizeOwner(path);
+    return NormalizeOwner(Tessaro::Vantrel::Common::Utilities::ModulePath());
 }
 
 std::wstring CurrentTimeText()

@@ -1,4 +1,5 @@
 #include "agent/WindowsSecurityCenterAgent.h"
+#include "common/FileSystem.h"
 #include "common/OnDemandApi.h"
 
 #include "common/OsInfoImpl.h"
@@ -35,6 +36,7 @@ using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
 using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::ModulePath;
 using Vantrel::Common::Utilities::Process;
 using Vantrel::Common::Utilities::RegistryKey;
 
@@ -43,25 +45,6 @@ constexpr auto Component = LogComponent::SecurityCenter;
 bool IsSuccessCode(std::uint32_t code)
 {
     return code == ERROR_SUCCESS || code == ERROR_SHUTDOWN_IN_PROGRESS;
-}
-
-std::filesystem::path ExecutablePath()
-{
-    std::vector<wchar_t> buffer(32767);
-    for (;;) {
-        // Success leaves the last error untouched, so clear it to read the outcome from it.
-        SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        const DWORD error = GetLastError();
-        if (error == ERROR_INSUFFICIENT_BUFFER) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (error != ERROR_SUCCESS) {
-            throw std::system_error(static_cast<int>(error), std::system_category(), "Can't get full path");
-        }
-        return std::wstring(buffer.data(), length);
-    }
 }
 
 std::wstring LogFileName(const std::filesystem::path& executable)
@@ -99,7 +82,7 @@ void WindowsSecurityCenterAgent::InitializeLogger()
     // A log that cannot be set up must not stop the command: the agent runs on without one.
     Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode<void>(
         [this] {
-            const std::wstring fileName = LogFileName(ExecutablePath());
+            const std::wstring fileName = LogFileName(ModulePath());
             std::filesystem::path logPath;
             const auto folder = FileInfo::GetTempFolder();
             if (folder.Succeeded()) {

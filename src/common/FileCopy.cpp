@@ -8,6 +8,7 @@
 #include "common/Format.h"
 #include "common/Scoped.h"
 #include "common/StringConversion.h"
+#include "common/Time.h"
 #include "common/UniqueLibrary.h"
 
 #include <windows.h>
@@ -368,11 +369,7 @@ std::string ProcessesUsingFileReport(const FileInfo& file, const std::vector<Res
             }
             // FILETIME counts 100-nanosecond ticks from 1601; the calendar starts in 1970.
             const auto seconds = static_cast<std::int64_t>(process.processStartTime / 10'000'000) - 11'644'473'600LL;
-            try {
-                text += Format(" StartTime {:%Y-%m-%d %X}", UtcCalendarTime(static_cast<std::time_t>(seconds)));
-            } catch (const std::exception&) {
-                text += Format(" StartTime {} seconds since 1970", seconds);
-            }
+            text += " StartTime " + FormatTime(FromStoredSeconds(seconds));
         }
     }
     return text;

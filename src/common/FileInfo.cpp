@@ -2,6 +2,7 @@
 
 #include "common/ConversionException.h"
 #include "common/FileSystem.h"
+#include "common/GrowingBuffer.h"
 #include "common/Scoped.h"
 #include "common/StringConversion.h"
 #include "common/WinHandle.h"
@@ -49,17 +50,14 @@ std::wstring Trim(const std::wstring& text)
 
 std::wstring ExpandEnvironment(const std::wstring& text)
 {
-    const DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-    if (size == 0) {
-        return text;
-    }
-    std::wstring expanded(size, L'\0');
-    const DWORD written = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), size);
-    if (written == 0 || written > size) {
-        return text;
-    }
-    expanded.resize(written - 1);
-    return expanded;
+    std::wstring expanded;
+    const auto code =
+        FillGrowingBuffer(expanded, text.size() + 1, MaximumPathLength, [&text](wchar_t* buffer, std::size_t size) {
+            // The answer's size counts its null, whether it fitted or not.
+            const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), buffer, static_cast<DWORD>(size));
+            return needed == 0 ? BufferNeed{GetLastError(), 0} : BufferNeed{0, needed <= size ? needed - 1 : needed};
+        });
+    return code == ERROR_SUCCESS ? expanded : text;
 }
 
 bool IsDriveLetter(wchar_t c)
@@ -347,12 +345,16 @@ std::wstring FileInfo::NormalizePath(const std::wstring& text)
 
 Result<FileInfo> FileInfo::GetTempFolder()
 {
-    std::array<wchar_t, MAX_PATH> buffer{};
-    const UINT length = GetWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
-    if (length == 0 || length >= buffer.size()) {
+    std::wstring windows;
+    const auto code = FillGrowingBuffer(windows, MAX_PATH, MaximumPathLength, [](wchar_t* buffer, std::size_t size) {
+        // Too small a buffer is answered with the size needed, its null included.
+        const UINT length = GetWindowsDirectoryW(buffer, static_cast<UINT>(size));
+        return length == 0 ? BufferNeed{ERROR_DIRECTORY, 0} : BufferNeed{0, length};
+    });
+    if (code != ERROR_SUCCESS) {
         return Result<FileInfo>(ERROR_DIRECTORY);
     }
-    return GetTempFolderIn(std::filesystem::path(std::wstring(buffer.data(), length)));
+    return GetTempFolderIn(std::filesystem::path(windows));
 }
 
 Result<FileInfo> FileInfo::GetTempFolderIn(const std::filesystem::path& windowsFolder)

@@ -1,5 +1,7 @@
 #include "common/FileSystem.h"
 
+#include "common/GrowingBuffer.h"
+
 #include <windows.h>
 
 #include <string_view>
@@ -172,6 +174,26 @@ std::filesystem::path ParentFolder(const std::filesystem::path& path)
         --separator;
     }
     return std::filesystem::path(text.substr(0, separator));
+}
+
+std::wstring ModulePath(void* module)
+{
+    std::wstring path;
+    const auto code = FillGrowingBuffer(path, MAX_PATH, MaximumPathLength, [module](wchar_t* buffer, std::size_t size) {
+        // A cut path fills the whole buffer; success leaves the last error as it was, so clear it.
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(module), buffer, static_cast<DWORD>(size));
+        const DWORD error = GetLastError();
+        if (length >= size || error == ERROR_INSUFFICIENT_BUFFER) {
+            return BufferNeed{0, size + 1};
+        }
+        return length == 0 ? BufferNeed{error != ERROR_SUCCESS ? error : ERROR_INVALID_HANDLE, 0}
+                           : BufferNeed{0, length};
+    });
+    if (code != ERROR_SUCCESS) {
+        throw std::system_error(static_cast<int>(code), std::system_category(), "Can't get full path");
+    }
+    return path;
 }
 
 }  // namespace Tessaro::Vantrel::Common::Utilities

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 // The product's file-system queries, asked through the Windows API.
@@ -10,6 +12,9 @@
 // option: on Windows msvcrt's stat rejects every path that contains '?', so each "\\?\" path, the
 // form the product works in, looks missing. std::filesystem::path stays the value type.
 namespace Tessaro::Vantrel::Common::Utilities {
+
+// The longest path the Windows API takes, in UTF-16 units with its terminating null.
+constexpr std::size_t MaximumPathLength = 32768;
 
 enum class FileType {
     NotFound,
@@ -40,5 +45,9 @@ FileStatus QueryFileStatus(const std::filesystem::path& path, const char* operat
 // std::filesystem::path::parent_path it knows the long-path and device prefixes, so climbing a
 // "\\?\" path ends at its drive and never reaches "\\?\C:" or "\\?".
 std::filesystem::path ParentFolder(const std::filesystem::path& path);
+
+// The full path of a loaded module (null: this program's executable), however long it is.
+// Raises std::system_error ("Can't get full path") with the Windows code when it cannot be read.
+std::wstring ModulePath(void* module = nullptr);
 
 }  // namespace Tessaro::Vantrel::Common::Utilities

@@ -3,6 +3,7 @@
 #include "common/OnDemandApi.h"
 
 #include "common/Format.h"
+#include "common/GrowingBuffer.h"
 #include "common/StringConversion.h"
 
 #include <shlobj.h>
@@ -15,6 +16,10 @@
 namespace Tessaro {
 
 namespace {
+
+using Vantrel::Common::Utilities::BufferNeed;
+using Vantrel::Common::Utilities::FillGrowingBuffer;
+using Vantrel::Common::Utilities::KeyHandle;
 
 constexpr DWORD VersionInfoSize = 284;
 constexpr USHORT MachineI386 = 332;
@@ -179,18 +184,20 @@ bool OsInfoImpl::IsServerRdsh()
         status != ERROR_SUCCESS) {
         throw std::system_error(static_cast<int>(status), std::system_category(), "Failed to open registry key");
     }
-    const Vantrel::Common::Utilities::KeyHandle key(opened);
-    std::vector<std::uint8_t> buffer(128, 0);
-    DWORD size = static_cast<DWORD>(buffer.size());
-    LSTATUS status = RegGetValueW(key.get(), nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
-    if (status == ERROR_MORE_DATA) {
-        buffer.assign(size, 0);
-        status = RegGetValueW(key.get(), nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
-    }
+    const KeyHandle key(opened);
+    std::wstring edition;
+    const auto status = FillGrowingBuffer(edition, 64, 32768, [&key](wchar_t* buffer, std::size_t size) {
+        DWORD bytes = static_cast<DWORD>(size * sizeof(wchar_t));
+        const LSTATUS read = RegGetValueW(key.get(), nullptr, L"EditionID", RRF_RT_REG_SZ, nullptr, buffer, &bytes);
+        if (read == ERROR_MORE_DATA) {
+            return BufferNeed{0, bytes / sizeof(wchar_t) + 1};
+        }
+        return read != ERROR_SUCCESS ? BufferNeed{static_cast<std::uint32_t>(read), 0}
+                                     : BufferNeed{0, bytes / sizeof(wchar_t)};
+    });
     if (status != ERROR_SUCCESS) {
         throw std::system_error(static_cast<int>(status), std::system_category(), "Failed to read registry value");
     }
-    std::wstring edition(reinterpret_cast<const wchar_t*>(buffer.data()), size / sizeof(wchar_t));
     edition.resize(wcsnlen(edition.c_str(), edition.size()));
     return Utf16ToUtf8(edition) == "ServerRdsh";
 }

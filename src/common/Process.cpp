@@ -1,6 +1,7 @@
 #include "common/Process.h"
 
 #include "common/Format.h"
+#include "common/GrowingBuffer.h"
 #include "common/StringConversion.h"
 #include "common/WinHandle.h"
 
@@ -105,17 +106,21 @@ Result<FileInfo> Process::GetImagePath() const
         return Result<FileInfo>(handle.ErrorCode());
     }
     // Paths beyond 260 characters exist; grow the buffer instead of returning a cut path.
-    for (DWORD length = ImagePathStartLength; length <= ImagePathMaximumLength; length *= 2) {
-        std::vector<wchar_t> buffer(length + 1, L'\0');
-        const DWORD written = K32GetModuleFileNameExW(handle.Value()->Get(), nullptr, buffer.data(), length);
-        if (written == 0) {
-            return Result<FileInfo>(GetLastError());
-        }
-        if (written < length - 1) {
-            return Result<FileInfo>(FileInfo(std::wstring(buffer.data(), written)));
-        }
+    std::wstring path;
+    const auto code = FillGrowingBuffer(
+        path, ImagePathStartLength, ImagePathMaximumLength, [&handle](wchar_t* buffer, std::size_t size) {
+            const DWORD written =
+                K32GetModuleFileNameExW(handle.Value()->Get(), nullptr, buffer, static_cast<DWORD>(size));
+            if (written == 0) {
+                return BufferNeed{GetLastError(), 0};
+            }
+            // A cut path fills the buffer (with or without its null): ask again with more room.
+            return written + 1 < size ? BufferNeed{0, written} : BufferNeed{0, size + 1};
+        });
+    if (code != ERROR_SUCCESS) {
+        return Result<FileInfo>(code);
     }
-    return Result<FileInfo>(ERROR_INSUFFICIENT_BUFFER);
+    return Result<FileInfo>(FileInfo(path));
 }
 
 bool Process::IsRunning() const

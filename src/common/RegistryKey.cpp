@@ -36,16 +36,6 @@ std::uint32_t NativeToCode(NTSTATUS status)
     return status >= 0 ? ERROR_SUCCESS : static_cast<std::uint32_t>(RtlNtStatusToDosError(status));
 }
 
-// Key names may hold text that is not valid UTF-16; a log line must still be written.
-std::string LoggablePath(const std::wstring& path)
-{
-    try {
-        return Utf16ToUtf8(path);
-    } catch (const std::exception&) {
-        return "<path not valid UTF-16>";
-    }
-}
-
 std::string HandleText(const void* handle)
 {
     return Format("{:016X}", reinterpret_cast<std::uintptr_t>(handle));
@@ -222,6 +212,34 @@ void RegistryKey::Close()
     }
 }
 
+template <int Site, typename... Arguments>
+std::uint32_t RegistryKey::TraceFailure(std::uint32_t code, Missing missing, const Arguments&... arguments)
+{
+    if (code != ERROR_SUCCESS && (code != ERROR_FILE_NOT_FOUND || missing == Missing::Traced)) {
+        TraceRegistryEvent<Site>(arguments..., code);
+    }
+    return code;
+}
+
+template <typename OpenFailureTrace, typename Call>
+auto RegistryKey::OnOpenKeyTracedBy(std::uint32_t access, OpenFailureTrace trace, Call call)
+{
+    using Answer = decltype(call());
+    std::lock_guard guard(mutex_);
+    if (const auto code = Open(access); code != ERROR_SUCCESS) {
+        trace(code);
+        return Answer(code);
+    }
+    return call();
+}
+
+template <int OpenSite, typename Call>
+auto RegistryKey::OnOpenKey(std::uint32_t access, Missing missing, Call call)
+{
+    return OnOpenKeyTracedBy(
+        access, [this, missing](std::uint32_t code) { TraceFailure<OpenSite>(code, missing, handle_, path_); }, call);
+}
+
 bool RegistryKey::Exists()
 {
     std::lock_guard guard(mutex_);
@@ -249,31 +267,28 @@ bool RegistryKey::CanWrite()
 
 Result<std::wstring> RegistryKey::GetFullName()
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent<11>(handle_, path_, code);
-        return Result<std::wstring>(code);
-    }
-    std::vector<std::uint8_t> buffer;
-    ULONG length = 0;
-    NTSTATUS status = Native::StatusBufferTooSmall;
-    for (int call = 0; call < 2 && status == Native::StatusBufferTooSmall; ++call) {
-        buffer.resize(length);
-        status = NtQueryKey(handle_, Native::KeyNameInformation, buffer.empty() ? nullptr : buffer.data(),
-                            static_cast<ULONG>(buffer.size()), &length);
-    }
-    if (status < 0) {
-        return Result<std::wstring>(NativeToCode(status));
-    }
-    if (length < 8 || buffer.size() < 8) {
-        return Result<std::wstring>(ERROR_NO_DATA);
-    }
-    ULONG nameBytes = 0;
-    std::memcpy(&nameBytes, buffer.data(), sizeof(nameBytes));
-    nameBytes = std::min<ULONG>(nameBytes, static_cast<ULONG>(buffer.size() - sizeof(ULONG)));
-    std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
-    std::memcpy(name.data(), buffer.data() + sizeof(ULONG), name.size() * sizeof(wchar_t));
-    return Result<std::wstring>(std::move(name));
+    return OnOpenKey<11>(ReadAccess, Missing::Traced, [this] {
+        std::vector<std::uint8_t> buffer;
+        ULONG length = 0;
+        NTSTATUS status = Native::StatusBufferTooSmall;
+        for (int call = 0; call < 2 && status == Native::StatusBufferTooSmall; ++call) {
+            buffer.resize(length);
+            status = NtQueryKey(handle_, Native::KeyNameInformation, buffer.empty() ? nullptr : buffer.data(),
+                                static_cast<ULONG>(buffer.size()), &length);
+        }
+        if (status < 0) {
+            return Result<std::wstring>(NativeToCode(status));
+        }
+        if (length < 8 || buffer.size() < 8) {
+            return Result<std::wstring>(ERROR_NO_DATA);
+        }
+        ULONG nameBytes = 0;
+        std::memcpy(&nameBytes, buffer.data(), sizeof(nameBytes));
+        nameBytes = std::min<ULONG>(nameBytes, static_cast<ULONG>(buffer.size() - sizeof(ULONG)));
+        std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
+        std::memcpy(name.data(), buffer.data() + sizeof(ULONG), name.size() * sizeof(wchar_t));
+        return Result<std::wstring>(std::move(name));
+    });
 }
 
 std::uint32_t RegistryKey::Create()
@@ -331,19 +346,13 @@ std::uint32_t RegistryKey::CreateRecursively()
 
 std::uint32_t RegistryKey::Delete()
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
-        if (code != ERROR_FILE_NOT_FOUND) {
-            TraceRegistryEvent<13>(root_, path_, code);
-        }
-        return code;
-    }
-    const auto code =
-        root_ != nullptr ? ToCode(RegDeleteKeyW(root_, path_.c_str())) : NativeToCode(NtDeleteKey(handle_));
-    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent<14>(root_, handle_, path_, code);
-    }
-    return code;
+    return OnOpenKeyTracedBy(
+        ReadWriteDeleteAccess, [this](std::uint32_t code) { TraceFailure<13>(code, Missing::Answer, root_, path_); },
+        [this] {
+            const auto code =
+                root_ != nullptr ? ToCode(RegDeleteKeyW(root_, path_.c_str())) : NativeToCode(NtDeleteKey(handle_));
+            return TraceFailure<14>(code, Missing::Answer, root_, handle_, path_);
+        });
 }
 
 std::uint32_t RegistryKey::DeleteTree()
@@ -361,7 +370,7 @@ std::uint32_t RegistryKey::DeleteTree()
         }
         LogFormat(LogComponent::Setup, LogLevel::Warn,
                   "Failed to delete the registry key tree. Open key failed [0x{};{}] (Error: {})", HandleText(handle_),
-                  LoggablePath(path_), code);
+                  ReadableUtf8(path_), code);
         return code;
     }
     auto code = ToCode(RegDeleteTreeW(root_, path_.c_str()));
@@ -369,13 +378,13 @@ std::uint32_t RegistryKey::DeleteTree()
         LogFormat(
             LogComponent::Setup, LogLevel::Warn,
             "Failed to delete the registry key tree. Delete failed try to execute the fallback [0x{};{}] (Error: {})",
-            HandleText(handle_), LoggablePath(path_), code);
+            HandleText(handle_), ReadableUtf8(path_), code);
         code = DeleteTreeRenamedAway(code);
     }
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
         LogFormat(LogComponent::Setup, LogLevel::Warn,
                   "Failed to delete the registry key tree [0x{};0x{};{}] (Error: {})", HandleText(root_),
-                  HandleText(handle_), LoggablePath(path_), code);
+                  HandleText(handle_), ReadableUtf8(path_), code);
     }
     return code;
 }
@@ -421,36 +430,20 @@ std::uint32_t RegistryKey::DeleteTreeRenamedAway(std::uint32_t inPlaceError)
 
 std::uint32_t RegistryKey::CreateSubKey(const std::wstring& name)
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent<15>(handle_, path_, code);
-        return code;
-    }
-    HKEY created = nullptr;
-    const auto code =
-        ToCode(RegCreateKeyExW(handle_, name.c_str(), 0, nullptr, 0, ReadWriteAccess, nullptr, &created, nullptr));
-    const KeyHandle owner(created);
-    if (code != ERROR_SUCCESS) {
-        TraceRegistryEvent<16>(handle_, path_, name, code);
-        return code;
-    }
-    return ERROR_SUCCESS;
+    return OnOpenKey<15>(ReadWriteAccess, Missing::Traced, [this, &name] {
+        HKEY created = nullptr;
+        const auto code =
+            ToCode(RegCreateKeyExW(handle_, name.c_str(), 0, nullptr, 0, ReadWriteAccess, nullptr, &created, nullptr));
+        const KeyHandle owner(created);
+        return TraceFailure<16>(code, Missing::Traced, handle_, path_, name);
+    });
 }
 
 std::uint32_t RegistryKey::DeleteSubKey(const std::wstring& name)
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
-        if (code != ERROR_FILE_NOT_FOUND) {
-            TraceRegistryEvent<17>(handle_, path_, code);
-        }
-        return code;
-    }
-    const auto code = ToCode(RegDeleteKeyW(handle_, name.c_str()));
-    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent<18>(handle_, path_, name, code);
-    }
-    return code;
+    return OnOpenKey<17>(ReadWriteDeleteAccess, Missing::Answer, [this, &name] {
+        return TraceFailure<18>(ToCode(RegDeleteKeyW(handle_, name.c_str())), Missing::Answer, handle_, path_, name);
+    });
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::GetSubKey(const std::wstring& name)
@@ -461,164 +454,142 @@ std::shared_ptr<RegistryKey> RegistryKey::GetSubKey(const std::wstring& name)
 Result<std::vector<std::wstring>> RegistryKey::GetSubKeyNames()
 {
     using Names = std::vector<std::wstring>;
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent<19>(handle_, path_, code);
-        return Result<Names>(code);
-    }
-    DWORD longestName = 0;
-    if (const auto code = ToCode(RegQueryInfoKeyW(handle_, nullptr, nullptr, nullptr, nullptr, &longestName, nullptr,
-                                                  nullptr, nullptr, nullptr, nullptr, nullptr));
-        code != ERROR_SUCCESS) {
-        TraceRegistryEvent<20>(handle_, path_, code);
-        return Result<Names>(code);
-    }
-    Names names;
-    for (DWORD index = 0;; ++index) {
-        std::wstring name(longestName + 2, L'\0');
-        DWORD length = static_cast<DWORD>(name.size());
-        const auto code =
-            ToCode(RegEnumKeyExW(handle_, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr));
-        if (code == ERROR_SUCCESS) {
-            name.resize(length);
-            names.push_back(std::move(name));
-        } else if (code == ERROR_NO_MORE_ITEMS) {
-            return Result<Names>(std::move(names));
-        } else if (code != ERROR_ACCESS_DENIED) {
-            TraceRegistryEvent<21>(handle_, path_, code);
+    return OnOpenKey<19>(ReadAccess, Missing::Traced, [this] {
+        DWORD longestName = 0;
+        if (const auto code = ToCode(RegQueryInfoKeyW(handle_, nullptr, nullptr, nullptr, nullptr, &longestName,
+                                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+            code != ERROR_SUCCESS) {
+            TraceRegistryEvent<20>(handle_, path_, code);
             return Result<Names>(code);
         }
-    }
+        Names names;
+        for (DWORD index = 0;; ++index) {
+            std::wstring name(longestName + 2, L'\0');
+            DWORD length = static_cast<DWORD>(name.size());
+            const auto code =
+                ToCode(RegEnumKeyExW(handle_, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr));
+            if (code == ERROR_SUCCESS) {
+                name.resize(length);
+                names.push_back(std::move(name));
+            } else if (code == ERROR_NO_MORE_ITEMS) {
+                return Result<Names>(std::move(names));
+            } else if (code != ERROR_ACCESS_DENIED) {
+                TraceRegistryEvent<21>(handle_, path_, code);
+                return Result<Names>(code);
+            }
+        }
+    });
 }
 
 std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data)
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        if (code == ERROR_ACCESS_DENIED) {
-            TraceRegistryEvent<22>(handle_, path_, name);
-        } else if (code != ERROR_FILE_NOT_FOUND) {
-            TraceRegistryEvent<23>(handle_, path_, code);
-        }
-        return code;
-    }
-    ReadStep failedStep = ReadStep::Size;
-    const auto code = ReadValue(handle_, name, type, data, failedStep);
-    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent<24>(handle_, path_, name, code);
-    }
-    return code;
+    return OnOpenKeyTracedBy(
+        ReadAccess,
+        [this, &name](std::uint32_t code) {
+            if (code == ERROR_ACCESS_DENIED) {
+                TraceRegistryEvent<22>(handle_, path_, name);
+            } else {
+                TraceFailure<23>(code, Missing::Answer, handle_, path_);
+            }
+        },
+        [&] {
+            ReadStep failedStep = ReadStep::Size;
+            return TraceFailure<24>(ReadValue(handle_, name, type, data, failedStep), Missing::Answer, handle_, path_,
+                                    name);
+        });
 }
 
 std::uint32_t RegistryKey::SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        if (code == ERROR_ACCESS_DENIED) {
-            TraceRegistryEvent<31>(handle_, path_, name);
-        } else {
-            TraceRegistryEvent<32>(handle_, path_, code);
-        }
-        return code;
-    }
-    const auto code = ToCode(RegSetValueExW(handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
-                                            static_cast<DWORD>(data.size())));
-    if (code != ERROR_SUCCESS) {
-        TraceRegistryEvent<33>(handle_, path_, name, code);
-    }
-    return code;
+    return OnOpenKeyTracedBy(
+        ReadWriteAccess,
+        [this, &name](std::uint32_t code) {
+            if (code == ERROR_ACCESS_DENIED) {
+                TraceRegistryEvent<31>(handle_, path_, name);
+            } else {
+                TraceFailure<32>(code, Missing::Traced, handle_, path_);
+            }
+        },
+        [&] {
+            const auto code = ToCode(RegSetValueExW(
+                handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size())));
+            return TraceFailure<33>(code, Missing::Traced, handle_, path_, name);
+        });
 }
 
 std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::wstring& newName)
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        if (code == ERROR_ACCESS_DENIED) {
-            TraceRegistryEvent<25>(handle_, path_, oldName, newName);
-        } else {
-            TraceRegistryEvent<26>(handle_, path_, code);
-        }
-        return code;
-    }
-    std::uint32_t type = 0;
-    std::vector<std::uint8_t> data;
-    ReadStep failedStep = ReadStep::Size;
-    if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
-        if (failedStep == ReadStep::Size) {
-            TraceRegistryEvent<27>(handle_, path_, code);
-        } else {
-            TraceRegistryEvent<28>(handle_, path_, code);
-        }
-        return code;
-    }
-    if (const auto code = ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(),
-                                                static_cast<DWORD>(data.size())));
-        code != ERROR_SUCCESS) {
-        TraceRegistryEvent<29>(handle_, path_, code);
-        return code;
-    }
-    if (const auto code = ToCode(RegDeleteValueW(handle_, oldName.c_str())); code != ERROR_SUCCESS) {
-        TraceRegistryEvent<30>(handle_, path_, code);
-        return code;
-    }
-    return ERROR_SUCCESS;
+    return OnOpenKeyTracedBy(
+        ReadWriteAccess,
+        [&](std::uint32_t code) {
+            if (code == ERROR_ACCESS_DENIED) {
+                TraceRegistryEvent<25>(handle_, path_, oldName, newName);
+            } else {
+                TraceFailure<26>(code, Missing::Traced, handle_, path_);
+            }
+        },
+        [&] {
+            std::uint32_t type = 0;
+            std::vector<std::uint8_t> data;
+            ReadStep failedStep = ReadStep::Size;
+            if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
+                return failedStep == ReadStep::Size ? TraceFailure<27>(code, Missing::Traced, handle_, path_)
+                                                    : TraceFailure<28>(code, Missing::Traced, handle_, path_);
+            }
+            const auto written =
+                ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                                      static_cast<DWORD>(data.size())));
+            if (TraceFailure<29>(written, Missing::Traced, handle_, path_) != ERROR_SUCCESS) {
+                return written;
+            }
+            return TraceFailure<30>(ToCode(RegDeleteValueW(handle_, oldName.c_str())), Missing::Traced, handle_, path_);
+        });
 }
 
 std::uint32_t RegistryKey::DeleteValue(const std::wstring& name)
 {
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadWriteAccess); code != ERROR_SUCCESS) {
-        if (code != ERROR_FILE_NOT_FOUND) {
-            TraceRegistryEvent<36>(handle_, path_, code);
-        }
-        return code;
-    }
-    const auto code = ToCode(RegDeleteValueW(handle_, name.c_str()));
-    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        TraceRegistryEvent<37>(handle_, path_, code);
-    }
-    return code;
+    return OnOpenKey<36>(ReadWriteAccess, Missing::Answer, [this, &name] {
+        return TraceFailure<37>(ToCode(RegDeleteValueW(handle_, name.c_str())), Missing::Answer, handle_, path_);
+    });
 }
 
 Result<std::vector<RegistryValue>> RegistryKey::GetValues()
 {
     using Values = std::vector<RegistryValue>;
-    std::lock_guard guard(mutex_);
-    if (const auto code = Open(ReadAccess); code != ERROR_SUCCESS) {
-        TraceRegistryEvent<38>(handle_, path_, code);
-        return Result<Values>(code);
-    }
-    Values values;
-    for (DWORD index = 0;; ++index) {
-        std::wstring name(MaximumValueNameLength, L'\0');
-        DWORD nameLength = MaximumValueNameLength;
-        DWORD type = 0;
-        DWORD size = 0;
-        auto code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, nullptr, &size));
-        if (code == ERROR_NO_MORE_ITEMS) {
-            return Result<Values>(std::move(values));
-        }
-        if (code == ERROR_ACCESS_DENIED) {
-            continue;
-        }
-        if (code != ERROR_SUCCESS) {
-            TraceRegistryEvent<40>(handle_, path_, code);
-            return Result<Values>(code);
-        }
-        std::vector<std::uint8_t> data;
-        if (size > 0) {
-            data.resize(size);
-            nameLength = MaximumValueNameLength;
-            code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, data.data(), &size));
+    return OnOpenKey<38>(ReadAccess, Missing::Traced, [this] {
+        Values values;
+        for (DWORD index = 0;; ++index) {
+            std::wstring name(MaximumValueNameLength, L'\0');
+            DWORD nameLength = MaximumValueNameLength;
+            DWORD type = 0;
+            DWORD size = 0;
+            auto code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, nullptr, &size));
+            if (code == ERROR_NO_MORE_ITEMS) {
+                return Result<Values>(std::move(values));
+            }
+            if (code == ERROR_ACCESS_DENIED) {
+                continue;
+            }
             if (code != ERROR_SUCCESS) {
-                TraceRegistryEvent<39>(handle_, path_, code);
+                TraceRegistryEvent<40>(handle_, path_, code);
                 return Result<Values>(code);
             }
-            data.resize(size);
+            std::vector<std::uint8_t> data;
+            if (size > 0) {
+                data.resize(size);
+                nameLength = MaximumValueNameLength;
+                code =
+                    ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, data.data(), &size));
+                if (code != ERROR_SUCCESS) {
+                    TraceRegistryEvent<39>(handle_, path_, code);
+                    return Result<Values>(code);
+                }
+                data.resize(size);
+            }
+            name.resize(nameLength);
+            values.push_back({std::move(name), type, std::move(data)});
         }
-        name.resize(nameLength);
-        values.push_back({std::move(name), type, std::move(data)});
-    }
+    });
 }
 
 std::uint32_t RegistryKey::ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,

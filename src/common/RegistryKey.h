@@ -87,6 +87,21 @@ public:
     std::uint32_t HeldAccess() const noexcept { return access_; }
 
 private:
+    // What a missing key or value is to an operation: a failure that it traces, or an answer.
+    enum class Missing { Traced, Answer };
+
+    // The frame of the operations on the held key: under the key's lock, opens the key with the
+    // access the operation needs, then makes the operation's call. A failed open is traced at the
+    // operation's open site with (handle, path, code), or by `trace` when the operation traces it
+    // otherwise, and its code is returned (as the call's result type).
+    template <int OpenSite, typename Call>
+    auto OnOpenKey(std::uint32_t access, Missing missing, Call call);
+    template <typename OpenFailureTrace, typename Call>
+    auto OnOpenKeyTracedBy(std::uint32_t access, OpenFailureTrace trace, Call call);
+    // Sends the site's trace, with the code last, for a failed call; returns the code.
+    template <int Site, typename... Arguments>
+    static std::uint32_t TraceFailure(std::uint32_t code, Missing missing, const Arguments&... arguments);
+
     // GetValue, then 222 for a type outside the accepted ones and 232 for fewer bytes than needed.
     std::uint32_t ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
                             std::size_t minimumSize, std::vector<std::uint8_t>& data);

@@ -1,5 +1,6 @@
 #include "common/ServiceUtilities.h"
 
+#include "common/GrowingBuffer.h"
 #include "common/StringConversion.h"
 
 #include <windows.h>
@@ -173,17 +174,19 @@ Result<ServiceStartType> ServiceUtilities::QueryStartType()
     if (const auto code = EnsureOpen(ManagerConnect, ServiceQueryConfig); code != ERROR_SUCCESS) {
         return Result<ServiceStartType>(ServiceStartType::Invalid, code);
     }
-    DWORD needed = 0;
-    if (!QueryServiceConfigW(Native(service_), nullptr, 0, &needed)) {
-        if (const DWORD code = GetLastError(); code != ERROR_INSUFFICIENT_BUFFER) {
-            return Result<ServiceStartType>(ServiceStartType::Invalid, code);
+    const auto query = [this](std::uint8_t* data, std::size_t size) {
+        DWORD needed = 0;
+        if (QueryServiceConfigW(Native(service_), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(data),
+                                static_cast<DWORD>(size), &needed)) {
+            return BufferNeed{0, size};
         }
-    }
-    std::vector<std::uint8_t> buffer(needed, 0);
-    if (buffer.empty() ||
-        !QueryServiceConfigW(Native(service_), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()), needed,
-                             &needed)) {
-        return Result<ServiceStartType>(ServiceStartType::Invalid, GetLastError());
+        const DWORD error = GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? BufferNeed{0, needed} : BufferNeed{error, 0};
+    };
+    // The record is followed by its strings; 8 KiB is the most the call ever answers with.
+    std::vector<std::uint8_t> buffer;
+    if (const auto code = FillGrowingBuffer(buffer, 1024, 8192, query); code != ERROR_SUCCESS) {
+        return Result<ServiceStartType>(ServiceStartType::Invalid, code);
     }
     const DWORD startType = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
     return Result<ServiceStartType>(startType <= SERVICE_DISABLED ? static_cast<ServiceStartType>(startType)

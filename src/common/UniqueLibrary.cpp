@@ -3,6 +3,7 @@
 
 #include "common/FileInfo.h"
 #include "common/FileSystem.h"
+#include "common/GrowingBuffer.h"
 #include "common/Format.h"
 #include "common/OsInfoImpl.h"
 #include "common/Scoped.h"
@@ -56,15 +57,6 @@ std::function<void(const std::wstring&)>& VerificationObserver()
 {
     static std::function<void(const std::wstring&)> observer;
     return observer;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    try {
-        return Utf16ToUtf8(text);
-    } catch (const std::exception&) {
-        return "<not valid UTF-16>";
-    }
 }
 
 std::string Hex(std::uint32_t value)
@@ -132,8 +124,8 @@ std::string SignerDescription(const std::wstring& signedFile, DWORD expectedCont
 std::string ComposeReport(const std::wstring& requested, const std::wstring& verified,
                           const UniqueLibrary::Verification& verification, HMODULE module, DWORD loadFlags)
 {
-    std::string report = "Diagnostics:\n  Paths:\n    requestedPath='" + Narrow(requested) + "'\n    verifiedPath='" +
-                         Narrow(verified) + "'\n  File:\n";
+    std::string report = "Diagnostics:\n  Paths:\n    requestedPath='" + ReadableUtf8(requested) +
+                         "'\n    verifiedPath='" + ReadableUtf8(verified) + "'\n  File:\n";
     const FileStatus status = QueryFileStatus(verified, "status");
     report += Format("    exists={}\n    isRegularFile={}\n", status.Exists() ? 1 : 0, status.IsRegularFile() ? 1 : 0);
     if (status.IsRegularFile()) {
@@ -233,7 +225,7 @@ LONG VerifyThroughCatalog(const std::wstring& path, HANDLE file, UniqueLibrary::
         memberTag += Utf8ToUtf16(Format("{:02X}", value));
     }
     verification.method = "catalog";
-    verification.catalogFile = Narrow(catalogInfo.wszCatalogFile);
+    verification.catalogFile = ReadableUtf8(catalogInfo.wszCatalogFile);
     WINTRUST_CATALOG_INFO member{};
     member.cbStruct = sizeof(member);
     member.pcwszCatalogFilePath = catalogInfo.wszCatalogFile;
@@ -284,29 +276,25 @@ std::wstring UniqueLibrary::GetFinalPath(const std::wstring& text)
                 "weakly_canonical", existing,
                 std::error_code(static_cast<int>(GetLastError()), std::system_category()));
         }
-        const auto query = [&](DWORD flags) {
-            std::wstring buffer(MAX_PATH, L'\0');
-            DWORD length =
-                GetFinalPathNameByHandleW(handle->Get(), buffer.data(), static_cast<DWORD>(buffer.size()), flags);
-            if (length >= buffer.size()) {
-                buffer.assign(length + 1, L'\0');
-                length =
-                    GetFinalPathNameByHandleW(handle->Get(), buffer.data(), static_cast<DWORD>(buffer.size()), flags);
-            }
-            buffer.resize(length);
-            return buffer;
+        const auto query = [&handle](DWORD flags, std::wstring& path) {
+            return FillGrowingBuffer(
+                path, MAX_PATH, MaximumPathLength, [&handle, flags](wchar_t* buffer, std::size_t size) {
+                    // Too small a buffer is answered with the size needed, its null included.
+                    const DWORD length =
+                        GetFinalPathNameByHandleW(handle->Get(), buffer, static_cast<DWORD>(size), flags);
+                    return length == 0 ? BufferNeed{GetLastError(), 0} : BufferNeed{0, length};
+                });
         };
-        final = query(FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (final.empty() && GetLastError() == ERROR_PATH_NOT_FOUND) {
-            final = query(FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
-            if (!final.empty()) {
+        auto code = query(FILE_NAME_NORMALIZED | VOLUME_NAME_DOS, final);
+        if (code == ERROR_PATH_NOT_FOUND) {
+            code = query(FILE_NAME_NORMALIZED | VOLUME_NAME_NT, final);
+            if (code == ERROR_SUCCESS) {
                 final = L"\\\\?\\GLOBALROOT" + final;
             }
         }
-        if (final.empty()) {
-            throw std::filesystem::filesystem_error(
-                "weakly_canonical", existing,
-                std::error_code(static_cast<int>(GetLastError()), std::system_category()));
+        if (code != ERROR_SUCCESS) {
+            throw std::filesystem::filesystem_error("weakly_canonical", existing,
+                                                    std::error_code(static_cast<int>(code), std::system_category()));
         }
         if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
             final = L"\\\\" + final.substr(8);

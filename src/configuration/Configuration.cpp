@@ -1,5 +1,7 @@
 #include "configuration/Configuration.h"
 
+#include "common/FileSystem.h"
+
 #include "configuration/CommandLine.h"
 #include "common/Process.h"
 #include "common/StringConversion.h"
@@ -21,6 +23,7 @@ using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
 using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::ModulePath;
 using Vantrel::Common::Utilities::Process;
 using Vantrel::Common::Utilities::RegistryKey;
 
@@ -31,9 +34,7 @@ constexpr std::int64_t OneYearInSeconds = 31'556'952;
 
 FileInfo MakeReportingExecutable()
 {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    const std::wstring module(buffer.data(), length);
+    const std::wstring module = ModulePath();
     const auto lastSeparator = module.find_last_of(L'\\');
     const std::wstring folder =
         lastSeparator == std::wstring::npos ? std::wstring{} : module.substr(0, lastSeparator + 1);
@@ -374,9 +375,10 @@ void Configuration::RemoveStaleInstanceKeys()
         return;
     }
     for (const auto& name : names.Value()) {
-        std::string printableName = "<name not valid UTF-16>";
+        const std::string printableName = ReadableUtf8(name);
         try {
-            printableName = Utf16ToUtf8(name);
+            // A name that is not valid UTF-16 names no instance of ours: it is reported, not parsed.
+            Utf16ToUtf8(name);
             const auto processId = static_cast<std::uint32_t>(ParseInstanceProcessId(name));
             const auto process = Process::OpenById(processId);
             bool stale = false;

@@ -37,12 +37,8 @@ std::int32_t UtcDayNumber(TimePoint time)
     return static_cast<std::int32_t>(day);
 }
 
-std::uint32_t Code(HRESULT hresult)
-{
-    return ConvertHResultToErrorCode(static_cast<std::int32_t>(hresult));
-}
-
-std::uint32_t Hex(HRESULT hresult)
+// The HRESULT's bits as an unsigned number, for the hexadecimal form of the log lines.
+std::uint32_t AsUnsigned(HRESULT hresult)
 {
     return static_cast<std::uint32_t>(hresult);
 }
@@ -105,8 +101,9 @@ Result<ComPointer<IUnknown>> WindowsSecurityCenterIntegration::CreateSecurityCen
     const HRESULT hresult = factory_->CreateInstance(CLSID_WscAVStatus, &object);
     if (FAILED(hresult)) {
         return Result<ComPointer<IUnknown>>(
-            Code(hresult),
-            Format("Failed to create IUnknown for class: CoCreateInstance failed (Error: 0x{:x})", Hex(hresult)));
+            ConvertHResultToErrorCode(hresult),
+            Format("Failed to create IUnknown for class: CoCreateInstance failed (Error: 0x{:x})",
+                   AsUnsigned(hresult)));
     }
     return Result<ComPointer<IUnknown>>(ComPointer<IUnknown>(object));
 }
@@ -125,7 +122,8 @@ Result<ComPointer<Interface>> WindowsSecurityCenterIntegration::QueryStatusInter
     if (FAILED(hresult)) {
         // The name as the standard type-name facility renders a struct.
         return Result<ComPointer<Interface>>(
-            Code(hresult), Format("Failed to query interface struct {} (Error: 0x{:x})", name, Hex(hresult)));
+            ConvertHResultToErrorCode(hresult),
+            Format("Failed to query interface struct {} (Error: 0x{:x})", name, AsUnsigned(hresult)));
     }
     return Result<ComPointer<Interface>>(std::move(status));
 }
@@ -153,7 +151,8 @@ Result<> WindowsSecurityCenterIntegration::RegisterProduct(
         }
         std::this_thread::sleep_for(RegisterPause);
     }
-    return Result<>(Code(hresult), Format("WscAvStatus register failed (Error: 0x{:x})", Hex(hresult)));
+    return Result<>(ConvertHResultToErrorCode(hresult),
+                    Format("WscAvStatus register failed (Error: 0x{:x})", AsUnsigned(hresult)));
 }
 
 Result<> WindowsSecurityCenterIntegration::UnregisterProduct()
@@ -169,7 +168,8 @@ Result<> WindowsSecurityCenterIntegration::UnregisterProduct()
         hresult = S_OK;
     }
     if (FAILED(hresult)) {
-        return Result<>(Code(hresult), Format("AVStatus Unregister failed (Error: 0x{:x})", Hex(hresult)));
+        return Result<>(ConvertHResultToErrorCode(hresult),
+                        Format("AVStatus Unregister failed (Error: 0x{:x})", AsUnsigned(hresult)));
     }
     Log(Component, LogLevel::Info, "Unregister anti virus state provider successful");
     return Result<>(ERROR_SUCCESS);
@@ -188,8 +188,8 @@ Result<> WindowsSecurityCenterIntegration::WriteAntivirusState()
               upToDate ? "Is up-to-date" : "Is not up-to-date");
     const HRESULT hresult = status.Value()->UpdateStatus(static_cast<LONG>(state), upToDate ? 1 : 0);
     if (FAILED(hresult)) {
-        return Result<>(Code(hresult),
-                        Format("Write anti virus state: UpdateStatus failed (Error: 0x{:x})", Hex(hresult)));
+        return Result<>(ConvertHResultToErrorCode(hresult),
+                        Format("Write anti virus state: UpdateStatus failed (Error: 0x{:x})", AsUnsigned(hresult)));
     }
     return Result<>(ERROR_SUCCESS);
 }
@@ -208,7 +208,8 @@ Result<> WindowsSecurityCenterIntegration::SetSubstatus(const char* label, std::
     LogFormat(Component, LogLevel::Info, "Setting the product sub status {} to: {}", label, SubStateName(subState));
     const HRESULT hresult = (status.Value().Get()->*call)(static_cast<LONG>(subState));
     if (FAILED(hresult)) {
-        return Result<>(Code(hresult), Vantrel::Common::FormatLogMessage(failureMessage, MakeFormatArgs(Hex(hresult))));
+        return Result<>(ConvertHResultToErrorCode(hresult),
+                        Vantrel::Common::FormatLogMessage(failureMessage, MakeFormatArgs(AsUnsigned(hresult))));
     }
     return Result<>(ERROR_SUCCESS);
 }
@@ -297,10 +298,10 @@ void WindowsSecurityCenterIntegration::SendNearExpirationNotification(std::uint3
     }
     const HRESULT hresult = status.Value()->NotifyUserForNearExpiration(days);
     if (FAILED(hresult)) {
-        const std::uint32_t code = Code(hresult);
+        const std::uint32_t code = ConvertHResultToErrorCode(hresult);
         // A pending answer is Security Center's to finish; anything else is a real failure.
         LogFormat(Component, code == ERROR_IO_PENDING ? LogLevel::Warn : LogLevel::Error,
-                  "Failed to notify about near expiration (Error: {} [H:0x{:x}])", code, Hex(hresult));
+                  "Failed to notify about near expiration (Error: {} [H:0x{:x}])", code, AsUnsigned(hresult));
     }
 }
 

@@ -31,11 +31,6 @@ constexpr const wchar_t* Namespace = L"\\\\.\\root\\SecurityCenter2";
 constexpr const char* Query = "SELECT * FROM AntiVirusProduct";
 constexpr DWORD LocalContexts = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 
-std::uint32_t Code(HRESULT hresult)
-{
-    return ConvertHResultToErrorCode(static_cast<std::int32_t>(hresult));
-}
-
 // A property that cannot be read, or whose text is not valid UTF-16, is empty: another product's
 // malformed entry must not stop the agent's own command.
 std::string StringProperty(IWbemClassObject* object, const wchar_t* name)
@@ -77,13 +72,13 @@ Result<ComPointer<IWbemServices>> ConnectSecurityCenterNamespace()
     HRESULT hresult =
         OnDemand::CoCreateInstance(CLSID_WbemLocator, nullptr, LocalContexts, IID_IWbemLocator, locator.OutVoid());
     if (FAILED(hresult)) {
-        return Connection(Code(hresult), "Can't create WMI instance");
+        return Connection(ConvertHResultToErrorCode(hresult), "Can't create WMI instance");
     }
     const Bstr path(Namespace);
     ComPointer<IWbemServices> services;
     hresult = locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out());
     if (FAILED(hresult)) {
-        return Connection(Code(hresult), "Can't connect WMI instance");
+        return Connection(ConvertHResultToErrorCode(hresult), "Can't connect WMI instance");
     }
     return Connection(std::move(services));
 }
@@ -135,7 +130,7 @@ Result<Products> WindowsSecurityCenterProducts::ListProducts()
     HRESULT hresult = services.Value()->ExecQuery(
         language.Get(), query.Get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr, enumerator.Out());
     if (FAILED(hresult)) {
-        return Result<Products>(Code(hresult), std::string("Can't execute request ") + Query);
+        return Result<Products>(ConvertHResultToErrorCode(hresult), std::string("Can't execute request ") + Query);
     }
     Products products;
     for (;;) {
@@ -143,7 +138,7 @@ Result<Products> WindowsSecurityCenterProducts::ListProducts()
         ULONG returned = 0;
         hresult = enumerator->Next(WBEM_INFINITE, 1, object.Out(), &returned);
         if (FAILED(hresult)) {
-            return Result<Products>(Code(hresult), "Can't get next WMI element");
+            return Result<Products>(ConvertHResultToErrorCode(hresult), "Can't get next WMI element");
         }
         if (returned == 0) {
             return Result<Products>(std::move(products));
@@ -165,7 +160,7 @@ Result<bool> WindowsSecurityCenterProducts::SearchAntivirusProduct(Products& all
 {
     const ComApartment apartment;
     if (!apartment.Entered()) {
-        const auto code = Code(apartment.Result());
+        const auto code = ConvertHResultToErrorCode(apartment.Result());
         LogFormat(Component, LogLevel::Error, "Unable to initialize COM (Error: {})", code);
         return Result<bool>(false, code);
     }

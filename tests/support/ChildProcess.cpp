@@ -1,4 +1,5 @@
 #include "support/ChildProcess.h"
+#include "common/FileSystem.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -7,8 +8,7 @@ namespace Tessaro::Testing {
 
 std::wstring TestProgramFolder()
 {
-    std::wstring path(MAX_PATH * 4, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    const std::wstring path = Vantrel::Common::Utilities::ModulePath();
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/WinHandle.h"
 #include "common/SystemErrorText.h"
+#include "common/FileSystem.h"
 
 #include <windows.h>
 
@@ -44,10 +45,8 @@ std::wstring ResolveBesideThisProgram(const std::wstring& program)
     if (program.find_first_of(L"\\/:") != std::wstring::npos) {
         return program;
     }
-    wchar_t self[MAX_PATH * 4] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
-    std::wstring folder(self, length);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1) + program;
+    const std::wstring self = Tessaro::Vantrel::Common::Utilities::ModulePath();
+    return self.substr(0, self.find_last_of(L"\\/") + 1) + program;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // it was started with, as one UTF-8 line, to remediation_calls.txt beside itself, and ends.
 
 #include "common/StringConversion.h"
+#include "common/FileSystem.h"
 
 #include <windows.h>
 
@@ -11,8 +12,7 @@
 
 int wmain()
 {
-    std::wstring folder(32768, L'\0');
-    folder.resize(GetModuleFileNameW(nullptr, folder.data(), static_cast<DWORD>(folder.size())));
+    std::wstring folder = Tessaro::Vantrel::Common::Utilities::ModulePath();
     folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
     std::ofstream calls(std::filesystem::path(folder + L"remediation_calls.txt"), std::ios::binary | std::ios::app);
     calls << Tessaro::Utf16ToUtf8(GetCommandLineW()) << "\n";
