@@ -53,7 +53,7 @@ public:
     // written first, so a failed notice is not repeated that day.
     void NotifyNearExpiration(std::uint32_t days);
     // Security Center's near-expiration notification; failures are only logged.
-    virtual void SendNearExpirationNotification(std::uint32_t days);
+    void SendNearExpirationNotification(std::uint32_t days);
 
 private:
     using SubstatusCall = HRESULT (STDMETHODCALLTYPE IWscAVStatus4::*)(LONG);

@@ -23,7 +23,7 @@ TEST_F(ExpirationTest, ExpiredOnlyStrictlyAfterTheExpirationTime)
     EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 0u);
     EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::On), SecurityCenterState::On);
     EXPECT_TRUE(Logged("Won't report product will be near to expire as the expire date passed already"));
-    EXPECT_TRUE(integration->notices.empty());
+    EXPECT_TRUE(Notices().empty());
 
     Store(L"ExpirationTime", FixedNow - 1s);
     EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::On), SecurityCenterState::Expired);
@@ -32,7 +32,7 @@ TEST_F(ExpirationTest, ExpiredOnlyStrictlyAfterTheExpirationTime)
         Logged("Reporting product got expired (Expire: 2026-06-01 11:59:59 - Notify: 2027-06-01 17:49:12 - "
                "Current: 2026-06-01 12:00:00)"));
     EXPECT_TRUE(Logged("The antivirus state got overriden by the expired state"));
-    EXPECT_TRUE(integration->notices.empty()) << "an expired product gets no near-expiration notice";
+    EXPECT_TRUE(Notices().empty()) << "an expired product gets no near-expiration notice";
 }
 
 TEST_F(ExpirationTest, RemainingDaysRoundUpAStartedDay)
@@ -45,7 +45,7 @@ TEST_F(ExpirationTest, RemainingDaysRoundUpAStartedDay)
     EXPECT_EQ(configuration->GetRemainingDaysToExpiration(), 1827u) << "five years of 365.2425 days, rounded up";
 
     EXPECT_EQ(integration->ToSecurityCenterState(false, ProductState::On), SecurityCenterState::On);
-    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{1827});
+    EXPECT_EQ(Notices(), std::vector<std::uint32_t>{1827});
     EXPECT_TRUE(Logged("Reporting product will get expire in the 1827 days for the near to expire status"));
 }
 
@@ -64,13 +64,13 @@ TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
 {
     Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'271'999));  // 2026-05-31 23:59:59
     integration->NotifyNearExpiration(30);
-    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{30});
-    EXPECT_EQ(integration->markersAtNotice, std::vector<std::uint64_t>{1'780'315'200u})
+    EXPECT_EQ(Notices(), std::vector<std::uint32_t>{30});
+    EXPECT_EQ(markersAtNotice, std::vector<std::uint64_t>{1'780'315'200u})
         << "today's marker is stored before the notice goes out";
 
     Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'272'000));  // 2026-06-01 00:00:00
     integration->NotifyNearExpiration(30);
-    EXPECT_EQ(integration->notices.size(), 1u);
+    EXPECT_EQ(Notices().size(), 1u);
     EXPECT_TRUE(Logged("Skip near expiration notification because it was already sent for current UTC day"));
 }
 
@@ -92,7 +92,7 @@ TEST_F(ExpirationTest, MarkerThatCannotBeStoredStillLetsTheNoticeGo)
     setAccess(L"D:P(A;CI;KA;;;WD)");
     RegCloseKey(key);
     EXPECT_TRUE(Logged("Failed to persist last near expiration notification time before notify attempt (Error: 5)"));
-    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{30});
+    EXPECT_EQ(Notices(), std::vector<std::uint32_t>{30});
 }
 
 TEST_F(ExpirationTest, StateUpdateRunsNotifyAtMostOncePerUtcDay)
@@ -100,15 +100,15 @@ TEST_F(ExpirationTest, StateUpdateRunsNotifyAtMostOncePerUtcDay)
     Store(L"ExpirationTime", FixedNow + 24h * 10);
     integration->ToSecurityCenterState(false, ProductState::On);
     integration->ComputeSubStates();
-    EXPECT_EQ(integration->notices.size(), 1u) << "the status write and the sub-states of one run";
+    EXPECT_EQ(Notices().size(), 1u) << "the status write and the sub-states of one run";
 
     StartRun("/UPDATE_WSC=ENABLE", FixedNow + 11h);  // 23:00 the same day
     integration->ToSecurityCenterState(false, ProductState::On);
-    EXPECT_TRUE(integration->notices.empty()) << "a second run on the same UTC day";
+    EXPECT_TRUE(Notices().empty()) << "a second run on the same UTC day";
 
     StartRun("/UPDATE_WSC=ENABLE", FixedNow + 12h);  // 00:00 the next day
     integration->ToSecurityCenterState(false, ProductState::On);
-    EXPECT_EQ(integration->notices, std::vector<std::uint32_t>{10});
+    EXPECT_EQ(Notices(), std::vector<std::uint32_t>{10});
 }
 
 TEST_F(ExpirationTest, SubStatesForEachState)

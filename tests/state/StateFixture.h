@@ -4,12 +4,12 @@
 #include "configuration/Configuration.h"
 #include "security_center/WindowsSecurityCenterIntegration.h"
 #include "support/LogCapture.h"
+#include "support/SecurityCenterDoubles.h"
 #include "support/ScratchRegistryKey.h"
 #include "state/StateCommand.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,21 +18,6 @@ namespace Tessaro::Testing {
 
 // 2026-06-01 12:00:00 UTC: a whole second, so stored seconds can equal now to the tick.
 inline const TimePoint FixedNow = FromStoredSeconds(1'780'315'200);
-
-// Records the notices instead of calling Security Center, with the day marker as it stood when
-// each notice went out.
-class RecordingIntegration : public Ravelin::WindowsSecurityCenterIntegration {
-public:
-    using WindowsSecurityCenterIntegration::WindowsSecurityCenterIntegration;
-    void SendNearExpirationNotification(std::uint32_t days) override
-    {
-        notices.push_back(days);
-        markersAtNotice.push_back(readMarker ? readMarker() : 0);
-    }
-    std::vector<std::uint32_t> notices;
-    std::vector<std::uint64_t> markersAtNotice;
-    std::function<std::uint64_t()> readMarker;
-};
 
 // A configuration on a scratch settings key with a clock that stands still.
 class StateFixture : public ::testing::Test {
@@ -47,11 +32,13 @@ protected:
         clock = now;
         Ravelin::InstallStateCommands(*configuration, nullptr);
         configuration->ParseCommandLine(commandLine, settings.Key(), nullptr);
-        integration = std::make_shared<RecordingIntegration>(configuration, std::make_shared<Ravelin::ComFactory>(),
-                                                             std::make_shared<OsInfoImpl>());
-        integration->readMarker = [this] {
-            return settings.Key()->GetQword(L"LastNearExpirationNotificationTime", 0).Value();
+        factory = std::make_shared<FakeFactory>();
+        // The day marker as it stands when each notice goes out.
+        factory->object.onNotify = [this](std::uint32_t) {
+            markersAtNotice.push_back(settings.Key()->GetQword(L"LastNearExpirationNotificationTime", 0).Value());
         };
+        integration = std::make_shared<Ravelin::WindowsSecurityCenterIntegration>(configuration, factory,
+                                                                                  std::make_shared<OsInfoImpl>());
     }
 
     void Store(const wchar_t* name, TimePoint time)
@@ -72,7 +59,11 @@ protected:
     ScratchRegistryKey settings;
     TimePoint clock = FixedNow;
     std::shared_ptr<Ravelin::Configuration> configuration;
-    std::shared_ptr<RecordingIntegration> integration;
+    std::shared_ptr<FakeFactory> factory;
+    std::shared_ptr<Ravelin::WindowsSecurityCenterIntegration> integration;
+    // The near-expiration notices Security Center was sent, and the day marker at each.
+    const std::vector<std::uint32_t>& Notices() const { return factory->object.notices; }
+    std::vector<std::uint64_t> markersAtNotice;
     LogCapture log;
 };
 
