@@ -46,12 +46,12 @@ public:
     virtual ~FileInfo() = default;
 
     // True when the file system reports the path as an entry of any kind.
-    virtual bool Exists() const;
+    bool Exists() const;
     // Copies with the flags, retrying up to the count, validating by hash when asked.
     // (Copy and hashing: common/FileCopy.cpp.)
-    virtual std::uint32_t CopyFileTo(const FileInfo& destination, std::uint32_t copyFlags,
-                                     std::uint32_t retryCount) const;
-    // SHA-256 of the file as 64 upper-case hexadecimal digits.
+    std::uint32_t CopyFileTo(const FileInfo& destination, std::uint32_t copyFlags, std::uint32_t retryCount) const;
+    // SHA-256 of the file as 64 upper-case hexadecimal digits. Virtual so that a test can stand in
+    // a destination whose content never matches what was copied.
     virtual Result<std::string> CalculateFileHash() const;
     Result<std::vector<RestartManagerProcessInfo>> GetProcessesUsingResource() const;
 

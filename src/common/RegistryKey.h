@@ -40,47 +40,47 @@ public:
     static constexpr std::uint32_t ReadWriteDeleteAccess = 0x3001F;
 
     RegistryKey(Root root, std::wstring path);
-    virtual ~RegistryKey();
+    ~RegistryKey();
 
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    virtual bool Exists();
-    virtual bool CanRead();
-    virtual bool CanWrite();
-    virtual Result<std::wstring> GetFullName();
-    virtual std::uint32_t Create();
-    virtual std::uint32_t CreateRecursively();
-    virtual std::uint32_t Delete();
-    virtual std::uint32_t DeleteTree();
-    virtual std::uint32_t CreateSubKey(const std::wstring& name);
-    virtual std::uint32_t DeleteSubKey(const std::wstring& name);
-    virtual std::shared_ptr<RegistryKey> GetSubKey(const std::wstring& name);
-    virtual Result<std::vector<std::wstring>> GetSubKeyNames();
-    virtual std::uint32_t GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data);
-    virtual std::uint32_t SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data);
-    virtual std::uint32_t RenameValue(const std::wstring& oldName, const std::wstring& newName);
-    virtual std::uint32_t DeleteValue(const std::wstring& name);
-    virtual Result<std::vector<RegistryValue>> GetValues();
-    virtual Result<std::wstring> GetString(const std::wstring& name, const std::wstring& defaultValue);
-    virtual Result<std::uint32_t> GetDword(const std::wstring& name, std::uint32_t defaultValue);
-    virtual Result<std::uint64_t> GetQword(const std::wstring& name, std::uint64_t defaultValue);
-    virtual Result<std::vector<std::wstring>> GetMultiString(const std::wstring& name,
-                                                             const std::vector<std::wstring>& defaultValue);
-    virtual std::uint32_t SetMultiString(const std::wstring& name, const std::vector<std::wstring>& value);
-    virtual Result<std::vector<std::uint8_t>> GetBinary(const std::wstring& name,
-                                                        const std::vector<std::uint8_t>& defaultValue);
-    virtual std::uint32_t SetString(const std::wstring& name, const std::wstring& value);
-    virtual std::uint32_t SetDword(const std::wstring& name, std::uint32_t value, bool bigEndian = false);
-    virtual std::uint32_t SetQword(const std::wstring& name, std::uint64_t value);
-    virtual std::uint32_t SetBinary(const std::wstring& name, const std::vector<std::uint8_t>& value);
-    virtual std::uint32_t SetExpandString(const std::wstring& name, const std::wstring& value);
-    virtual std::uint32_t CopyTo(Root destinationRoot, const std::wstring& destinationPath, bool createMissing,
-                                 bool recursive, const std::vector<std::wstring>& excludedNames);
-    virtual const std::wstring& GetPath() const;
-    virtual std::uint32_t Flush();
-    virtual std::uint32_t Open(std::uint32_t access);
-    virtual void Close();
+    bool Exists();
+    bool CanRead();
+    bool CanWrite();
+    Result<std::wstring> GetFullName();
+    std::uint32_t Create();
+    std::uint32_t CreateRecursively();
+    std::uint32_t Delete();
+    std::uint32_t DeleteTree();
+    std::uint32_t CreateSubKey(const std::wstring& name);
+    std::uint32_t DeleteSubKey(const std::wstring& name);
+    std::shared_ptr<RegistryKey> GetSubKey(const std::wstring& name);
+    Result<std::vector<std::wstring>> GetSubKeyNames();
+    std::uint32_t GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data);
+    std::uint32_t SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data);
+    std::uint32_t RenameValue(const std::wstring& oldName, const std::wstring& newName);
+    std::uint32_t DeleteValue(const std::wstring& name);
+    Result<std::vector<RegistryValue>> GetValues();
+    Result<std::wstring> GetString(const std::wstring& name, const std::wstring& defaultValue);
+    Result<std::uint32_t> GetDword(const std::wstring& name, std::uint32_t defaultValue);
+    Result<std::uint64_t> GetQword(const std::wstring& name, std::uint64_t defaultValue);
+    Result<std::vector<std::wstring>> GetMultiString(const std::wstring& name,
+                                                     const std::vector<std::wstring>& defaultValue);
+    std::uint32_t SetMultiString(const std::wstring& name, const std::vector<std::wstring>& value);
+    Result<std::vector<std::uint8_t>> GetBinary(const std::wstring& name,
+                                                const std::vector<std::uint8_t>& defaultValue);
+    std::uint32_t SetString(const std::wstring& name, const std::wstring& value);
+    std::uint32_t SetDword(const std::wstring& name, std::uint32_t value, bool bigEndian = false);
+    std::uint32_t SetQword(const std::wstring& name, std::uint64_t value);
+    std::uint32_t SetBinary(const std::wstring& name, const std::vector<std::uint8_t>& value);
+    std::uint32_t SetExpandString(const std::wstring& name, const std::wstring& value);
+    std::uint32_t CopyTo(Root destinationRoot, const std::wstring& destinationPath, bool createMissing, bool recursive,
+                         const std::vector<std::wstring>& excludedNames);
+    const std::wstring& GetPath() const;
+    std::uint32_t Flush();
+    std::uint32_t Open(std::uint32_t access);
+    void Close();
 
     // What the key holds right now: diagnostics for the handle reuse.
     Root HeldHandle() const noexcept { return handle_; }

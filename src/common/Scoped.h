@@ -24,9 +24,9 @@ public:
     Scoped& operator=(const Scoped&) = delete;
     Scoped& operator=(Scoped&&) = delete;
 
-    virtual T& Get() { return value_; }
+    T& Get() { return value_; }
 
-    virtual ~Scoped()
+    ~Scoped()
     {
         if (release_) {
             release_(value_);
