@@ -8,6 +8,11 @@ namespace Tessaro {
 
 WinHandle::WinHandle(Handle handle, CloseFunction close) : handle_(handle), close_(std::move(close)) {}
 
+WinHandle::WinHandle(Handle handle)
+    : WinHandle(handle, [](Handle owned) { return static_cast<int>(CloseHandle(owned)); })
+{
+}
+
 WinHandle::~WinHandle()
 {
     if (IsValid() && close_) {
@@ -23,7 +28,7 @@ bool WinHandle::IsValid() const noexcept
 
 std::shared_ptr<WinHandle> WinHandle::Create(Handle handle)
 {
-    return std::make_shared<WinHandle>(handle, [](Handle owned) { return static_cast<int>(CloseHandle(owned)); });
+    return std::make_shared<WinHandle>(handle);
 }
 
 }  // namespace Tessaro

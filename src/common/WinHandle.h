@@ -13,6 +13,8 @@ public:
     using CloseFunction = std::function<int(Handle)>;
 
     WinHandle(Handle handle, CloseFunction close);
+    // A kernel handle, closed with CloseHandle.
+    explicit WinHandle(Handle handle);
     ~WinHandle();
 
     WinHandle(const WinHandle&) = delete;

@@ -28,7 +28,7 @@ std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD 
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    auto file = std::make_unique<WinHandle>(handle, [](WinHandle::Handle owned) { return CloseHandle(owned); });
+    auto file = std::make_unique<WinHandle>(handle);
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information) ||
         (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||

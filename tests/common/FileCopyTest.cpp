@@ -2,6 +2,8 @@
 #include "common/FileInfo.h"
 #include "support/LogCapture.h"
 #include "support/ScratchFolder.h"
+#include "common/RegistryKey.h"
+#include "common/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -118,9 +120,9 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
     const ScratchFolder folder;
     Write(folder.Path() / "source", "content");
     Write(folder.Path() / "target", "old");
-    HANDLE holder =
-        CreateFileW((folder.Path() / "target").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    auto holder = std::make_unique<Tessaro::WinHandle>(
+        CreateFileW((folder.Path() / "target").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder->IsValid());
     const LogCapture capture;
     EXPECT_EQ(FileInfo((folder.Path() / "source").native())
                   .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
@@ -132,7 +134,7 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
                               CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
               0u);
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.tmp"));
-    CloseHandle(holder);
+    holder.reset();
     const auto messages = capture.Messages();
     const bool reported = std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
         return m.rfind("Copy failed due to sharing violation for file ", 0) == 0;
@@ -174,16 +176,15 @@ class MappedFile {
 public:
     explicit MappedFile(const std::filesystem::path& path)
     {
-        const HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, 0, nullptr);
-        const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-        view_ = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-        CloseHandle(mapping);
-        CloseHandle(file);
+        // The view keeps the mapping and the file; their handles are not needed beyond this.
+        const Tessaro::WinHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+        const Tessaro::WinHandle mapping(CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        view_ = MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0);
     }
-    ~MappedFile() { Release(); }
-    void Release()
+    ~MappedFile() { Unmap(); }
+    void Unmap()
     {
         if (view_ != nullptr) {
             UnmapViewOfFile(view_);
@@ -212,7 +213,7 @@ TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
         LogCapture capture;
         capture.OnMessage([&](const std::string& message) {
             if (message.rfind(releaseAt, 0) == 0) {
-                mapped.Release();
+                mapped.Unmap();
             }
         });
         EXPECT_EQ(FileInfo((folder.Path() / "source").native())
@@ -236,15 +237,16 @@ TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
 std::vector<std::wstring> PendingRemovals()
 {
     std::vector<std::wstring> entries;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &opened) != ERROR_SUCCESS) {
         return entries;
     }
+    const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
     std::wstring text(32768, L'\0');
     DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()),
-                         &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(text.data()), &size) == ERROR_SUCCESS) {
         text.resize(size / sizeof(wchar_t));
         for (std::size_t start = 0; start < text.size();) {
             const auto end = text.find(L'\0', start);
@@ -252,7 +254,6 @@ std::vector<std::wstring> PendingRemovals()
             start = end == std::wstring::npos ? text.size() : end + 1;
         }
     }
-    RegCloseKey(key);
     return entries;
 }
 

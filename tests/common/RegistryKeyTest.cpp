@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// sddl.h needs the declarations of windows.h first.
-#include <sddl.h>
 
 namespace {
 
@@ -98,25 +96,14 @@ TEST(RegistryKeyTest, BigEndianDwordKeepsTheSameBytesUnderItsOwnType)
     EXPECT_EQ(bigBytes, (Bytes{0x44, 0x33, 0x22, 0x11}));
 }
 
-// Replaces a key's access list (SDDL), through a handle that may change it.
-void SetAccessList(const std::wstring& path, const wchar_t* sddl)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-    LocalFree(descriptor);
-    RegCloseKey(key);
-}
-
 constexpr const wchar_t* OpenToEveryone = L"D:P(A;CI;KA;;;WD)";
 
 TEST(RegistryKeyTest, RefusedWiderOpenKeepsTheReadsThatWork)
 {
     const ScratchRegistryKey scratch;
     ASSERT_EQ(scratch.Key()->SetQword(L"time", 42), 0u);
-    SetAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)");  // read (and change this list back), no more
+    // Read (and change this list back), no more.
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)"), 0u);
 
     RegistryKey key(HKEY_LOCAL_MACHINE, scratch.Path());
     EXPECT_EQ(key.GetQword(L"time", 0).Value(), 42u);
@@ -125,7 +112,7 @@ TEST(RegistryKeyTest, RefusedWiderOpenKeepsTheReadsThatWork)
     const auto afterRefusal = key.GetQword(L"time", 0);
     EXPECT_EQ(afterRefusal.ErrorCode(), 0u) << "a refused write must not take the reads with it";
     EXPECT_EQ(afterRefusal.Value(), 42u);
-    SetAccessList(scratch.Path(), OpenToEveryone);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), OpenToEveryone), 0u);
 }
 
 // A tree that cannot be deleted in place is renamed beside itself ("<name>_obsolete") and deleted
@@ -136,7 +123,7 @@ TEST(RegistryKeyTest, DeleteTreeFallBackAndItsWarnings)
     ASSERT_EQ(scratch.Child(L"tree\\sealed")->CreateRecursively(), 0u);
     ASSERT_EQ(scratch.Child(L"tree")->SetString(L"kept", L"yes"), 0u);
     // A subkey nobody may open: the tree cannot be walked, so it cannot be deleted.
-    SetAccessList(scratch.Path() + L"\\tree\\sealed", L"D:P");
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree\\sealed", L"D:P"), 0u);
     const LogCapture capture;
 
     RegistryKey tree(HKEY_LOCAL_MACHINE, scratch.Path() + L"\\tree");
@@ -158,15 +145,15 @@ TEST(RegistryKeyTest, DeleteTreeFallBackAndItsWarnings)
     EXPECT_FALSE(scratch.Child(L"tree_obsolete")->Exists());
 
     // A key that cannot be opened for deletion at all.
-    SetAccessList(scratch.Path() + L"\\tree", L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree", L"D:P(A;;KRWD;;;WD)"), 0u);
     EXPECT_EQ(scratch.Child(L"tree")->DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
     lines = capture.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2].message.rfind("Failed to delete the registry key tree. Open key failed [0x", 0), 0u)
         << lines[2].message;
 
-    SetAccessList(scratch.Path() + L"\\tree", OpenToEveryone);
-    SetAccessList(scratch.Path() + L"\\tree\\sealed", OpenToEveryone);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree", OpenToEveryone), 0u);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree\\sealed", OpenToEveryone), 0u);
     EXPECT_EQ(scratch.Child(L"tree")->DeleteTree(), 0u);
 }
 

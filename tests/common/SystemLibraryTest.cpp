@@ -24,9 +24,11 @@ TEST(SystemLibraryTest, ResolvesFromTheSystemDirectoryOnly)
     SystemLibrary beside(L"ravelin_planted_probe.dll");
     EXPECT_EQ(beside.Procedure("RavelinProbe"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-    const HMODULE searched = LoadLibraryW(L"ravelin_planted_probe.dll");
-    EXPECT_NE(searched, nullptr) << "the default search would have found it";
-    FreeLibrary(searched);
+    {
+        const HMODULE searched = LoadLibraryW(L"ravelin_planted_probe.dll");
+        ASSERT_NE(searched, nullptr) << "the default search would have found it";
+        const Tessaro::Vantrel::Common::Utilities::UniqueLibrary owner(searched, L"ravelin_planted_probe.dll");
+    }
     DeleteFileW(planted.c_str());
 }
 

@@ -1,6 +1,7 @@
 #include "common/UniqueLibrary.h"
 #include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
+#include "common/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -177,12 +178,9 @@ TEST(VerifiedLoadingTest, FileUnderVerificationCannotBeOpenedForWriting)
     DWORD sameProcessError = 0;
     std::uint32_t otherProcessExit = 0;
     UniqueLibrary::SetVerificationObserver([&](const std::wstring& path) {
-        HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        sameProcessError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        if (writer != INVALID_HANDLE_VALUE) {
-            CloseHandle(writer);
-        }
+        const Tessaro::WinHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr));
+        sameProcessError = writer.IsValid() ? 0 : GetLastError();
         ChildProcess appender((folder.Path() / L"remediationtool.exe").native(), L"");
         otherProcessExit = appender.WaitForExit();
     });

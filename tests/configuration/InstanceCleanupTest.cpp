@@ -2,6 +2,7 @@
 #include "support/ChildProcess.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
+#include "common/RegistryKey.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -60,16 +61,17 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
     ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
 
     const std::wstring linkPath = settings.Path() + L"\\Instance\\" + std::to_wstring(ended.Id());
-    HKEY link = nullptr;
+    HKEY created = nullptr;
     ASSERT_EQ(
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr),
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &created, nullptr),
         ERROR_SUCCESS);
+    const Tessaro::Vantrel::Common::Utilities::KeyHandle link(created);
     const auto target = settings.Key()->GetFullName().Value() + L"\\target";
-    ASSERT_EQ(RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
-                             static_cast<DWORD>(target.size() * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    RegCloseKey(link);
+    ASSERT_EQ(
+        RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                       static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+        ERROR_SUCCESS);
     ASSERT_EQ(settings.Child(L"Instance\\" + std::to_wstring(ended.Id()))->GetString(L"precious", L"").Value(), L"kept")
         << "the link leads to the target";
 

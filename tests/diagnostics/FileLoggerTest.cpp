@@ -1,6 +1,7 @@
 #include "diagnostics/FileLogger.h"
 #include "support/HeldLogTurn.h"
 #include "support/ScratchFolder.h"
+#include "common/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -222,7 +223,7 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
         return self.substr(0, self.find_last_of(L'\\') + 1) + L"logwriter.exe";
     }();
 
-    std::vector<HANDLE> processes;
+    std::vector<std::unique_ptr<Tessaro::WinHandle>> processes;
     for (int writer = 0; writer < Writers; ++writer) {
         // A small maximum size makes the processes rotate the file under each other.
         std::wstring commandLine = L"\"" + writerExe + L"\" \"" + path.native() + L"\" " + std::to_wstring(writer) +
@@ -233,15 +234,14 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
         ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                    &information))
             << GetLastError();
-        CloseHandle(information.hThread);
-        processes.push_back(information.hProcess);
+        const Tessaro::WinHandle thread(information.hThread);
+        processes.push_back(std::make_unique<Tessaro::WinHandle>(information.hProcess));
     }
-    for (HANDLE process : processes) {
-        EXPECT_EQ(WaitForSingleObject(process, 120'000), WAIT_OBJECT_0);
+    for (const auto& process : processes) {
+        EXPECT_EQ(WaitForSingleObject(process->Get(), 120'000), WAIT_OBJECT_0);
         DWORD exitCode = 1;
-        GetExitCodeProcess(process, &exitCode);
+        GetExitCodeProcess(process->Get(), &exitCode);
         EXPECT_EQ(exitCode, 0u);
-        CloseHandle(process);
     }
 
     const std::regex whole(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{1,3} \[INFO\]  \[\d+\] \[Log Writer\] )"

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// sddl.h needs the declarations of windows.h first.
-#include <sddl.h>
 
 #include <cstring>
 
@@ -83,18 +81,6 @@ protected:
         return bytes;
     }
 
-    // Replaces the scratch key's access list (SDDL).
-    void SetAccessList(const wchar_t* sddl) const
-    {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratch.Path().c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-        EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-        LocalFree(descriptor);
-        RegCloseKey(key);
-    }
-
     ScratchRegistryKey scratch;
     std::vector<Message> messages;
 };
@@ -153,7 +139,7 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
 
     // The widest shape: a rename refused when the key opens for reading only (site 25).
     ASSERT_EQ(key->SetString(L"old", L"text"), 0u);
-    SetAccessList(L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)"), 0u);
     RegistryKey fresh(HKEY_LOCAL_MACHINE, scratch.Path());
     EXPECT_EQ(fresh.RenameValue(L"old", L"new"), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
     ASSERT_EQ(messages.size(), 2u);
@@ -162,7 +148,8 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     EXPECT_EQ(messages[1].arguments[1], WideBytes(scratch.Path()));
     EXPECT_EQ(messages[1].arguments[2], WideBytes(L"old"));
     EXPECT_EQ(messages[1].arguments[3], WideBytes(L"new"));
-    SetAccessList(L"D:P(A;CI;KA;;;WD)");  // open again, so that the scratch key can go
+    // Open again, so that the scratch key can go.
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
 }
 
 TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)

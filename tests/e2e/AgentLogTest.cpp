@@ -2,6 +2,7 @@
 #include "e2e/AgentProcess.h"
 #include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
+#include "common/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -88,10 +89,9 @@ TEST(AgentLogTest, ParentThatHasEndedIsNamedWithAnUnknownPath)
     const std::string identifier = UniqueRunIdentifier("orphan");
     ChildProcess launcher(L"orphaninglauncher.exe", std::to_wstring(GetCurrentProcessId()) + L" \"" +
                                                         AgentExecutablePath() + L"\" /FOO /ID=" + Wide(identifier));
-    const auto thread = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(launcher.WaitForExit()));
-    ASSERT_NE(thread, nullptr);
-    ResumeThread(thread);
-    CloseHandle(thread);
+    const Tessaro::WinHandle thread(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(launcher.WaitForExit())));
+    ASSERT_TRUE(thread.IsValid());
+    ResumeThread(thread.Get());
     std::vector<AgentLogLine> lines;
     for (int waited = 0; waited < 100 && lines.size() < 8; ++waited) {
         Sleep(100);

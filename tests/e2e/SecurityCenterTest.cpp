@@ -1,10 +1,13 @@
 #include "SimulatorState.h"
 #include "diagnostics/HResultConversion.h"
+#include "common/ServiceUtilities.h"
+#include "security_center/ComPointer.h"
 #include "security_center/SecurityCenterInterfaces.h"
 #include "e2e/AgentProcess.h"
 #include "simulator/SimulatorFixture.h"
 #include "support/AgentLog.h"
 #include "support/ChildProcess.h"
+#include "common/RegistryKey.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -203,11 +206,7 @@ TEST_F(SecurityCenterTest, UnreadableStoredRegistrationStateWarnsAndTheUpdateRun
 {
     ASSERT_EQ(Run("/REGISTER"), 0u);
     const std::wstring instanceKey = std::wstring(SettingsKey) + L"\\Instance\\E2E";
-    HKEY created = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(created);
+    ASSERT_EQ(Tessaro::Vantrel::Common::Utilities::RegistryKey(HKEY_LOCAL_MACHINE, instanceKey).Create(), 0u);
     ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE /INSTANCE=E2E"), 0u);
     EXPECT_EQ(Logged("Agent operation executed with unknown registered state (Error: 2)"), 1u);
     EXPECT_EQ(OwnProduct()->state, 2u) << "snoozed: the update ran";
@@ -287,11 +286,12 @@ TEST_F(SecurityCenterTest, ServiceNotInstalledOrPausedEndsTheCommandBeforeAnyCal
     EXPECT_EQ(Logged("Failed to wait for the Windows Security Center service (Error: 1359)"), 1u);
 
     StopSimulatedService();
-    const auto manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    const auto service = OpenServiceW(manager, L"wscsvc", DELETE);
-    ASSERT_TRUE(DeleteService(service));
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    {
+        using Tessaro::Vantrel::Common::Utilities::OwnServiceHandle;
+        const auto manager = OwnServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        const auto service = OwnServiceHandle(OpenServiceW(static_cast<SC_HANDLE>(manager->Get()), L"wscsvc", DELETE));
+        ASSERT_TRUE(DeleteService(static_cast<SC_HANDLE>(service->Get())));
+    }
     const auto code = Run("/REGISTER");
     ChildProcess reinstall(L"wscsim.exe", L"install");
     EXPECT_EQ(reinstall.WaitForExit(), 0u);
@@ -304,20 +304,19 @@ TEST_F(SecurityCenterTest, ServiceNotInstalledOrPausedEndsTheCommandBeforeAnyCal
 // stop the agent's own command.
 TEST_F(SecurityCenterTest, MalformedEntryOfAnotherProductDoesNotStopTheCommand)
 {
-    IUnknown* object = nullptr;
-    ASSERT_EQ(CoCreateInstance(Tessaro::Ravelin::CLSID_WscAVStatus, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               reinterpret_cast<void**>(&object)),
-              S_OK);
-    Tessaro::Ravelin::IWscAVStatus* status = nullptr;
-    ASSERT_EQ(object->QueryInterface(Tessaro::Ravelin::IID_IWscAVStatus, reinterpret_cast<void**>(&status)), S_OK);
-    object->Release();
-    const std::wstring badName = std::wstring(L"Other") + wchar_t(0xD800);
-    BSTR name = SysAllocStringLen(badName.data(), static_cast<UINT>(badName.size()));
-    BSTR path = SysAllocString(L"C:\\Other\\other.exe");
-    ASSERT_EQ(status->Register(path, name, 0, 0), S_OK);
-    SysFreeString(name);
-    SysFreeString(path);
-    status->Release();
+    {
+        using Tessaro::Ravelin::Bstr;
+        using Tessaro::Ravelin::ComPointer;
+        ComPointer<IUnknown> object;
+        ASSERT_EQ(CoCreateInstance(Tessaro::Ravelin::CLSID_WscAVStatus, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   object.OutVoid()),
+                  S_OK);
+        ComPointer<Tessaro::Ravelin::IWscAVStatus> status;
+        ASSERT_EQ(object->QueryInterface(Tessaro::Ravelin::IID_IWscAVStatus, status.OutVoid()), S_OK);
+        const Bstr name(std::wstring(L"Other") + wchar_t(0xD800));
+        const Bstr path(L"C:\\Other\\other.exe");
+        ASSERT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
+    }
 
     ASSERT_EQ(Run("/REGISTER"), 0u);
     EXPECT_EQ(Logged("- Product:  | UpToDate: true | State: Off | "), 2u) << "listed with an empty name";

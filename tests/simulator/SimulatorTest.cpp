@@ -1,3 +1,4 @@
+#include "security_center/ComPointer.h"
 #include "security_center/SecurityCenterInterfaces.h"
 #include "simulator/SimulatorFixture.h"
 
@@ -15,25 +16,6 @@ using Tessaro::Simulator::SimulatorState;
 
 constexpr HRESULT NotRegistered = static_cast<HRESULT>(0x80070002);
 
-// Owns one interface pointer and releases it.
-template <typename Interface>
-class Owned {
-public:
-    ~Owned()
-    {
-        if (pointer_ != nullptr) {
-            pointer_->Release();
-        }
-    }
-    Interface** Out() { return &pointer_; }
-    void** OutVoid() { return reinterpret_cast<void**>(&pointer_); }
-    Interface* operator->() const { return pointer_; }
-    Interface* Get() const { return pointer_; }
-
-private:
-    Interface* pointer_ = nullptr;
-};
-
 struct ListedProduct {
     std::wstring name;
     std::wstring reporting;
@@ -43,51 +25,43 @@ struct ListedProduct {
 
 std::wstring StringProperty(IWbemClassObject* object, const wchar_t* name)
 {
-    VARIANT value;
-    VariantInit(&value);
-    std::wstring text;
-    if (SUCCEEDED(object->Get(name, 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR) {
-        text.assign(value.bstrVal, SysStringLen(value.bstrVal));
+    Variant value;
+    if (SUCCEEDED(object->Get(name, 0, value.Get(), nullptr, nullptr)) && value->vt == VT_BSTR) {
+        return std::wstring(value->bstrVal, SysStringLen(value->bstrVal));
     }
-    VariantClear(&value);
-    return text;
+    return {};
 }
 
 // The AntiVirusProduct list through the WMI locator, as any WMI client reads it.
 std::vector<ListedProduct> ListOverWmi()
 {
-    Owned<IWbemLocator> locator;
+    ComPointer<IWbemLocator> locator;
     EXPECT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IWbemLocator,
                                locator.OutVoid()),
               S_OK);
-    Owned<IWbemServices> services;
-    BSTR path = SysAllocString(L"\\\\.\\root\\SecurityCenter2");
-    EXPECT_EQ(locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()), S_OK);
-    SysFreeString(path);
-    Owned<IEnumWbemClassObject> enumerator;
-    BSTR language = SysAllocString(L"WQL");
-    BSTR query = SysAllocString(L"SELECT * FROM AntiVirusProduct");
-    EXPECT_EQ(services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
-                                  enumerator.Out()),
+    ComPointer<IWbemServices> services;
+    const Bstr path(L"\\\\.\\root\\SecurityCenter2");
+    EXPECT_EQ(locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()), S_OK);
+    ComPointer<IEnumWbemClassObject> enumerator;
+    const Bstr language(L"WQL");
+    const Bstr query(L"SELECT * FROM AntiVirusProduct");
+    EXPECT_EQ(services->ExecQuery(language.Get(), query.Get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+                                  nullptr, enumerator.Out()),
               S_OK);
-    SysFreeString(language);
-    SysFreeString(query);
     std::vector<ListedProduct> products;
     for (;;) {
-        IWbemClassObject* object = nullptr;
+        ComPointer<IWbemClassObject> object;
         ULONG returned = 0;
-        if (FAILED(enumerator->Next(WBEM_INFINITE, 1, &object, &returned)) || returned == 0) {
+        if (FAILED(enumerator->Next(WBEM_INFINITE, 1, object.Out(), &returned)) || returned == 0) {
             break;
         }
-        ListedProduct product{StringProperty(object, L"displayName"),
-                              StringProperty(object, L"pathToSignedReportingExe"),
-                              StringProperty(object, L"pathToSignedProductExe")};
-        VARIANT state;
-        VariantInit(&state);
-        if (SUCCEEDED(object->Get(L"productState", 0, &state, nullptr, nullptr)) && state.vt == VT_I4) {
-            product.productState = state.lVal;
+        ListedProduct product{StringProperty(object.Get(), L"displayName"),
+                              StringProperty(object.Get(), L"pathToSignedReportingExe"),
+                              StringProperty(object.Get(), L"pathToSignedProductExe")};
+        Variant state;
+        if (SUCCEEDED(object->Get(L"productState", 0, state.Get(), nullptr, nullptr)) && state->vt == VT_I4) {
+            product.productState = state->lVal;
         }
-        object->Release();
         products.push_back(product);
     }
     return products;
@@ -105,9 +79,9 @@ std::map<std::wstring, LONG> StatesByName()
 class SimulatorTest : public Tessaro::Testing::SimulatorFixture {
 protected:
     template <typename Interface>
-    HRESULT Acquire(REFIID iid, Owned<Interface>& status)
+    HRESULT Acquire(REFIID iid, ComPointer<Interface>& status)
     {
-        Owned<IUnknown> object;
+        ComPointer<IUnknown> object;
         const HRESULT created =
             CoCreateInstance(CLSID_WscAVStatus, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.OutVoid());
         if (FAILED(created)) {
@@ -119,13 +93,11 @@ protected:
 
 TEST_F(SimulatorTest, RegisteredProductAppearsOverWmiWithItsEncodedState)
 {
-    Owned<IWscAVStatus> status;
+    ComPointer<IWscAVStatus> status;
     ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
-    BSTR path = SysAllocString(L"C:\\Program Files\\Product\\ravelin.exe");
-    BSTR name = SysAllocString(L"Test Antivirus");
-    ASSERT_EQ(status->Register(path, name, 0, 0), S_OK);
-    SysFreeString(path);
-    SysFreeString(name);
+    const Bstr path(L"C:\\Program Files\\Product\\ravelin.exe");
+    const Bstr name(L"Test Antivirus");
+    ASSERT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
 
     ASSERT_EQ(status->UpdateStatus(0, 0), S_OK);  // on, not up to date
     const auto products = ListOverWmi();
@@ -148,14 +120,14 @@ TEST_F(SimulatorTest, RegisteredProductAppearsOverWmiWithItsEncodedState)
 
 TEST_F(SimulatorTest, CallsForAnUnregisteredCallerAnswerNotFound)
 {
-    Owned<IWscAVStatus> status;
+    ComPointer<IWscAVStatus> status;
     ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
     EXPECT_EQ(status->UpdateStatus(0, 1), NotRegistered);
     EXPECT_EQ(status->Unregister(), NotRegistered);
-    Owned<IWscAVStatus4> substates;
+    ComPointer<IWscAVStatus4> substates;
     ASSERT_EQ(Acquire(IID_IWscAVStatus4, substates), S_OK);
     EXPECT_EQ(substates->UpdateSettingsSubstatus(1), NotRegistered);
-    Owned<IWscAVStatus2> notify;
+    ComPointer<IWscAVStatus2> notify;
     ASSERT_EQ(Acquire(IID_IWscAVStatus2, notify), S_OK);
     EXPECT_EQ(notify->NotifyUserForNearExpiration(3), NotRegistered);
 
@@ -173,34 +145,30 @@ TEST_F(SimulatorTest, ScriptedFaultsAnswerExactlyTheirCount)
     SimulatorState::ScriptFault(L"QueryInterface.IWscAVStatus4", 1, static_cast<std::uint32_t>(E_NOINTERFACE));
     SimulatorState::ScriptFault(L"CreateInstance", 1, static_cast<std::uint32_t>(REGDB_E_CLASSNOTREG));
 
-    Owned<IWscAVStatus> failedCreation;
+    ComPointer<IWscAVStatus> failedCreation;
     EXPECT_EQ(Acquire(IID_IWscAVStatus, failedCreation), REGDB_E_CLASSNOTREG);
-    Owned<IWscAVStatus4> failedQuery;
+    ComPointer<IWscAVStatus4> failedQuery;
     EXPECT_EQ(Acquire(IID_IWscAVStatus4, failedQuery), E_NOINTERFACE);
 
-    Owned<IWscAVStatus> status;
+    ComPointer<IWscAVStatus> status;
     ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
-    BSTR path = SysAllocString(L"C:\\x\\ravelin.exe");
-    BSTR name = SysAllocString(L"Pending AV");
+    const Bstr path(L"C:\\x\\ravelin.exe");
+    const Bstr name(L"Pending AV");
     for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_EQ(status->Register(path, name, 0, 0), E_PENDING) << attempt;
+        EXPECT_EQ(status->Register(path.Get(), name.Get(), 0, 0), E_PENDING) << attempt;
     }
-    EXPECT_EQ(status->Register(path, name, 0, 0), S_OK);
-    SysFreeString(path);
-    SysFreeString(name);
+    EXPECT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
     EXPECT_EQ(StatesByName().count(L"Pending AV"), 1u);
 }
 
 TEST_F(SimulatorTest, UnregisterRemovesTheProductAndSubStatesAreKept)
 {
-    Owned<IWscAVStatus> status;
+    ComPointer<IWscAVStatus> status;
     ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
-    BSTR path = SysAllocString(L"C:\\x\\ravelin.exe");
-    BSTR name = SysAllocString(L"Removed AV");
-    ASSERT_EQ(status->Register(path, name, 0, 0), S_OK);
-    SysFreeString(path);
-    SysFreeString(name);
-    Owned<IWscAVStatus4> substates;
+    const Bstr path(L"C:\\x\\ravelin.exe");
+    const Bstr name(L"Removed AV");
+    ASSERT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
+    ComPointer<IWscAVStatus4> substates;
     ASSERT_EQ(Acquire(IID_IWscAVStatus4, substates), S_OK);
     EXPECT_EQ(substates->UpdateScanSubstatus(1), S_OK);
     EXPECT_EQ(substates->UpdateSettingsSubstatus(2), S_OK);
@@ -217,14 +185,13 @@ TEST_F(SimulatorTest, UnregisterRemovesTheProductAndSubStatesAreKept)
 
 TEST_F(SimulatorTest, OnlyTheSecurityCenterNamespaceIsServed)
 {
-    Owned<IWbemLocator> locator;
+    ComPointer<IWbemLocator> locator;
     ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.OutVoid()),
               S_OK);
-    Owned<IWbemServices> services;
-    BSTR path = SysAllocString(L"\\\\.\\root\\cimv2");
-    EXPECT_EQ(locator->ConnectServer(path, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()),
+    ComPointer<IWbemServices> services;
+    const Bstr path(L"\\\\.\\root\\cimv2");
+    EXPECT_EQ(locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()),
               WBEM_E_INVALID_NAMESPACE);
-    SysFreeString(path);
 }
 
 TEST_F(SimulatorTest, ServiceStartsStopsAndHoldsStartPendingOnRequest)

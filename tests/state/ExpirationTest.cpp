@@ -1,8 +1,6 @@
 #include "state/StateFixture.h"
 
 #include <windows.h>
-// sddl.h needs the declarations of windows.h first.
-#include <sddl.h>
 
 namespace {
 
@@ -78,19 +76,10 @@ TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
 // warning, and the notice still goes out.
 TEST_F(ExpirationTest, MarkerThatCannotBeStoredStillLetsTheNoticeGo)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, settings.Path().c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
-    const auto setAccess = [key](const wchar_t* sddl) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr);
-        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-        LocalFree(descriptor);
-    };
-    setAccess(L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(settings.Path(), L"D:P(A;;KRWD;;;WD)"), 0u);
     StartRun("/UPDATE_WSC=ENABLE");
     integration->NotifyNearExpiration(30);
-    setAccess(L"D:P(A;CI;KA;;;WD)");
-    RegCloseKey(key);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(settings.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
     EXPECT_TRUE(Logged("Failed to persist last near expiration notification time before notify attempt (Error: 5)"));
     EXPECT_EQ(Notices(), std::vector<std::uint32_t>{30});
 }

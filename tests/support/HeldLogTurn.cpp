@@ -1,4 +1,5 @@
 #include "support/HeldLogTurn.h"
+#include "common/WinHandle.h"
 
 #include <windows.h>
 
@@ -9,18 +10,17 @@ namespace {
 // True once somebody else holds the first byte: taking it without waiting then fails.
 bool LockedByOther(const std::wstring& lockFile)
 {
-    const HANDLE file = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const WinHandle file(CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
         return false;
     }
     OVERLAPPED region{};
-    const bool taken = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region);
+    const bool taken = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region);
     if (taken) {
-        UnlockFileEx(file, 0, 1, 0, &region);
+        UnlockFileEx(file.Get(), 0, 1, 0, &region);
     }
-    CloseHandle(file);
     return !taken;
 }
 

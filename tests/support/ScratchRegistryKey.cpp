@@ -2,11 +2,32 @@
 
 #include <windows.h>
 
+// The security descriptor conversions need the declarations of windows.h first.
+#include <sddl.h>
+
 #include <atomic>
 
 namespace Tessaro::Testing {
 
+using Vantrel::Common::Utilities::KeyHandle;
 using Vantrel::Common::Utilities::RegistryKey;
+
+std::uint32_t SetKeyAccessList(const std::wstring& path, const wchar_t* sddl)
+{
+    HKEY opened = nullptr;
+    if (const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &opened);
+        status != ERROR_SUCCESS) {
+        return static_cast<std::uint32_t>(status);
+    }
+    const KeyHandle key(opened);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return GetLastError();
+    }
+    const LSTATUS status = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return static_cast<std::uint32_t>(status);
+}
 
 ScratchRegistryKey::ScratchRegistryKey()
 {
@@ -15,7 +36,7 @@ ScratchRegistryKey::ScratchRegistryKey()
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
     HKEY created = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr);
-    RegCloseKey(created);
+    const KeyHandle owner(created);
 }
 
 ScratchRegistryKey::~ScratchRegistryKey()

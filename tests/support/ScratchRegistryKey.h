@@ -2,6 +2,7 @@
 
 #include "common/RegistryKey.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -24,5 +25,9 @@ public:
 private:
     std::wstring path_;
 };
+
+// Replaces the access list of a key below HKEY_LOCAL_MACHINE with the one the SDDL text gives.
+// Returns 0 or the Windows error.
+std::uint32_t SetKeyAccessList(const std::wstring& path, const wchar_t* sddl);
 
 }  // namespace Tessaro::Testing
