@@ -233,6 +233,18 @@ auto RegistryKey::OnOpenKeyTracedBy(std::uint32_t access, OpenFailureTrace trace
     return call();
 }
 
+template <int DeniedSite, int FailedSite, typename... Names>
+auto RegistryKey::ValueOpenTrace(Missing missing, const Names&... names)
+{
+    return [this, missing, &names...](std::uint32_t code) {
+        if (code == ERROR_ACCESS_DENIED) {
+            TraceRegistryEvent<DeniedSite>(handle_, path_, names...);
+        } else {
+            TraceFailure<FailedSite>(code, missing, handle_, path_);
+        }
+    };
+}
+
 template <int OpenSite, typename Call>
 auto RegistryKey::OnOpenKey(std::uint32_t access, Missing missing, Call call)
 {
@@ -483,67 +495,39 @@ Result<std::vector<std::wstring>> RegistryKey::GetSubKeyNames()
 
 std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data)
 {
-    return OnOpenKeyTracedBy(
-        ReadAccess,
-        [this, &name](std::uint32_t code) {
-            if (code == ERROR_ACCESS_DENIED) {
-                TraceRegistryEvent<22>(handle_, path_, name);
-            } else {
-                TraceFailure<23>(code, Missing::Answer, handle_, path_);
-            }
-        },
-        [&] {
-            ReadStep failedStep = ReadStep::Size;
-            return TraceFailure<24>(ReadValue(handle_, name, type, data, failedStep), Missing::Answer, handle_, path_,
-                                    name);
-        });
+    return OnOpenKeyTracedBy(ReadAccess, ValueOpenTrace<22, 23>(Missing::Answer, name), [&] {
+        ReadStep failedStep = ReadStep::Size;
+        return TraceFailure<24>(ReadValue(handle_, name, type, data, failedStep), Missing::Answer, handle_, path_,
+                                name);
+    });
 }
 
 std::uint32_t RegistryKey::SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
 {
-    return OnOpenKeyTracedBy(
-        ReadWriteAccess,
-        [this, &name](std::uint32_t code) {
-            if (code == ERROR_ACCESS_DENIED) {
-                TraceRegistryEvent<31>(handle_, path_, name);
-            } else {
-                TraceFailure<32>(code, Missing::Traced, handle_, path_);
-            }
-        },
-        [&] {
-            const auto code = ToCode(RegSetValueExW(
-                handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size())));
-            return TraceFailure<33>(code, Missing::Traced, handle_, path_, name);
-        });
+    return OnOpenKeyTracedBy(ReadWriteAccess, ValueOpenTrace<31, 32>(Missing::Traced, name), [&] {
+        const auto code = ToCode(RegSetValueExW(handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                                                static_cast<DWORD>(data.size())));
+        return TraceFailure<33>(code, Missing::Traced, handle_, path_, name);
+    });
 }
 
 std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::wstring& newName)
 {
-    return OnOpenKeyTracedBy(
-        ReadWriteAccess,
-        [&](std::uint32_t code) {
-            if (code == ERROR_ACCESS_DENIED) {
-                TraceRegistryEvent<25>(handle_, path_, oldName, newName);
-            } else {
-                TraceFailure<26>(code, Missing::Traced, handle_, path_);
-            }
-        },
-        [&] {
-            std::uint32_t type = 0;
-            std::vector<std::uint8_t> data;
-            ReadStep failedStep = ReadStep::Size;
-            if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
-                return failedStep == ReadStep::Size ? TraceFailure<27>(code, Missing::Traced, handle_, path_)
-                                                    : TraceFailure<28>(code, Missing::Traced, handle_, path_);
-            }
-            const auto written =
-                ToCode(RegSetValueExW(handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(),
-                                      static_cast<DWORD>(data.size())));
-            if (TraceFailure<29>(written, Missing::Traced, handle_, path_) != ERROR_SUCCESS) {
-                return written;
-            }
-            return TraceFailure<30>(ToCode(RegDeleteValueW(handle_, oldName.c_str())), Missing::Traced, handle_, path_);
-        });
+    return OnOpenKeyTracedBy(ReadWriteAccess, ValueOpenTrace<25, 26>(Missing::Traced, oldName, newName), [&] {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        ReadStep failedStep = ReadStep::Size;
+        if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
+            return failedStep == ReadStep::Size ? TraceFailure<27>(code, Missing::Traced, handle_, path_)
+                                                : TraceFailure<28>(code, Missing::Traced, handle_, path_);
+        }
+        const auto written = ToCode(RegSetValueExW(
+            handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size())));
+        if (TraceFailure<29>(written, Missing::Traced, handle_, path_) != ERROR_SUCCESS) {
+            return written;
+        }
+        return TraceFailure<30>(ToCode(RegDeleteValueW(handle_, oldName.c_str())), Missing::Traced, handle_, path_);
+    });
 }
 
 std::uint32_t RegistryKey::DeleteValue(const std::wstring& name)

@@ -98,6 +98,10 @@ private:
     auto OnOpenKey(std::uint32_t access, Missing missing, Call call);
     template <typename OpenFailureTrace, typename Call>
     auto OnOpenKeyTracedBy(std::uint32_t access, OpenFailureTrace trace, Call call);
+    // The open-failure trace of the value operations: a refused open names the value(s) at one
+    // site, any other failure carries its code at another.
+    template <int DeniedSite, int FailedSite, typename... Names>
+    auto ValueOpenTrace(Missing missing, const Names&... names);
     // Sends the site's trace, with the code last, for a failed call; returns the code.
     template <int Site, typename... Arguments>
     static std::uint32_t TraceFailure(std::uint32_t code, Missing missing, const Arguments&... arguments);

@@ -12,6 +12,9 @@
 #include <wbemcli.h>
 #include <windows.h>
 
+#include <iterator>
+#include <string>
+
 namespace Tessaro::Ravelin {
 
 namespace {
@@ -93,28 +96,22 @@ WindowsSecurityCenterProducts::WindowsSecurityCenterProducts(Configuration& conf
 void WindowsSecurityCenterProducts::DecodeProductState(std::uint32_t productState, Product& product)
 {
     product.upToDate = (productState & 0xF0) == 0;
+    // The state nibble in the order Security Center numbers it; any other value reads as snoozed.
+    struct Known {
+        SecurityCenterState state;
+        const char* text;
+    };
+    constexpr Known States[] = {{SecurityCenterState::Off, "Off"},
+                                {SecurityCenterState::On, "On"},
+                                {SecurityCenterState::Snoozed, "Snoozed"},
+                                {SecurityCenterState::Expired, "Expired"}};
     const std::uint32_t code = (productState >> 12) & 0xF;
-    switch (code) {
-        case 0:
-            product.state = static_cast<std::uint32_t>(SecurityCenterState::Off);
-            product.stateText = "Off";
-            break;
-        case 1:
-            product.state = static_cast<std::uint32_t>(SecurityCenterState::On);
-            product.stateText = "On";
-            break;
-        case 2:
-            product.state = static_cast<std::uint32_t>(SecurityCenterState::Snoozed);
-            product.stateText = "Snoozed";
-            break;
-        case 3:
-            product.state = static_cast<std::uint32_t>(SecurityCenterState::Expired);
-            product.stateText = "Expired";
-            break;
-        default:
-            product.state = static_cast<std::uint32_t>(SecurityCenterState::Snoozed);
-            product.stateText = "Unknown (" + std::to_string(code) + ")";
-            break;
+    if (code < std::size(States)) {
+        product.state = static_cast<std::uint32_t>(States[code].state);
+        product.stateText = States[code].text;
+    } else {
+        product.state = static_cast<std::uint32_t>(SecurityCenterState::Snoozed);
+        product.stateText = "Unknown (" + std::to_string(code) + ")";
     }
 }
 
