@@ -429,16 +429,13 @@ void SimulatorState::ScriptFault(const std::wstring& call, std::uint32_t count, 
 std::optional<std::uint32_t> SimulatorState::TakeFault(const std::wstring& call)
 {
     std::optional<std::uint32_t> answer;
-    const StateLock lock;
-    auto& file = StateFile::Instance();
-    Document document = file.Load();
-    const auto fault = document.faults.find(call);
-    if (fault == document.faults.end() || fault->second.first == 0) {
-        return answer;
-    }
-    --fault->second.first;
-    answer = fault->second.second;
-    file.Store(document);
+    ChangeDocument([&](Document& document) {
+        const auto fault = document.faults.find(call);
+        if (fault != document.faults.end() && fault->second.first > 0) {
+            --fault->second.first;
+            answer = fault->second.second;
+        }
+    });
     return answer;
 }
 
