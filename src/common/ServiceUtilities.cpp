@@ -159,7 +159,9 @@ std::uint32_t ServiceUtilities::SendAndWait(bool start, std::chrono::seconds tim
             return status.ErrorCode();
         }
     }
-    if (std::chrono::system_clock::now() > deadline) {
+    // At the deadline the time is up, as in the loop above: a wait of no time never reads the
+    // state as an answer, however quickly the service got there.
+    if (std::chrono::system_clock::now() >= deadline) {
         return ERROR_TIMEOUT;
     }
     status = QueryStatus();

@@ -1,6 +1,9 @@
+#include "common/ConversionException.h"
 #include "common/FileInfo.h"
 #include "support/LogCapture.h"
 #include "support/ScratchFolder.h"
+#include "common/FileSystem.h"
+#include "support/HostileInput.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,6 +15,11 @@
 #include <fstream>
 
 namespace {
+
+using namespace Tessaro::Vantrel::Common::Utilities;
+
+using namespace Tessaro::Testing;
+using Tessaro::ConversionException;
 
 using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::ScratchFolder;
@@ -196,6 +204,57 @@ TEST(FileInfoTest, SystemTempFolderOfThePrefixIsUsable)
     ASSERT_TRUE(result.Succeeded()) << result.Message();
     EXPECT_TRUE(result.Value().Exists());
     EXPECT_TRUE(IsSamePath(result.Value(), FileInfo(SystemRoot() + L"\\SystemTemp")));
+}
+
+// Paths in every form that other components report. Normalising is idempotent, the parent of a
+// path is a shorter leading part of it (so climbing ends), and the queries answer or raise the
+// error they name.
+TEST(FileInfoTest, PathsNormaliseOnceAndClimbToAnEnd)
+{
+    const std::vector<std::wstring> pieces = {L"\\\\?\\",
+                                              L"\\??\\",
+                                              L"\\\\.\\",
+                                              L"\\Device\\",
+                                              L"\\Device\\Mup",
+                                              L"\\SystemRoot\\",
+                                              L"%SystemRoot%",
+                                              L"%NOPE%",
+                                              L"C:",
+                                              L"c:\\",
+                                              L"?:",
+                                              L"//",
+                                              L"UNC\\",
+                                              L"Volume{",
+                                              L"GLOBALROOT\\",
+                                              L"windows",
+                                              L"system32",
+                                              L"HarddiskVolume1"};
+    ForEachCase(PropertyCases, [&](HostileInput& input) {
+        const std::wstring text = input.WideText(pieces, 10);
+
+        const std::wstring normalized = FileInfo::NormalizePath(text);
+        EXPECT_EQ(FileInfo::NormalizePath(normalized), normalized);
+
+        std::filesystem::path climbing(normalized);
+        while (!climbing.empty()) {
+            const auto parent = ParentFolder(climbing);
+            ASSERT_LT(parent.native().size(), climbing.native().size());
+            ASSERT_EQ(climbing.native().compare(0, parent.native().size(), parent.native()), 0);
+            climbing = parent;
+        }
+
+        try {
+            const FileInfo file(text);
+            file.NativePath();
+            file.Utf8();
+            file.ParentUtf8();
+            file.Exists();
+        } catch (const ConversionException&) {
+            // A name that is not UTF-16 and has no short form: specified to raise.
+        }
+        std::error_code error;
+        QueryFileStatus(normalized, error);
+    });
 }
 
 }  // namespace

@@ -1,11 +1,23 @@
 #include "configuration/CommandLine.h"
 #include "common/ConversionException.h"
+#include "configuration/Configuration.h"
+#include "state/StateCommand.h"
+#include "support/HostileInput.h"
+#include "support/LogCapture.h"
+#include "support/ScratchRegistryKey.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
 namespace {
+
+using Tessaro::Ravelin::Configuration;
+
+using Tessaro::ConversionException;
+
+using namespace Tessaro::Testing;
 
 using Tessaro::Ravelin::FindSwitch;
 using Tessaro::Ravelin::GetOptionValue;
@@ -44,6 +56,53 @@ TEST(CommandLineTest, OptionValuesAreUpperCasedAndMayBeQuoted)
     EXPECT_EQ(GetOptionValue("/id= x", "/ID="), "");
     EXPECT_EQ(GetOptionValue("/id=first /id=second", "/ID="), "FIRST");
     EXPECT_EQ(GetOptionValue("", "/ID="), "");
+}
+
+TEST(CommandLineTest, CommandLinesEndInACodeOrAConversionError)
+{
+    const std::vector<std::string> words = {"/REGISTER",
+                                            "/REMOVE",
+                                            "/AV",
+                                            "/UPDATE_WSC=",
+                                            "/ID=",
+                                            "/INSTANCE=",
+                                            "SNOOZE",
+                                            "ENABLE",
+                                            "SET_EXPIRATION_TIME",
+                                            "REMOVE_EXPIRATION_TIME",
+                                            "SET_OUT_OF_DATE_TIME",
+                                            "REMOVE_OUT_OF_DATE_TIME",
+                                            "/register",
+                                            "/Update_Wsc=",
+                                            "/ID=\"",
+                                            "/INSTANCE=-1",
+                                            "/INSTANCE=99999999999"};
+    const ScratchRegistryKey settings;
+    const LogCapture quiet;
+    int accepted = 0;
+    int refused = 0;
+    int notUtf8 = 0;
+    ForEachCase(PropertyCases, [&](HostileInput& input) {
+        const std::string commandLine = input.Text(words, 12);
+        try {
+            std::string upper = commandLine;
+            Tessaro::Ravelin::ToUpper(upper);
+            Tessaro::Ravelin::FindSwitch(upper, "/REGISTER");
+            Tessaro::Ravelin::GetOptionValue(commandLine, "/ID=");
+            Configuration configuration;
+            Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
+            const auto code = configuration.ParseCommandLine(commandLine, settings.Key(), nullptr);
+            ASSERT_TRUE(code == ERROR_SUCCESS || code == ERROR_INVALID_PARAMETER) << code;
+            ++(code == ERROR_SUCCESS ? accepted : refused);
+        } catch (const ConversionException&) {
+            // Text that is not UTF-8: the agent's barrier turns it into its exit code.
+            ++notUtf8;
+        }
+    });
+    // The cases reach every outcome, so none of them is left untried.
+    EXPECT_GT(accepted, 0);
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(notUtf8, 0);
 }
 
 }  // namespace

@@ -3,11 +3,16 @@
 #include "state/StateCommand.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
+#include "common/ConversionException.h"
+#include "support/HostileInput.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 namespace {
+
+using namespace Tessaro::Testing;
+using Tessaro::ConversionException;
 
 using namespace Tessaro::Ravelin;
 using Tessaro::FromStoredSeconds;
@@ -196,6 +201,61 @@ TEST(InstanceIdentityTest, InstanceNamesParseLikeTheStandardConversion)
             EXPECT_STREQ(error.what(), "stol argument out of range");
         }
     }
+}
+
+// Values of any type and size under the names the agent reads, through every typed reader and
+// every configuration getter. The readers answer with a code; the string getters may meet text
+// that is not UTF-16.
+TEST(ConfigurationTest, SettingsValuesOfAnyTypeAndSizeGiveAValueOrACode)
+{
+    const std::vector<std::wstring> names = {L"DisplayName",
+                                             L"RemediationPath",
+                                             L"ExpirationTime",
+                                             L"TimeNotifyAboutNearExpiration",
+                                             L"LastNearExpirationNotificationTime",
+                                             L"ProductInstallationTime",
+                                             L"RegisterTime",
+                                             L"OutOfDateTime",
+                                             L"DefinitionsUpdateTime"};
+    const DWORD types[] = {REG_NONE,     REG_SZ,    REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
+                           REG_MULTI_SZ, REG_QWORD, REG_LINK,      0x12345,    REG_SZ,    REG_QWORD};
+    const ScratchRegistryKey settings;
+    const LogCapture quiet;
+    Configuration configuration;
+    Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
+    configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
+    const auto key = settings.Key();
+    ForEachCase(PropertyCases, [&](HostileInput& input) {
+        const std::wstring& name = names[input.Below(static_cast<std::uint32_t>(names.size()))];
+        const DWORD type = types[input.Below(static_cast<std::uint32_t>(std::size(types)))];
+        ASSERT_EQ(key->SetValue(name, type, input.Bytes(input.Size())), 0u);
+
+        std::uint32_t readType = 0;
+        std::vector<std::uint8_t> data;
+        EXPECT_EQ(key->GetValue(name, readType, data), 0u);
+        EXPECT_EQ(readType, type);
+        key->GetString(name, L"");
+        key->GetDword(name, 0);
+        key->GetQword(name, 0);
+        key->GetMultiString(name, {});
+        key->GetBinary(name, {});
+        ASSERT_TRUE(key->GetValues().Succeeded());
+
+        configuration.GetExpirationTime();
+        configuration.GetRemainingDaysToExpiration();
+        configuration.IsExpired(false);
+        configuration.IsUpToDate(false);
+        configuration.GetProductInstallationTime();
+        configuration.GetLastNearExpirationNotificationTime();
+        try {
+            configuration.GetDisplayName();
+            configuration.GetRemediationPath();
+        } catch (const ConversionException&) {
+            // A name that is not UTF-16: the agent's barrier turns it into its exit code.
+        }
+        ASSERT_EQ(key->RenameValue(name, L"renamed"), 0u);
+        ASSERT_EQ(key->DeleteValue(L"renamed"), 0u);
+    });
 }
 
 }  // namespace

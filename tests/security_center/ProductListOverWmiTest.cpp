@@ -20,9 +20,9 @@ using Tessaro::Ravelin::WindowsSecurityCenterProducts;
 using Tessaro::Simulator::Product;
 using Tessaro::Simulator::SimulatorState;
 
-class HostileProductListTest : public SimulatorFixture {};
+class ProductListOverWmiTest : public SimulatorFixture {};
 
-TEST_F(HostileProductListTest, EveryEntryIsListedWhateverItHolds)
+TEST_F(ProductListOverWmiTest, EveryEntryIsListedWhateverItHolds)
 {
     const std::vector<std::wstring> pieces = {L"Antivirus", L"C:\\Program Files\\", L"\\\\?\\",
                                               L".exe",      L"windowsdefender://",  L"\r\n2026-01-01 [ERROR] forged",
