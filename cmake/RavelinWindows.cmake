@@ -17,3 +17,25 @@ target_compile_definitions(ravelin_options INTERFACE
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 target_compile_options(ravelin_options INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror>)
+
+# ravelin_version_resource(TARGET DESCRIPTION): the version resource of an executable or library,
+# from the project's one version (project() in the top CMakeLists.txt).
+function(ravelin_version_resource target description)
+  get_target_property(type ${target} TYPE)
+  get_target_property(output_name ${target} OUTPUT_NAME)
+  if(NOT output_name)
+    set(output_name ${target})
+  endif()
+  set(RAVELIN_VERSION_DESCRIPTION "${description}")
+  set(RAVELIN_VERSION_TARGET_NAME ${output_name})
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(RAVELIN_VERSION_FILE_TYPE VFT_DLL)
+    set(RAVELIN_VERSION_TARGET_FILE ${output_name}.dll)
+  else()
+    set(RAVELIN_VERSION_FILE_TYPE VFT_APP)
+    set(RAVELIN_VERSION_TARGET_FILE ${output_name}.exe)
+  endif()
+  set(resource ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${resource} @ONLY)
+  target_sources(${target} PRIVATE ${resource})
+endfunction()

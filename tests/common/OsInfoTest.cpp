@@ -1,4 +1,5 @@
 #include "common/OsInfoImpl.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -107,15 +108,14 @@ TEST(OsInfoTest, RealSystemOfTheTestPrefix)
 TEST(OsInfoTest, FileVersionComesFromTheVersionResource)
 {
     OsInfoImpl os;
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::filesystem::path ravelin = std::filesystem::path(self).parent_path() / "ravelin.exe";
+    const std::filesystem::path folder(Tessaro::Testing::TestProgramFolder());
     std::uint32_t major = 0, minor = 9, build = 9, revision = 9;
-    os.GetFileVersion(ravelin.string(), major, minor, build, revision);
+    os.GetFileVersion((folder / "ravelin.exe").string(), major, minor, build, revision);
     EXPECT_EQ(std::vector<std::uint32_t>({major, minor, build, revision}), std::vector<std::uint32_t>({1, 0, 0, 0}));
 
     try {
-        os.GetFileVersion(std::filesystem::path(self).string(), major, minor, build, revision);
+        // The test library is the one program of the build without a version resource.
+        os.GetFileVersion((folder / "signedprobe.dll").string(), major, minor, build, revision);
         ADD_FAILURE() << "a file without version resource was accepted";
     } catch (const std::system_error& error) {
         EXPECT_EQ(std::string(error.what()).rfind("GetFileVersionInfo failed", 0), 0u);
