@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: all bootstrap configure build test trap-test demo format format-check clean
+.PHONY: all bootstrap configure build test trap-test demo dist format format-check clean
 
 all: build
 
@@ -34,6 +34,17 @@ trap-test: bootstrap
 demo: build
 	@tools/demo.sh $(BUILD)
 
+# The release package in dist/, built in a tree of its own. Every time in it is the commit's, so
+# two builds of one commit give the same bytes. SIGN_CERT (a PEM chain, signer first) and SIGN_KEY
+# sign ravelin.exe; SIGN_CA names the root its signature is verified against.
+DIST_BUILD ?= build-dist
+EPOCH := $(shell git log -1 --format=%ct 2>/dev/null)
+dist: bootstrap
+	SOURCE_DATE_EPOCH=$(EPOCH) cmake -S . -B $(DIST_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release >/dev/null
+	SOURCE_DATE_EPOCH=$(EPOCH) cmake --build $(DIST_BUILD) --target ravelin -j $(JOBS)
+	tools/dist.sh $(DIST_BUILD) dist $(EPOCH) $(if $(SIGN_CERT),$(SIGN_CERT) $(SIGN_KEY) $(SIGN_CA))
+
 format:
 	clang-format -i $(SOURCES)
 
@@ -41,4 +52,4 @@ format-check: bootstrap
 	@clang-format --dry-run --Werror $(SOURCES) && echo "format: ok"
 
 clean:
-	rm -rf $(BUILD) $(TRAP_BUILD)
+	rm -rf $(BUILD) $(TRAP_BUILD) $(DIST_BUILD) dist

@@ -15,6 +15,7 @@ required=(
   "clang-format:/usr/bin/clang-format"
   "openssl:/usr/bin/openssl"
   "osslsigncode:/usr/bin/osslsigncode"
+  "zip:/usr/bin/zip"
 )
 
 missing=()
