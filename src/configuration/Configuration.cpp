@@ -1,10 +1,9 @@
 #include "configuration/Configuration.h"
 
 #include "common/FileSystem.h"
-
-#include "configuration/CommandLine.h"
 #include "common/Process.h"
 #include "common/StringConversion.h"
+#include "configuration/CommandLine.h"
 #include "configuration/InstanceIdentity.h"
 #include "configuration/RegistryLayout.h"
 #include "diagnostics/Log.h"
