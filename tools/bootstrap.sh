@@ -16,6 +16,7 @@ required=(
   "openssl:/usr/bin/openssl"
   "osslsigncode:/usr/bin/osslsigncode"
   "zip:/usr/bin/zip"
+  "unzip:/usr/bin/unzip"
 )
 
 missing=()
