@@ -6,7 +6,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Tessaro::FromStoredSeconds;
-using Tessaro::Ravelin::FromSecurityCenterState;
 using Tessaro::Ravelin::ProductState;
 using Tessaro::Ravelin::SecurityCenterState;
 using Tessaro::Ravelin::SecurityCenterSubState;
@@ -150,19 +149,6 @@ TEST_F(ExpirationTest, SnoozedSubStatesDoNotEvaluateUpToDateButExpiredOnDoes)
     EXPECT_EQ(subStates.protectionSettings, SecurityCenterSubState::NoAction);
     EXPECT_EQ(subStates.protectionUpdates, SecurityCenterSubState::ActionRecommended);
     EXPECT_TRUE(Logged("The antivirus state got overriden by the up to date state"));
-}
-
-TEST(SecurityCenterStateTest, StatesReadBackFromSecurityCenter)
-{
-    const Tessaro::Testing::LogCapture capture;
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::On), ProductState::On);
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Off), ProductState::Off);
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Snoozed), ProductState::Snoozed);
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Expired), ProductState::Expired);
-    EXPECT_TRUE(capture.Messages().empty());
-    EXPECT_EQ(FromSecurityCenterState(static_cast<SecurityCenterState>(9)), ProductState::Snoozed);
-    EXPECT_EQ(capture.Messages(),
-              std::vector<std::string>{"Unknown state to set in Windows Security Center (State: 9)"});
 }
 
 }  // namespace
