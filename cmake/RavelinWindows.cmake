@@ -1,7 +1,8 @@
 # Settings shared by every target of our own.
 
-# {fmt} is used header-only. Its headers are copied into the build tree because the cross compiler
-# must never see /usr/include, whose glibc headers would shadow the Windows ones.
+# {fmt}'s headers are copied into the build tree because the cross compiler must never see
+# /usr/include, whose glibc headers would shadow the Windows ones. Its compiled part is built once,
+# in the foundation layer (common/Format.cpp), not inline in every file that formats.
 set(RAVELIN_THIRD_PARTY_INCLUDE ${CMAKE_BINARY_DIR}/third_party/include)
 if(NOT EXISTS /usr/include/fmt/format.h)
   message(FATAL_ERROR "{fmt} headers not found: install libfmt-dev (tools/bootstrap.sh does).")
@@ -10,7 +11,6 @@ file(COPY /usr/include/fmt DESTINATION ${RAVELIN_THIRD_PARTY_INCLUDE})
 
 add_library(ravelin_fmt INTERFACE)
 target_include_directories(ravelin_fmt SYSTEM INTERFACE ${RAVELIN_THIRD_PARTY_INCLUDE})
-target_compile_definitions(ravelin_fmt INTERFACE FMT_HEADER_ONLY)
 
 add_library(ravelin_options INTERFACE)
 target_compile_definitions(ravelin_options INTERFACE
@@ -38,4 +38,18 @@ function(ravelin_version_resource target description)
   set(resource ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionInfo.rc.in ${resource} @ONLY)
   target_sources(${target} PRIVATE ${resource})
+endfunction()
+
+# ravelin_precompiled_headers(TARGET OWNER header...): TARGET compiles with one precompiled header
+# of platform, standard and third-party headers, built once by OWNER for every target that names
+# the same OWNER. Only headers that never change with our sources go in, so the header is built
+# once per build tree and no layer sees another's headers through it. Every target that shares it
+# has the same definitions and options (ravelin_options); should one differ, the compiler warns
+# that the header is invalid and the warning fails the build instead of compiling something else.
+function(ravelin_precompiled_headers target owner)
+  if(target STREQUAL owner)
+    target_precompile_headers(${target} PRIVATE ${ARGN})
+  else()
+    target_precompile_headers(${target} REUSE_FROM ${owner})
+  endif()
 endfunction()

@@ -87,7 +87,7 @@ std::uint32_t SetServer(const std::wstring& keyPath, const std::wstring& path)
     if (const auto code = key.CreateRecursively(); code != ERROR_SUCCESS) {
         return code;
     }
-    if (const auto code = key.SetString(L"", path); code != ERROR_SUCCESS) {
+    if (const auto code = key.SetString(std::wstring(), path); code != ERROR_SUCCESS) {
         return code;
     }
     return key.SetString(L"ThreadingModel", L"Both");
@@ -128,10 +128,10 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
         return HRESULT_FROM_WIN32(code);
     }
     RegistryKey status(HKEY_LOCAL_MACHINE, StatusClassKey);
-    status.SetString(L"", L"Windows Security Center antivirus status (Ravelin simulator)");
+    status.SetString(std::wstring(), L"Windows Security Center antivirus status (Ravelin simulator)");
     // Keep the platform's locator server so that uninstalling restores it.
     RegistryKey locator(HKEY_LOCAL_MACHINE, LocatorServerKey);
-    const std::wstring current = locator.GetString(L"", L"").Value();
+    const std::wstring current = locator.GetString(std::wstring(), std::wstring()).Value();
     if (!current.empty() && current != path) {
         SimulatorState::SetValue(L"OriginalWbemLocator", current);
     }
@@ -145,7 +145,7 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
     const std::wstring original = SimulatorState::GetValue(L"OriginalWbemLocator");
     RegistryKey locator(HKEY_LOCAL_MACHINE, LocatorServerKey);
     if (!original.empty()) {
-        locator.SetString(L"", original);
+        locator.SetString(std::wstring(), original);
     }
     return S_OK;
 }

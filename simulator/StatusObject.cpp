@@ -63,7 +63,7 @@ public:
                                                          : nullptr;
         if (name != nullptr) {
             if (const auto fault = SimulatorState::TakeFault(name)) {
-                SimulatorState::Record(name, L"", *fault);
+                SimulatorState::Record(name, std::wstring(), *fault);
                 return static_cast<HRESULT>(*fault);
             }
         }
@@ -124,7 +124,7 @@ public:
             }
             SimulatorState::Remove(product->instanceGuid);
         });
-        SimulatorState::Record(L"Unregister", L"", static_cast<std::uint32_t>(answer));
+        SimulatorState::Record(L"Unregister", std::wstring(), static_cast<std::uint32_t>(answer));
         return answer;
     }
 
@@ -179,7 +179,7 @@ public:
 HRESULT CreateStatusObject(REFIID iid, void** object)
 {
     if (const auto fault = SimulatorState::TakeFault(L"CreateInstance")) {
-        SimulatorState::Record(L"CreateInstance", L"", *fault);
+        SimulatorState::Record(L"CreateInstance", std::wstring(), *fault);
         return static_cast<HRESULT>(*fault);
     }
     return HandOut<IWscAVStatus>(new StatusObject(), iid, object);

@@ -52,7 +52,7 @@ bool Faulted(const wchar_t* call, HRESULT& answer)
 {
     if (const auto fault = SimulatorState::TakeFault(call)) {
         answer = static_cast<HRESULT>(*fault);
-        SimulatorState::Record(call, L"", *fault);
+        SimulatorState::Record(call, std::wstring(), *fault);
         return true;
     }
     return false;

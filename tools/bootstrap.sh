@@ -17,6 +17,7 @@ required=(
   "osslsigncode:/usr/bin/osslsigncode"
   "zip:/usr/bin/zip"
   "unzip:/usr/bin/unzip"
+  "ccache:/usr/bin/ccache"
 )
 
 missing=()

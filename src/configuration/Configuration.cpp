@@ -189,7 +189,7 @@ Result<std::string> Configuration::ReadString(const std::string& valueName) cons
     if (IsMissingKey(settingsKey_)) {
         return Result<std::string>(ERROR_NOT_FOUND);
     }
-    const auto value = settingsKey_->GetString(Utf8ToUtf16(valueName), L"");
+    const auto value = settingsKey_->GetString(Utf8ToUtf16(valueName), std::wstring());
     if (!value.Succeeded()) {
         return Result<std::string>(std::string{}, value.ErrorCode());
     }

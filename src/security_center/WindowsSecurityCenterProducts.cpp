@@ -1,4 +1,5 @@
 #include "security_center/WindowsSecurityCenterProducts.h"
+#include "common/Format.h"
 #include "common/OnDemandApi.h"
 
 #include "common/StringConversion.h"
@@ -127,7 +128,7 @@ Result<Products> WindowsSecurityCenterProducts::ListProducts()
     HRESULT hresult = services.Value()->ExecQuery(
         language.Get(), query.Get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr, enumerator.Out());
     if (FAILED(hresult)) {
-        return Result<Products>(ConvertHResultToErrorCode(hresult), std::string("Can't execute request ") + Query);
+        return Result<Products>(ConvertHResultToErrorCode(hresult), Format("Can't execute request {}", Query));
     }
     Products products;
     for (;;) {

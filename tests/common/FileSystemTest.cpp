@@ -74,20 +74,20 @@ TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
     const Case cases[] = {
         {L"\\\\?\\C:\\a\\b\\file.log", L"\\\\?\\C:\\a\\b"},
         {L"\\\\?\\C:\\a\\", L"\\\\?\\C:\\"},
-        {L"\\\\?\\C:\\", L""},
-        {L"\\\\?\\C:", L""},
+        {L"\\\\?\\C:\\", {}},
+        {L"\\\\?\\C:", {}},
         {L"\\??\\C:\\a", L"\\??\\C:\\"},
         {L"C:\\a\\\\b", L"C:\\a"},
-        {L"C:\\", L""},
+        {L"C:\\", {}},
         {L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\"},
-        {L"\\\\?\\UNC\\server\\share", L""},
+        {L"\\\\?\\UNC\\server\\share", {}},
         {L"\\\\server\\share\\a\\b", L"\\\\server\\share\\a"},
-        {L"\\\\server\\share", L""},
+        {L"\\\\server\\share", {}},
         {L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\a",
          L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\"},
         {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\a", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\"},
         {L"relative\\file", L"relative"},
-        {L"file", L""},
+        {L"file", {}},
     };
     for (const auto& [path, parent] : cases) {
         EXPECT_EQ(ParentFolder(path).native(), parent) << std::filesystem::path(path).string();

@@ -40,8 +40,8 @@ ConversionException CatchConversion(Function function)
 TEST(StringConversionTest, EmptyTextConvertsToEmptyTextBothWays)
 {
     SetLastError(1234);
-    EXPECT_EQ(Utf16ToUtf8(L""), "");
-    EXPECT_EQ(Utf8ToUtf16(""), L"");
+    EXPECT_EQ(Utf16ToUtf8(std::wstring()), "");
+    EXPECT_TRUE(Utf8ToUtf16("").empty());
     EXPECT_EQ(GetLastError(), 1234u) << "no system call for empty input";
 }
 

@@ -181,7 +181,7 @@ TEST(VerifiedLoadingTest, FileUnderVerificationCannotBeOpenedForWriting)
         const Tessaro::WinHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                     nullptr, OPEN_EXISTING, 0, nullptr));
         sameProcessError = writer.IsValid() ? 0 : GetLastError();
-        ChildProcess appender((folder.Path() / L"remediationtool.exe").native(), L"");
+        ChildProcess appender((folder.Path() / L"remediationtool.exe").native(), std::wstring());
         otherProcessExit = appender.WaitForExit();
     });
     Load(held.native(), LoadMode::AbsolutePath);

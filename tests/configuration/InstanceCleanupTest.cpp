@@ -72,7 +72,9 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
         RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
                        static_cast<DWORD>(target.size() * sizeof(wchar_t))),
         ERROR_SUCCESS);
-    ASSERT_EQ(settings.Child(L"Instance\\" + std::to_wstring(ended.Id()))->GetString(L"precious", L"").Value(), L"kept")
+    ASSERT_EQ(
+        settings.Child(L"Instance\\" + std::to_wstring(ended.Id()))->GetString(L"precious", std::wstring()).Value(),
+        L"kept")
         << "the link leads to the target";
 
     Configuration configuration;
@@ -82,7 +84,7 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &stillThere),
               ERROR_FILE_NOT_FOUND)
         << "the link itself is gone";
-    EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", L"").Value(), L"kept");
+    EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", std::wstring()).Value(), L"kept");
     EXPECT_TRUE(settings.Child(L"target\\child")->Exists());
 }
 

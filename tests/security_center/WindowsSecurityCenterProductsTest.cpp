@@ -35,7 +35,7 @@ TEST(WindowsSecurityCenterProductsTest, ProductStateDecoding)
 TEST(WindowsSecurityCenterProductsTest, EmptyDisplayNameAnswersOffWith87WithoutWmi)
 {
     const ScratchRegistryKey settings;
-    ASSERT_EQ(settings.Key()->SetString(L"DisplayName", L""), 0u);
+    ASSERT_EQ(settings.Key()->SetString(L"DisplayName", std::wstring()), 0u);
     Configuration configuration;
     configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
     WindowsSecurityCenterProducts products(configuration);

@@ -111,8 +111,9 @@ std::string HostileInput::Text(const std::vector<std::string>& pieces, std::size
 
 std::wstring HostileInput::WideText(const std::vector<std::wstring>& pieces, std::size_t maximumPieces)
 {
-    static const std::wstring noise[] = {L"\\", L"/",  L"\\\\", L" ", L"\t", L"\r\n", L":",      L"?",          L"*",
-                                         L".",  L"..", L"%",    L"{", L"}",  L"\"",   L"\u00FC", L"\U0001F600", L""};
+    static const std::wstring noise[] = {L"\\", L"/", L"\\\\", L" ",      L"\t",         L"\r\n",
+                                         L":",  L"?", L"*",    L".",      L"..",         L"%",
+                                         L"{",  L"}", L"\"",   L"\u00FC", L"\U0001F600", std::wstring()};
     std::wstring text;
     const std::size_t count = Below(static_cast<std::uint32_t>(maximumPieces) + 1);
     for (std::size_t index = 0; index < count; ++index) {
