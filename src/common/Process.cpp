@@ -28,6 +28,55 @@ bool IsValidHandle(HANDLE handle)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
+// The process's own token, opened to switch its privileges (and to read them for the change).
+HANDLE OpenOwnToken()
+{
+    HANDLE token = nullptr;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token) ? token : nullptr;
+}
+
+// Sets one privilege of `token` to `attributes`. With `previous`, the privileges the call changed
+// are written there, in the form that undoes the change when passed back.
+bool AdjustPrivilege(HANDLE token, const wchar_t* name, DWORD attributes, TOKEN_PRIVILEGES* previous)
+{
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    if (token == nullptr || !LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
+        return false;
+    }
+    privileges.Privileges[0].Attributes = attributes;
+    DWORD previousSize = 0;
+    return AdjustTokenPrivileges(token, FALSE, &privileges, previous != nullptr ? sizeof(*previous) : 0, previous,
+                                 previous != nullptr ? &previousSize : nullptr) != FALSE;
+}
+
+// The debug privilege, enabled for as long as the object lives and then put back as it was. It is
+// needed for one open; left on, it would also be inherited by every program the agent starts. A
+// token that does not hold it goes on without it.
+class DebugPrivilegeScope {
+public:
+    DebugPrivilegeScope() : token_(OpenOwnToken())
+    {
+        // The system lists in `previous_` only what the call changed: nothing when the privilege
+        // was on already or is not held at all.
+        if (!AdjustPrivilege(token_.Get(), SE_DEBUG_NAME, SE_PRIVILEGE_ENABLED, &previous_)) {
+            previous_.PrivilegeCount = 0;
+        }
+    }
+    ~DebugPrivilegeScope()
+    {
+        if (previous_.PrivilegeCount != 0) {
+            AdjustTokenPrivileges(token_.Get(), FALSE, &previous_, 0, nullptr, nullptr);
+        }
+    }
+    DebugPrivilegeScope(const DebugPrivilegeScope&) = delete;
+    DebugPrivilegeScope& operator=(const DebugPrivilegeScope&) = delete;
+
+private:
+    WinHandle token_;
+    TOKEN_PRIVILEGES previous_{};
+};
+
 }  // namespace
 
 Process::Process(std::uint32_t id, std::shared_ptr<ProcessHandle> thread, std::shared_ptr<ProcessHandle> process)
@@ -51,37 +100,30 @@ Result<std::shared_ptr<ProcessHandle>> Process::OpenProcessHandle(std::uint32_t 
     return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(handle));
 }
 
+Result<std::shared_ptr<ProcessHandle>> Process::OpenWithDebugPrivilege(std::uint32_t id, std::uint32_t access)
+{
+    const DebugPrivilegeScope debugPrivilege;
+    return OpenProcessHandle(id, access);
+}
+
 bool Process::SetPrivilege(const std::wstring& privilegeName, bool enable)
 {
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &rawToken)) {
-        return false;
-    }
-    const auto token = WinHandle::Create(rawToken);
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    if (!LookupPrivilegeValueW(nullptr, privilegeName.c_str(), &privileges.Privileges[0].Luid)) {
-        return false;
-    }
-    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-    return AdjustTokenPrivileges(token->Get(), FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
+    const WinHandle token(OpenOwnToken());
+    return AdjustPrivilege(token.Get(), privilegeName.c_str(), enable ? SE_PRIVILEGE_ENABLED : 0, nullptr);
 }
 
 Result<Process::Pointer> Process::OpenById(std::uint32_t id)
 {
-    SetPrivilege(L"SeDebugPrivilege", true);
-    HANDLE handle = OpenProcess(SynchronizeAndLimitedQuery, FALSE, id);
-    if (!IsValidHandle(handle)) {
-        const DWORD error = GetLastError();
-        return Result<Pointer>(error, "Unable to open the process handle for " + std::to_string(id));
+    const auto handle = OpenWithDebugPrivilege(id, SynchronizeAndLimitedQuery);
+    if (!handle.Succeeded()) {
+        return Result<Pointer>(handle.ErrorCode(), "Unable to open the process handle for " + std::to_string(id));
     }
-    return Result<Pointer>(std::make_shared<Process>(id, nullptr, std::make_shared<ProcessHandle>(handle)));
+    return Result<Pointer>(std::make_shared<Process>(id, nullptr, handle.Value()));
 }
 
 Result<Process::Pointer> Process::GetParentProcess() const
 {
-    SetPrivilege(L"SeDebugPrivilege", true);
-    const auto handle = OpenProcessHandle(id_, PROCESS_ALL_ACCESS);
+    const auto handle = OpenWithDebugPrivilege(id_, PROCESS_ALL_ACCESS);
     if (!handle.Succeeded()) {
         return Result<Pointer>(handle.ErrorCode(), "Failed to open the process handle");
     }

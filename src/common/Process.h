@@ -26,8 +26,8 @@ public:
     Process(std::uint32_t id, std::shared_ptr<ProcessHandle> thread, std::shared_ptr<ProcessHandle> process);
 
     static Result<Pointer> GetCurrent();
-    // Opens for synchronisation and limited query, after enabling the debug privilege. An id that
-    // names no process fails with 87.
+    // Opens for synchronisation and limited query, with the debug privilege enabled for the open
+    // alone. An id that names no process fails with 87.
     static Result<Pointer> OpenById(std::uint32_t id);
     // Starts "<quoted path> <arguments>"; the path is the received one or the system-call form.
     static Result<Pointer> LaunchProcess(const ProcessStartInfo& startInfo, bool useReceivedPath);
@@ -41,6 +41,9 @@ public:
     bool IsRunning() const;
 
 private:
+    // OpenProcessHandle with the debug privilege enabled for the open alone.
+    static Result<std::shared_ptr<ProcessHandle>> OpenWithDebugPrivilege(std::uint32_t id, std::uint32_t access);
+
     std::uint32_t id_;
     std::shared_ptr<ProcessHandle> thread_;
     std::shared_ptr<ProcessHandle> process_;

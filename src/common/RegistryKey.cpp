@@ -41,9 +41,22 @@ std::string HandleText(const void* handle)
     return Format("{:016X}", reinterpret_cast<std::uintptr_t>(handle));
 }
 
+// Whether a key opened as itself (REG_OPTION_OPEN_LINK) is a registry link: a link holds the value
+// that names its target.
+bool IsLink(HKEY opened)
+{
+    DWORD type = 0;
+    return RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
 std::wstring ChildPath(const std::wstring& path, const std::wstring& name, bool slashEndsPathToo)
 {
-    const bool endsInSeparator = !path.empty() && (path.back() == L'\\' || (slashEndsPathToo && path.back() == L'/'));
+    // A key named by its handle alone has no path: its children are named relative to it.
+    if (path.empty()) {
+        return name;
+    }
+    const bool endsInSeparator = path.back() == L'\\' || (slashEndsPathToo && path.back() == L'/');
     return endsInSeparator ? path + name : path + L"\\" + name;
 }
 
@@ -167,6 +180,11 @@ private:
 }  // namespace
 
 RegistryKey::RegistryKey(Root root, std::wstring path) : root_(root), path_(std::move(path)) {}
+
+RegistryKey::RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path)
+    : heldRoot_(std::move(heldRoot)), root_(heldRoot_.get()), path_(std::move(path))
+{
+}
 
 RegistryKey::~RegistryKey()
 {
@@ -410,9 +428,7 @@ std::optional<std::uint32_t> RegistryKey::DeleteIfLink()
         return std::nullopt;
     }
     const KeyHandle link(opened);
-    DWORD type = 0;
-    if (RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS ||
-        type != REG_LINK) {
+    if (!IsLink(opened)) {
         return std::nullopt;
     }
     // The held handle, if any, is the target's: let it go with the link.
@@ -460,7 +476,29 @@ std::uint32_t RegistryKey::DeleteSubKey(const std::wstring& name)
 
 std::shared_ptr<RegistryKey> RegistryKey::GetSubKey(const std::wstring& name)
 {
+    if (heldRoot_ != nullptr) {
+        return std::make_shared<RegistryKey>(heldRoot_, ChildPath(path_, name, false));
+    }
     return std::make_shared<RegistryKey>(root_, ChildPath(path_, name, false));
+}
+
+Result<std::shared_ptr<RegistryKey>> RegistryKey::OpenSubKeyAsItself(const std::wstring& name, std::uint32_t access)
+{
+    using Answer = Result<std::shared_ptr<RegistryKey>>;
+    // This key is opened to reach its subkeys, as for their enumeration: its failure shares that site.
+    return OnOpenKey<19>(ReadAccess, Missing::Answer, [&]() -> Answer {
+        HKEY opened = nullptr;
+        const auto code =
+            ToCode(RegOpenKeyExW(handle_, name.c_str(), REG_OPTION_OPEN_LINK, access | KEY_QUERY_VALUE, &opened));
+        if (code != ERROR_SUCCESS) {
+            return Answer(code);
+        }
+        std::shared_ptr<HKEY__> held(opened, KeyHandleCloser{});
+        if (IsLink(opened)) {
+            return Answer(StoppedOnLink);
+        }
+        return Answer(std::make_shared<RegistryKey>(std::move(held), std::wstring()));
+    });
 }
 
 Result<std::vector<std::wstring>> RegistryKey::GetSubKeyNames()

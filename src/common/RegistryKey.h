@@ -39,7 +39,12 @@ public:
     static constexpr std::uint32_t ReadWriteAccess = 0x2001F;
     static constexpr std::uint32_t ReadWriteDeleteAccess = 0x3001F;
 
+    // ERROR_STOPPED_ON_SYMLINK: OpenSubKeyAsItself's answer for a subkey that is a registry link.
+    static constexpr std::uint32_t StoppedOnLink = 681;
+
     RegistryKey(Root root, std::wstring path);
+    // A key named relative to an open key handle, which it keeps open while it lives.
+    RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path);
     ~RegistryKey();
 
     RegistryKey(const RegistryKey&) = delete;
@@ -56,6 +61,10 @@ public:
     std::uint32_t CreateSubKey(const std::wstring& name);
     std::uint32_t DeleteSubKey(const std::wstring& name);
     std::shared_ptr<RegistryKey> GetSubKey(const std::wstring& name);
+    // The subkey `name` opened as itself with `access`, relative to this key's handle; a registry
+    // link is not followed (StoppedOnLink). The keys named below the answer are opened relative to
+    // the subkey's handle, never looked up again by path.
+    Result<std::shared_ptr<RegistryKey>> OpenSubKeyAsItself(const std::wstring& name, std::uint32_t access);
     Result<std::vector<std::wstring>> GetSubKeyNames();
     std::uint32_t GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data);
     std::uint32_t SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data);
@@ -118,6 +127,7 @@ private:
     std::uint32_t OpenNative(std::uint32_t access, Root& opened);
 
     Root handle_ = nullptr;
+    std::shared_ptr<HKEY__> heldRoot_;  // the root handle, when this key is named relative to one
     Root root_;
     std::wstring path_;
     std::uint32_t access_ = 0;

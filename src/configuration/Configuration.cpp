@@ -365,10 +365,20 @@ void Configuration::RemoveStaleInstanceKeys()
     if (settingsKey_ == nullptr || !settingsKey_->Exists() || !settingsKey_->CanRead()) {
         return;
     }
-    const auto instances = settingsKey_->GetSubKey(RegistryLayout::InstanceSubKey);
-    if (!instances->Exists() || !instances->CanRead()) {
+    // "Instance" is opened as itself and held: a link there could point the deletions below at any
+    // key of the machine, and each instance key is then named relative to the held key, never by a
+    // path that could be redirected between the listing and the deletion.
+    const auto opened =
+        settingsKey_->OpenSubKeyAsItself(RegistryLayout::InstanceSubKey, RegistryKey::ReadAccess | DELETE);
+    if (opened.ErrorCode() == RegistryKey::StoppedOnLink) {
+        LogFormat(Component, LogLevel::Warn,
+                  "The instance keys are not cleaned up: \"Instance\" is a registry link and is not followed");
         return;
     }
+    if (!opened.Succeeded()) {
+        return;
+    }
+    const auto& instances = opened.Value();
     const auto names = instances->GetSubKeyNames();
     if (!names.Succeeded()) {
         return;
@@ -393,12 +403,12 @@ void Configuration::RemoveStaleInstanceKeys()
             if (!stale) {
                 continue;
             }
-            const auto key = instances->GetSubKey(name);
-            if (key->Exists()) {
-                if (const auto code = key->DeleteTree(); code != ERROR_SUCCESS) {
-                    LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})",
-                              printableName, code);
-                }
+            // No existence check first: it would follow a link, and a link whose target is gone
+            // would then stay forever. The deletion removes a link as a link and finds a missing
+            // key already gone.
+            if (const auto code = instances->GetSubKey(name)->DeleteTree(); code != ERROR_SUCCESS) {
+                LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})",
+                          printableName, code);
             }
         } catch (const std::exception& exception) {
             LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})", printableName,

@@ -131,15 +131,61 @@ void Log(LogComponent component, LogLevel level, const std::string& message) noe
     }
 }
 
+namespace {
+
+bool IsControlByte(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// The character at `at` when it is one that Unicode-aware viewers take as a line break (the C1
+// controls, NEL among them, and the line and paragraph separators) or that reorders the text
+// around it (the direction marks, embeddings, overrides and isolates): its code point and the
+// length of its UTF-8 form. A length of 0 when the text there starts with none of them.
+struct LineBreakingCharacter {
+    char32_t codePoint = 0;
+    std::size_t length = 0;
+};
+
+LineBreakingCharacter LineBreakingCharacterAt(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t offset) -> unsigned {
+        return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0u;
+    };
+    if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) {
+        return {byte(1), 2};  // U+0080 to U+009F
+    }
+    if (byte(0) == 0xD8 && byte(1) == 0x9C) {
+        return {0x061C, 2};
+    }
+    if (byte(0) == 0xE2 && byte(1) == 0x80 &&
+        (byte(2) == 0x8E || byte(2) == 0x8F || (byte(2) >= 0xA8 && byte(2) <= 0xAE))) {
+        return {0x2000 + byte(2) - 0x80, 3};  // U+200E, U+200F, U+2028 to U+202E
+    }
+    if (byte(0) == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) {
+        return {0x2040 + byte(2) - 0x80, 3};  // U+2066 to U+2069
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string EscapeControlCharacters(std::string_view text)
 {
-    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
-    if (std::none_of(text.begin(), text.end(), isControl)) {
+    // Every character escaped here starts with a control byte or with one of these lead bytes.
+    const auto mayNeedEscape = [](char c) { return IsControlByte(c) || c == '\xC2' || c == '\xD8' || c == '\xE2'; };
+    if (std::none_of(text.begin(), text.end(), mayNeedEscape)) {
         return std::string(text);
     }
     std::string escaped;
     escaped.reserve(text.size() + 8);
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        if (const auto special = LineBreakingCharacterAt(text, at); special.length != 0) {
+            escaped += Format("\\u{:04x}", static_cast<std::uint32_t>(special.codePoint));
+            at += special.length;
+            continue;
+        }
         switch (c) {
             case '\r':
                 escaped += "\\r";
@@ -151,12 +197,13 @@ std::string EscapeControlCharacters(std::string_view text)
                 escaped += "\\t";
                 break;
             default:
-                if (isControl(c)) {
+                if (IsControlByte(c)) {
                     escaped += Format("\\x{:02x}", static_cast<unsigned char>(c));
                 } else {
                     escaped += c;
                 }
         }
+        ++at;
     }
     return escaped;
 }

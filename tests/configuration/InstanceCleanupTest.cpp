@@ -7,12 +7,44 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace Tessaro::Ravelin;
 using Tessaro::Testing::ChildProcess;
 using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::ScratchRegistryKey;
+
+// Makes `path` (below HKLM) a registry link to the key whose native name is `target`; the link
+// lives until it is deleted as a link or the registry is unloaded.
+::testing::AssertionResult CreateRegistryLink(const std::wstring& path, const std::wstring& target)
+{
+    HKEY created = nullptr;
+    if (const auto code =
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &created, nullptr);
+        code != ERROR_SUCCESS) {
+        return ::testing::AssertionFailure() << "creating the link failed with " << code;
+    }
+    const Tessaro::Vantrel::Common::Utilities::KeyHandle link(created);
+    if (const auto code =
+            RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                           static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+        code != ERROR_SUCCESS) {
+        return ::testing::AssertionFailure() << "naming the link's target failed with " << code;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+bool LinkExists(const std::wstring& path)
+{
+    HKEY opened = nullptr;
+    const bool exists =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &opened) == ERROR_SUCCESS;
+    const Tessaro::Vantrel::Common::Utilities::KeyHandle link(opened);
+    return exists;
+}
 
 TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
 {
@@ -61,17 +93,7 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
     ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
 
     const std::wstring linkPath = settings.Path() + L"\\Instance\\" + std::to_wstring(ended.Id());
-    HKEY created = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &created, nullptr),
-        ERROR_SUCCESS);
-    const Tessaro::Vantrel::Common::Utilities::KeyHandle link(created);
-    const auto target = settings.Key()->GetFullName().Value() + L"\\target";
-    ASSERT_EQ(
-        RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
-                       static_cast<DWORD>(target.size() * sizeof(wchar_t))),
-        ERROR_SUCCESS);
+    ASSERT_TRUE(CreateRegistryLink(linkPath, settings.Key()->GetFullName().Value() + L"\\target"));
     ASSERT_EQ(
         settings.Child(L"Instance\\" + std::to_wstring(ended.Id()))->GetString(L"precious", std::wstring()).Value(),
         L"kept")
@@ -80,12 +102,41 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
     Configuration configuration;
     configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
 
-    HKEY stillThere = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, linkPath.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &stillThere),
-              ERROR_FILE_NOT_FOUND)
-        << "the link itself is gone";
+    EXPECT_FALSE(LinkExists(linkPath)) << "the link itself is gone";
     EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", std::wstring()).Value(), L"kept");
     EXPECT_TRUE(settings.Child(L"target\\child")->Exists());
+
+    // A stale link whose target is gone is removed too: followed, it would look missing and stay.
+    ASSERT_TRUE(CreateRegistryLink(linkPath, settings.Key()->GetFullName().Value() + L"\\gone"));
+    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+    EXPECT_FALSE(LinkExists(linkPath)) << "the dangling link is gone";
+}
+
+// "Instance" itself a link to another key: nothing is deleted wherever it points, even by a run
+// whose command line is refused, and the run ends as it would have.
+TEST(InstanceCleanupTest, InstanceKeysBehindALinkAreLeftAlone)
+{
+    const ScratchRegistryKey settings;
+    // Process ids are multiples of four: these names are stale instance keys wherever they are.
+    ASSERT_EQ(settings.Child(L"elsewhere\\4242\\deep")->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(L"elsewhere\\1394ohci")->CreateRecursively(), 0u);
+    const std::wstring instancePath = settings.Path() + L"\\Instance";
+    ASSERT_TRUE(CreateRegistryLink(instancePath, settings.Key()->GetFullName().Value() + L"\\elsewhere"));
+    ASSERT_TRUE(settings.Child(L"Instance\\4242")->Exists()) << "the link leads to the other key";
+
+    const LogCapture capture;
+    Configuration configuration;
+    EXPECT_EQ(configuration.ParseCommandLine("/FOO", settings.Key(), nullptr),
+              static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+
+    EXPECT_TRUE(settings.Child(L"elsewhere\\4242\\deep")->Exists());
+    EXPECT_TRUE(settings.Child(L"elsewhere\\1394ohci")->Exists());
+    const auto messages = capture.Messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "The instance keys are not cleaned up: \"Instance\" is a registry link and is not followed"),
+              messages.end());
+    EXPECT_EQ(settings.Child(L"Instance")->DeleteTree(), 0u);
+    EXPECT_FALSE(LinkExists(instancePath));
 }
 
 TEST(InstanceCleanupTest, MissingOrEmptyInstanceKeysAreNoFailure)

@@ -330,6 +330,7 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / "remediationtool.exe",
                                folder / "remediationtool.exe", std::filesystem::copy_options::overwrite_existing);
     std::filesystem::remove(folder / "remediation_calls.txt");
+    std::filesystem::remove(folder / "remediation_privilege.txt");
     SetString(L"RemediationPath", (folder / "remediationtool.exe").wstring());
 
     ASSERT_EQ(Run("/AV /quiet"), 0u);
@@ -344,6 +345,9 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
               0u)
         << calls;
     EXPECT_TRUE(SimulatorState::Journal().empty()) << "the launch does not talk to Security Center";
+    std::string privilege;
+    std::getline(std::ifstream(folder / "remediation_privilege.txt"), privilege);
+    EXPECT_EQ(privilege, "disabled") << "the tool does not inherit the debug privilege the agent used";
 
     SetString(L"RemediationPath", L"");
     ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_NOT_FOUND));
@@ -351,21 +355,83 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(Logged("WSC remediation path:"), 0u);
 }
 
-// A bare name would be searched for (ravelin.exe's own folder holds a remediationtool.exe), and a
-// quote would end the quoted path early: neither starts anything.
-TEST_F(SecurityCenterTest, RemediationPathThatIsNotAFullPathStartsNothing)
+// A display name with the characters that Unicode-aware viewers take as line breaks, or that
+// reorder a line, reaches the log escaped: every message stays one line in any viewer.
+TEST_F(SecurityCenterTest, DisplayNameCannotSplitOrReorderALogLine)
+{
+    const wchar_t special[] = L"\u0085\u009f\u061c\u200e\u200f\u2028\u2029\u202a\u202e\u2066\u2069";
+    SetString(L"DisplayName", std::wstring(L"Name") + special + L"end");
+
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    EXPECT_EQ(Logged("List registered products: Name\\u0085\\u009f\\u061c\\u200e\\u200f\\u2028\\u2029\\u202a\\u202e"
+                     "\\u2066\\u2069end ("),
+              2u);
+    for (const wchar_t character : std::wstring(special)) {
+        char utf8[8] = {};
+        WideCharToMultiByte(CP_UTF8, 0, &character, 1, utf8, sizeof(utf8), nullptr, nullptr);
+        for (const auto& message : messages) {
+            EXPECT_EQ(message.find(utf8), std::string::npos)
+                << "U+" << std::hex << static_cast<unsigned>(character) << " written as it is";
+        }
+    }
+}
+
+// The checks apply to the path that is started, after expansion: a relative path with a folder, a
+// quote (written or arriving through a variable) and a network share start nothing (87); nor does a
+// command script (193), whose interpreter would run what the agent's command line forwards to it.
+TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
+{
+    const std::filesystem::path probe = "C:\\probe";
+    std::filesystem::create_directories(probe);
+    std::filesystem::remove(probe / "inj.txt");
+    std::ofstream(probe / "fix.bat") << "@echo fix\r\n";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"RAVELIN_TEST_QUOTE", L"\" /evil")) << "the agent inherits it";
+    const char* const notFull = "The remediation agent path is not a full path to a file: ";
+    const char* const network = "The remediation agent path is on a network share: ";
+    const char* const script = "The remediation agent path is a command script, not a program: ";
+    const struct {
+        std::wstring path;
+        std::uint32_t code;
+        const char* line;
+    } cases[] = {
+        {L"..\\bin\\remediationtool.exe", ERROR_INVALID_PARAMETER, notFull},
+        {L"C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /evil", ERROR_INVALID_PARAMETER, notFull},
+        {L"C:\\Program Files\\E2E Antivirus\\remediationtool.exe%RAVELIN_TEST_QUOTE%", ERROR_INVALID_PARAMETER,
+         notFull},
+        {L"\\\\server\\share\\remediationtool.exe", ERROR_INVALID_PARAMETER, network},
+        {L"\\\\?\\unc\\server\\share\\remediationtool.exe", ERROR_INVALID_PARAMETER, network},
+        {L"C:\\probe\\fix.bat", ERROR_BAD_EXE_FORMAT, script},
+        {L"C:\\probe\\FIX.Cmd. ", ERROR_BAD_EXE_FORMAT, script},
+    };
+    for (const auto& testCase : cases) {
+        SetString(L"RemediationPath", testCase.path);
+        EXPECT_EQ(Run("/AV & echo INJECTED>C:\\probe\\inj.txt"), testCase.code)
+            << std::filesystem::path(testCase.path).string();
+        EXPECT_EQ(Logged(testCase.line), 1u) << std::filesystem::path(testCase.path).string();
+        EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+    }
+    SetEnvironmentVariableW(L"RAVELIN_TEST_QUOTE", nullptr);
+    Sleep(500);
+    EXPECT_FALSE(std::filesystem::exists(probe / "inj.txt")) << "the forwarded command line was interpreted";
+}
+
+// A bare name is the tool in the agent's own folder, where the system's search looked first.
+TEST_F(SecurityCenterTest, RemediationToolGivenByItsNameAloneStartsBesideTheAgent)
 {
     const auto besideAgent = std::filesystem::path(TestProgramFolder()) / "remediation_calls.txt";
     std::filesystem::remove(besideAgent);
-    for (const std::wstring path : {L"remediationtool.exe", L"..\\bin\\remediationtool.exe",
-                                    L"C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /evil"}) {
-        SetString(L"RemediationPath", path);
-        EXPECT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-        EXPECT_EQ(Logged("The remediation agent path is not a full path to a file: "), 1u);
-        EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+    SetString(L"RemediationPath", L"remediationtool.exe");
+
+    ASSERT_EQ(Run("/AV"), 0u);
+    std::string calls;
+    for (int waited = 0; waited < 100 && calls.empty(); ++waited) {
+        Sleep(100);
+        std::getline(std::ifstream(besideAgent), calls);
     }
-    Sleep(500);
-    EXPECT_FALSE(std::filesystem::exists(besideAgent)) << "the tool beside the agent was started";
+    const std::string expected =
+        "\"\\\\?\\" + (std::filesystem::path(TestProgramFolder()) / "remediationtool.exe\" /AV").string();
+    EXPECT_EQ(calls.rfind(expected, 0), 0u) << calls;
+    std::filesystem::remove(besideAgent);
 }
 
 }  // namespace

@@ -1,20 +1,61 @@
 // remediationtool.exe: a stand-in for a product's remediation tool. It appends the command line
-// it was started with, as one UTF-8 line, to remediation_calls.txt beside itself, and ends.
+// it was started with, as one UTF-8 line, to remediation_calls.txt beside itself, writes the state
+// of its own debug privilege ("enabled", "disabled" or "absent") to remediation_privilege.txt
+// beside itself, and ends.
 
-#include "common/StringConversion.h"
 #include "common/FileSystem.h"
+#include "common/StringConversion.h"
+#include "common/WinHandle.h"
 
 #include <windows.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+namespace {
+
+// What the program that started this one left it of the debug privilege.
+const char* DebugPrivilegeState()
+{
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+        return "unknown";
+    }
+    const Tessaro::WinHandle token(rawToken);
+    LUID debug{};
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (!LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &debug) || size == 0 ||
+        !GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(), size, &size)) {
+        return "unknown";
+    }
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD index = 0; index < privileges->PrivilegeCount; ++index) {
+        const auto& entry = privileges->Privileges[index];
+        if (entry.Luid.LowPart == debug.LowPart && entry.Luid.HighPart == debug.HighPart) {
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0 ? "enabled" : "disabled";
+        }
+    }
+    return "absent";
+}
+
+}  // namespace
 
 int wmain()
 {
     std::wstring folder = Tessaro::Vantrel::Common::Utilities::ModulePath();
     folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+    // The privilege first: a caller that sees the call line finds the privilege file complete.
+    bool written = false;
+    {
+        std::ofstream privilege(std::filesystem::path(folder + L"remediation_privilege.txt"), std::ios::binary);
+        privilege << DebugPrivilegeState() << "\n";
+        written = static_cast<bool>(privilege);
+    }
     std::ofstream calls(std::filesystem::path(folder + L"remediation_calls.txt"), std::ios::binary | std::ios::app);
     calls << Tessaro::Utf16ToUtf8(GetCommandLineW()) << "\n";
-    return calls ? 0 : 1;
+    return written && calls ? 0 : 1;
 }
