@@ -1,6 +1,8 @@
 #include "agent/AgentEntry.h"
 
 #include "agent/WindowsSecurityCenterAgent.h"
+#include "common/StringConversion.h"
+#include "configuration/CommandLine.h"
 #include "diagnostics/Exception.h"
 #include "diagnostics/Log.h"
 
@@ -38,12 +40,14 @@ std::uint32_t RunAgent(WindowsSecurityCenterAgent& agent)
         "Agent command");
 }
 
-std::uint32_t RunAgentCommand(const char* commandLine) noexcept
+std::uint32_t RunAgentCommand(const wchar_t* processCommandLine) noexcept
 {
     try {
         return Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode(
-            [commandLine] {
-                WindowsSecurityCenterAgent agent(std::string(commandLine != nullptr ? commandLine : ""));
+            [processCommandLine] {
+                const std::wstring arguments(
+                    ArgumentsAfterProgramName(processCommandLine != nullptr ? processCommandLine : L""));
+                WindowsSecurityCenterAgent agent(Utf16ToUtf8(arguments));
                 return RunAgent(agent);
             },
             "Agent command");

@@ -5,14 +5,16 @@
 
 #include <clocale>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     // Before anything can load a library: a name is looked up in the system directory only, never
     // in the executable's folder, the working folder or the search path, where anybody who can
     // write there could plant one.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    // Narrow strings are UTF-8 throughout. The msvcrt runtime refuses this locale; the manifest's
-    // UTF-8 code page and our own conversions keep the promise regardless.
+    // Narrow strings are UTF-8 throughout. The msvcrt runtime refuses this locale; our own
+    // conversions keep the promise regardless. The command line is taken in its wide form: the
+    // narrow one is UTF-8 only where the manifest's code page is honoured (Windows 10 1903 and
+    // later), elsewhere any character outside the ANSI code page is lost in it.
     std::setlocale(LC_CTYPE, ".UTF8");
     namespace Trace = Tessaro::Vantrel::Common::TraceChannel;
     Trace::RegisterProviders();
@@ -20,5 +22,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
     struct UnregisterAtExit {
         ~UnregisterAtExit() { Trace::UnregisterProviders(); }
     } unregisterAtExit;
-    return static_cast<int>(Tessaro::Ravelin::RunAgentCommand(commandLine));
+    return static_cast<int>(Tessaro::Ravelin::RunAgentCommand(GetCommandLineW()));
 }

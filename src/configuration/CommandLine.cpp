@@ -39,6 +39,23 @@ void ToUpperWide(std::wstring& text)
 
 }  // namespace
 
+std::wstring_view ArgumentsAfterProgramName(std::wstring_view processCommandLine)
+{
+    const auto isBlank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+    std::size_t at = 0;
+    for (bool quoted = false; at < processCommandLine.size(); ++at) {
+        if (processCommandLine[at] == L'"') {
+            quoted = !quoted;
+        } else if (!quoted && isBlank(processCommandLine[at])) {
+            break;
+        }
+    }
+    while (at < processCommandLine.size() && isBlank(processCommandLine[at])) {
+        ++at;
+    }
+    return processCommandLine.substr(at);
+}
+
 void ToUpper(std::string& text)
 {
     if (IsShortAscii(text)) {

@@ -1,8 +1,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace Tessaro::Ravelin {
+
+// What follows the program name in the process's command line, read as the system's own parser
+// reads the name: it ends at the first blank or tab outside double quotes (a quote only groups,
+// nothing escapes it), and the blanks and tabs after it belong to no argument.
+std::wstring_view ArgumentsAfterProgramName(std::wstring_view processCommandLine);
 
 // Upper-cases UTF-8 text in place. Short ASCII text is mapped byte by byte; anything else goes
 // through UTF-16 and the user's default locale. Raises ConversionException for invalid UTF-8.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+
 namespace {
 
 using Tessaro::Ravelin::RunAgentCommand;
@@ -11,21 +13,23 @@ using Tessaro::Testing::LogCapture;
 
 TEST(AgentEntryTest, UnrecognisedCommandLineEndsWith87)
 {
-    for (const char* commandLine : {"", "/FOO", "/UPDATE_WSC=", "/REGISTERED", static_cast<const char*>(nullptr)}) {
-        SCOPED_TRACE(commandLine != nullptr ? commandLine : "(null)");
+    for (const wchar_t* commandLine : {L"ravelin.exe", L"ravelin.exe /FOO", L"\"C:\\a b\\ravelin.exe\" /UPDATE_WSC=",
+                                       L"ravelin.exe /REGISTERED", static_cast<const wchar_t*>(nullptr)}) {
+        SCOPED_TRACE(commandLine != nullptr ? std::filesystem::path(commandLine).string() : "(null)");
         EXPECT_EQ(RunAgentCommand(commandLine), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
     }
 }
 
 // The command line is read before the log exists, so this failure reaches whatever sink was
 // installed before the agent started.
-TEST(AgentEntryTest, InvalidUtf8CommandLineEndsAsTheBarriersCodeNotACrash)
+TEST(AgentEntryTest, InvalidUtf16CommandLineEndsAsTheBarriersCodeNotACrash)
 {
     const LogCapture capture;
-    EXPECT_EQ(RunAgentCommand("\xFF\xFE /REGISTER"), static_cast<std::uint32_t>(ERROR_NO_UNICODE_TRANSLATION));
+    const std::wstring commandLine = std::wstring(L"ravelin.exe /ID=") + wchar_t(0xD800) + L" /REGISTER";
+    EXPECT_EQ(RunAgentCommand(commandLine.c_str()), static_cast<std::uint32_t>(ERROR_NO_UNICODE_TRANSLATION));
     ASSERT_EQ(capture.Messages().size(), 1u);
     EXPECT_EQ(
-        capture.Messages()[0].rfind("System error exception caught - Agent command: MultiByteToWideChar error", 0), 0u)
+        capture.Messages()[0].rfind("System error exception caught - Agent command: WideCharToMultiByte error", 0), 0u)
         << capture.Messages()[0];
 }
 

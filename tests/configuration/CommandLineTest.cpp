@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -19,6 +20,7 @@ using Tessaro::ConversionException;
 
 using namespace Tessaro::Testing;
 
+using Tessaro::Ravelin::ArgumentsAfterProgramName;
 using Tessaro::Ravelin::FindSwitch;
 using Tessaro::Ravelin::GetOptionValue;
 using Tessaro::Ravelin::ToUpper;
@@ -36,6 +38,30 @@ TEST(CommandLineTest, ToUpperMapsAsciiAndTextBeyondIt)
     const std::string longAscii(300, 'a');
     EXPECT_EQ(Upper(longAscii), std::string(300, 'A'));
     EXPECT_THROW(Upper("/id=\xFF"), Tessaro::ConversionException);
+}
+
+// The program name as the system's parser reads it: quotes group without being escapable, a blank
+// or tab outside them ends the name, and the blanks after it are no part of the arguments.
+TEST(CommandLineTest, ProgramNameIsSkippedAsTheSystemReadsIt)
+{
+    const struct {
+        const wchar_t* commandLine;
+        const wchar_t* arguments;
+    } cases[] = {
+        {L"\"C:\\Program Files\\Vendor\\ravelin.exe\" /REGISTER /ID=\"a b\"", L"/REGISTER /ID=\"a b\""},
+        {L"C:\\Vendor\\ravelin.exe /AV /quiet", L"/AV /quiet"},
+        {L"ravelin.exe \t   /UPDATE_WSC=ENABLE ", L"/UPDATE_WSC=ENABLE "},
+        {L"C:\\Pro\"gram Fi\"les\\ravelin.exe /REMOVE", L"/REMOVE"},
+        {L"\"C:\\a b\\ravelin.exe\"/REGISTER", L""},
+        {L"\"C:\\unterminated quote\\ravelin.exe /REGISTER", L""},
+        {L"\"C:\\a\\\" /REGISTER", L"/REGISTER"},
+        {L"ravelin.exe", L""},
+        {L"", L""},
+    };
+    for (const auto& testCase : cases) {
+        EXPECT_EQ(ArgumentsAfterProgramName(testCase.commandLine), testCase.arguments)
+            << std::filesystem::path(testCase.commandLine).string();
+    }
 }
 
 TEST(CommandLineTest, SwitchCountsOnlyAtItsFirstOccurrence)

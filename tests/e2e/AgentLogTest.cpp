@@ -2,6 +2,7 @@
 #include "e2e/AgentProcess.h"
 #include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
+#include "common/StringConversion.h"
 #include "common/WinHandle.h"
 
 #include <gtest/gtest.h>
@@ -37,10 +38,12 @@ std::string Upper(std::string text)
     return text;
 }
 
+// The identifier carries characters beyond ASCII (without letter case): the command line arrives
+// whole, as the wide text the system keeps, whatever the ANSI code page of the machine.
 TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
 {
-    const std::string identifier = UniqueRunIdentifier("banner");
-    const std::wstring arguments = L"/FOO /ID=" + std::wstring(identifier.begin(), identifier.end());
+    const std::string identifier = UniqueRunIdentifier("banner") + "-\u65E5\u672C\u0132";
+    const std::wstring arguments = L"/FOO /ID=" + Tessaro::Utf8ToUtf16(identifier);
     ASSERT_EQ(RunAgentProcess(arguments), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 
     const std::string upper = Upper(identifier);
