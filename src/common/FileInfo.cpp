@@ -168,13 +168,33 @@ void CompleteDriveRoot(std::wstring& path)
     }
 }
 
+// Resolves ".", ".." and the trailing dots and blanks of each name as the system does for a path
+// without the long-path prefix: after the prefix it takes them literally, so "C:\a\..\b" would
+// name no file. Only the text is worked on; a path the system cannot resolve stays as it is.
+void ResolveDotsAsTheSystemDoes(std::wstring& path)
+{
+    std::wstring full;
+    const auto code = FillGrowingBuffer(full, MAX_PATH, MaximumPathLength, [&path](wchar_t* buffer, std::size_t size) {
+        // Too small a buffer is answered with the size needed, its null included.
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(size), buffer, nullptr);
+        return length == 0 ? BufferNeed{GetLastError(), 0} : BufferNeed{0, length};
+    });
+    if (code == ERROR_SUCCESS && !full.empty()) {
+        path = std::move(full);
+    }
+}
+
 void AddLongPathPrefix(std::wstring& path)
 {
     const bool driveAbsolute = path.size() >= 3 && path[1] == L':' && path[2] == L'\\' &&
                                (IsDriveLetter(path[0]) || path[0] == L'?' || path[0] == L'*');
     if (driveAbsolute) {
+        if (IsDriveLetter(path[0])) {
+            ResolveDotsAsTheSystemDoes(path);
+        }
         path = std::wstring(LongPathPrefix) + path;
     } else if (StartsWith(path, L"\\\\") && !StartsWith(path, LongPathPrefix) && !StartsWith(path, DevicePathPrefix)) {
+        ResolveDotsAsTheSystemDoes(path);
         path = std::wstring(UncLongPathPrefix) + path.substr(2);
     }
 }

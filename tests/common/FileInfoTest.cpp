@@ -55,6 +55,13 @@ TEST(FileInfoTest, NormalisesEveryPathFormIntoTheLongPathForm)
         {L"\\\\.\\PhysicalDrive0", L"\\\\.\\PhysicalDrive0"},
         {L"\\\\.\\C:\\x", L"\\\\.\\C:\\x"},
         {L"relative\\file.txt", L"relative\\file.txt"},
+        // After the long-path prefix the system takes "." and ".." literally: they are resolved
+        // before it, as are a name's trailing dots; prefixed and device forms stay as they are.
+        {L"C:\\Vendor\\bin\\..\\.\\fix.exe.", L"\\\\?\\C:\\Vendor\\fix.exe"},
+        {L"C:\\..\\x", L"\\\\?\\C:\\x"},
+        {L"\\\\server\\share\\a\\..\\b", L"\\\\?\\UNC\\server\\share\\b"},
+        {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+        {L"\\\\.\\C:\\a\\..\\b", L"\\\\.\\C:\\a\\..\\b"},
         {L" \r\n", L""},
     };
     for (const auto& [input, expected] : cases) {

@@ -331,7 +331,8 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
                                folder / "remediationtool.exe", std::filesystem::copy_options::overwrite_existing);
     std::filesystem::remove(folder / "remediation_calls.txt");
     std::filesystem::remove(folder / "remediation_privilege.txt");
-    SetString(L"RemediationPath", (folder / "remediationtool.exe").wstring());
+    // The ".." is resolved before the long-path form, after which it would be taken literally.
+    SetString(L"RemediationPath", (folder / "sub" / ".." / "remediationtool.exe").wstring());
 
     ASSERT_EQ(Run("/AV /quiet"), 0u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 1u);
