@@ -77,24 +77,51 @@ WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& comman
     WriteBanner();
 }
 
+WindowsSecurityCenterAgent::LogDestination WindowsSecurityCenterAgent::OpenLog(
+    const std::filesystem::path& windowsFolder, const std::wstring& fileName)
+{
+    LogDestination destination;
+    const auto open = [&](const FileInfo& folder) {
+        destination.file = FileInfo(folder.SystemCallPath() + L"\\" + fileName);
+        destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(destination.file.SystemCallPath());
+    };
+    const auto folder = FileInfo::GetTempFolderIn(windowsFolder);
+    if (!folder.Succeeded()) {
+        LogFormat(Component, LogLevel::Error, "Failed to get the log file directory (Temp: {})", folder.ErrorCode());
+        destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(std::filesystem::path());
+        return destination;
+    }
+    open(folder.Value());
+    if (destination.writer->OpenError() == ERROR_ACCESS_DENIED) {
+        const auto next = FileInfo::GetTempFolderIn(windowsFolder, &folder.Value());
+        if (next.Succeeded()) {
+            destination.refusedFolder = folder.Value();
+            open(next.Value());
+        }
+    }
+    return destination;
+}
+
 void WindowsSecurityCenterAgent::InitializeLogger()
 {
     // A log that cannot be set up must not stop the command: the agent runs on without one.
     Vantrel::Common::Exceptions::Exception::CatchAllAndConvertToErrorCode<void>(
         [this] {
-            const std::wstring fileName = LogFileName(ModulePath());
-            std::filesystem::path logPath;
-            const auto folder = FileInfo::GetTempFolder();
-            if (folder.Succeeded()) {
-                logFile_ = FileInfo(folder.Value().SystemCallPath() + L"\\" + fileName);
-                logPath = logFile_.SystemCallPath();
-            } else {
+            const auto windows = FileInfo::GetWindowsFolder();
+            auto destination = windows.Succeeded() ? OpenLog(windows.Value(), LogFileName(ModulePath()))
+                                                   : LogDestination{{}, nullptr, {}};
+            if (destination.writer == nullptr) {
                 LogFormat(Component, LogLevel::Error, "Failed to get the log file directory (Temp: {})",
-                          folder.ErrorCode());
+                          windows.ErrorCode());
+                destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(std::filesystem::path());
             }
-            auto writer = std::make_unique<Vantrel::Common::LogFileWriter>(logPath);
-            logger_ = std::make_unique<Vantrel::Common::FileLogger>(std::move(writer));
+            logFile_ = destination.file;
+            logger_ = std::make_unique<Vantrel::Common::FileLogger>(std::move(destination.writer));
             logger_->Install(LogTitle);
+            if (!destination.refusedFolder.IsEmpty()) {
+                LogFormat(Component, LogLevel::Info, "The log of this run is kept here: access to {} was denied",
+                          destination.refusedFolder.Utf8());
+            }
         },
         "Initialize logger", [] {}, true);
 }

@@ -2,9 +2,11 @@
 
 #include "common/FileInfo.h"
 #include "diagnostics/FileLogger.h"
+#include "diagnostics/LogFileWriter.h"
 #include "diagnostics/Result.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -32,6 +34,18 @@ public:
     // followed by this suffix.
     static constexpr const char* LogFileSuffix = "_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log";
     static constexpr const char* LogTitle = "Windows Security Center Agent";
+
+    // Where a run logs: the file and its writer (a writer without a path drops every line).
+    struct LogDestination {
+        Vantrel::Common::Utilities::FileInfo file;
+        std::unique_ptr<Vantrel::Common::LogFileWriter> writer;
+        // The folder that refused the log this run, when the next candidate was taken instead.
+        Vantrel::Common::Utilities::FileInfo refusedFolder;
+    };
+    // The log named `fileName` in the temporary folder of `windowsFolder`. A folder in which the
+    // log or its companion is refused for access (SystemTemp to an elevated administrator: there
+    // only SYSTEM may create files) gives way to the next candidate for this run.
+    static LogDestination OpenLog(const std::filesystem::path& windowsFolder, const std::wstring& fileName);
 
 private:
     void InitializeLogger();

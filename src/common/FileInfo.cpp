@@ -363,7 +363,7 @@ std::wstring FileInfo::NormalizePath(const std::wstring& text)
     return path;
 }
 
-Result<FileInfo> FileInfo::GetTempFolder()
+Result<std::filesystem::path> FileInfo::GetWindowsFolder()
 {
     std::wstring windows;
     const auto code = FillGrowingBuffer(windows, MAX_PATH, MaximumPathLength, [](wchar_t* buffer, std::size_t size) {
@@ -372,15 +372,29 @@ Result<FileInfo> FileInfo::GetTempFolder()
         return length == 0 ? BufferNeed{ERROR_DIRECTORY, 0} : BufferNeed{0, length};
     });
     if (code != ERROR_SUCCESS) {
-        return Result<FileInfo>(ERROR_DIRECTORY);
+        return Result<std::filesystem::path>(ERROR_DIRECTORY);
     }
-    return GetTempFolderIn(std::filesystem::path(windows));
+    return Result<std::filesystem::path>(std::filesystem::path(windows));
 }
 
-Result<FileInfo> FileInfo::GetTempFolderIn(const std::filesystem::path& windowsFolder)
+Result<FileInfo> FileInfo::GetTempFolder(const FileInfo* after)
 {
+    const auto windows = GetWindowsFolder();
+    if (!windows.Succeeded()) {
+        return Result<FileInfo>(windows.ErrorCode());
+    }
+    return GetTempFolderIn(windows.Value(), after);
+}
+
+Result<FileInfo> FileInfo::GetTempFolderIn(const std::filesystem::path& windowsFolder, const FileInfo* after)
+{
+    bool skipping = after != nullptr;
     for (const wchar_t* name : {L"SystemTemp", L"Temp"}) {
         const auto candidate = windowsFolder / name;
+        if (skipping) {
+            skipping = !IsSamePath(*after, FileInfo(candidate.native()));
+            continue;
+        }
         if (EnsureTempFolder(candidate) == ERROR_SUCCESS) {
             return Result<FileInfo>(FileInfo(candidate.native()));
         }

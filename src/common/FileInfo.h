@@ -72,8 +72,13 @@ public:
 
     // SystemTemp in the Windows folder, else its Temp; each created with the restricted access
     // list when missing. Error 267 (ERROR_DIRECTORY) when neither can be had.
-    static Result<FileInfo> GetTempFolder();
-    static Result<FileInfo> GetTempFolderIn(const std::filesystem::path& windowsFolder);
+    // With `after`, only the candidates that follow that folder are tried: the next choice for a
+    // caller that was refused in it.
+    static Result<FileInfo> GetTempFolder(const FileInfo* after = nullptr);
+    static Result<FileInfo> GetTempFolderIn(const std::filesystem::path& windowsFolder,
+                                            const FileInfo* after = nullptr);
+    // The Windows folder; error 267 (ERROR_DIRECTORY) when the system does not give it.
+    static Result<std::filesystem::path> GetWindowsFolder();
 
     // Creates the folder and any missing parents, each with a protected access list that grants
     // full control to SYSTEM, the Administrators group and the token's owner only.

@@ -18,14 +18,17 @@ using Utilities::QueryFileStatus;
 // Opens (creating) a file that others may read, write and rename through, in a folder where other
 // users may be able to plant names. A planted symbolic link, junction or mount point is opened as
 // itself and refused, as is a file with a second name (a hard link to a file elsewhere): nothing is
-// ever written through either.
-std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD access, bool& planted)
+// ever written through either. `error` receives the open's error, 0 when the file is open.
+std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD access, bool& planted,
+                                       std::uint32_t& error)
 {
     planted = false;
+    error = ERROR_SUCCESS;
     HANDLE handle =
         CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
         return nullptr;
     }
     auto file = std::make_unique<WinHandle>(handle);
@@ -95,11 +98,16 @@ LogFileWriter::LogFileWriter(std::filesystem::path path, std::uint32_t maximumSi
     if (!path_.empty()) {
         // A companion that is a planted link means the folder is not ours to write: no log.
         lockFile_ = OpenOwnFile(std::filesystem::path(path_).replace_extension(L".lock"), GENERIC_READ | GENERIC_WRITE,
-                                refused_);
+                                refused_, lockOpenError_);
     }
     const CrossProcessTurn turn(lockFile_.get(), turnWaitRanOut_);
     Open();
     PrepareFileForWrite();
+}
+
+std::uint32_t LogFileWriter::OpenError() const noexcept
+{
+    return lockOpenError_ != ERROR_SUCCESS ? lockOpenError_ : fileOpenError_;
 }
 
 void LogFileWriter::Open()
@@ -110,7 +118,7 @@ void LogFileWriter::Open()
     }
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of the file.
     bool planted = false;
-    file_ = OpenOwnFile(path_, FILE_APPEND_DATA | SYNCHRONIZE, planted);
+    file_ = OpenOwnFile(path_, FILE_APPEND_DATA | SYNCHRONIZE, planted, fileOpenError_);
 }
 
 std::optional<std::uintmax_t> LogFileWriter::SizeAtPath() const

@@ -38,6 +38,9 @@ public:
     void Write(const std::string& line);
 
     const std::filesystem::path& Path() const noexcept { return path_; }
+    // Why the lock companion, or else the log at its last open, could not be opened: the Windows
+    // error, 0 when both are open (or when there is no path).
+    std::uint32_t OpenError() const noexcept;
 
     // The name the file would be rotated to now.
     std::filesystem::path NextRotationTarget() const;
@@ -53,6 +56,8 @@ private:
     bool refused_ = false;
     // Once a wait for the turn has run out, this writer takes the turn only when it is free.
     bool turnWaitRanOut_ = false;
+    std::uint32_t lockOpenError_ = 0;
+    std::uint32_t fileOpenError_ = 0;
     std::unique_ptr<WinHandle> file_;
     std::unique_ptr<WinHandle> lockFile_;
     std::uint32_t maximumSize_;

@@ -2,19 +2,50 @@
 #include "agent/WindowsSecurityCenterAgent.h"
 #include "security_center/WindowsSecurityCenterService.h"
 #include "support/AgentLog.h"
+#include "support/ScratchFolder.h"
 #include "support/SecurityCenterDoubles.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace {
 
 using namespace Tessaro::Ravelin;
 using Tessaro::Testing::ScriptedService;
 using Tessaro::Vantrel::Common::Result;
+using Tessaro::Vantrel::Common::Utilities::FileInfo;
 using Tessaro::Vantrel::Common::Utilities::ServiceStatus;
+
+// On Windows an elevated administrator may not create files in SystemTemp (only SYSTEM may). Wine
+// keeps no access lists, so here the refusal is a folder where the log's companion would be: the
+// system refuses to open a folder as a file with the same error, access denied.
+TEST(WindowsSecurityCenterAgentTest, LogRefusedInTheFirstTemporaryFolderIsKeptInTheSecond)
+{
+    const Tessaro::Testing::ScratchFolder windows;
+    const auto systemTemp = windows.Path() / "SystemTemp";
+    const auto temp = windows.Path() / "Temp";
+    std::filesystem::create_directories(systemTemp);
+
+    {
+        const auto usual = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent.log");
+        EXPECT_EQ(usual.file.Utf8(), FileInfo((systemTemp / "agent.log").native()).Utf8());
+        EXPECT_TRUE(usual.refusedFolder.IsEmpty());
+    }
+    std::filesystem::remove(systemTemp / "agent.lock");
+    std::filesystem::create_directories(systemTemp / "agent.lock");
+    auto refused = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent.log");
+    EXPECT_EQ(refused.file.Utf8(), FileInfo((temp / "agent.log").native()).Utf8());
+    EXPECT_EQ(refused.refusedFolder.Utf8(), FileInfo(systemTemp.native()).Utf8());
+    refused.writer->Write("kept\r\n");
+    std::string line;
+    std::getline(std::ifstream(temp / "agent.log"), line);
+    EXPECT_EQ(line, "kept");
+}
 
 // A shutdown seen by the service wait ends the whole command with 1115, logged as no failure.
 TEST(WindowsSecurityCenterAgentTest, ShutdownEndsTheCommandWith1115WithoutTheFailureLine)
