@@ -145,7 +145,11 @@ Result<FileInfo> Process::GetImagePath() const
 {
     const auto handle = OpenProcessHandle(id_, QueryAndReadMemory);
     if (!handle.Succeeded()) {
-        return Result<FileInfo>(handle.ErrorCode());
+        // A protected process (an anti-malware service that starts the agent usually is one)
+        // refuses this access even to SYSTEM with the debug privilege; it still names its image
+        // to a limited query.
+        return handle.ErrorCode() == ERROR_ACCESS_DENIED ? GetImagePathWithLimitedAccess()
+                                                         : Result<FileInfo>(handle.ErrorCode());
     }
     // Paths beyond 260 characters exist; grow the buffer instead of returning a cut path.
     std::wstring path;
@@ -158,6 +162,29 @@ Result<FileInfo> Process::GetImagePath() const
             }
             // A cut path fills the buffer (with or without its null): ask again with more room.
             return written + 1 < size ? BufferNeed{0, written} : BufferNeed{0, size + 1};
+        });
+    if (code != ERROR_SUCCESS) {
+        return Result<FileInfo>(code);
+    }
+    return Result<FileInfo>(FileInfo(path));
+}
+
+Result<FileInfo> Process::GetImagePathWithLimitedAccess() const
+{
+    const auto handle = OpenProcessHandle(id_, PROCESS_QUERY_LIMITED_INFORMATION);
+    if (!handle.Succeeded()) {
+        return Result<FileInfo>(handle.ErrorCode());
+    }
+    std::wstring path;
+    const auto code = FillGrowingBuffer(
+        path, ImagePathStartLength, ImagePathMaximumLength, [&handle](wchar_t* buffer, std::size_t size) {
+            DWORD length = static_cast<DWORD>(size);
+            if (QueryFullProcessImageNameW(handle.Value()->Get(), 0, buffer, &length)) {
+                return BufferNeed{0, length};
+            }
+            // Too small a buffer is refused without the size needed: ask again with more room.
+            const DWORD error = GetLastError();
+            return error == ERROR_INSUFFICIENT_BUFFER ? BufferNeed{0, size + 1} : BufferNeed{error, 0};
         });
     if (code != ERROR_SUCCESS) {
         return Result<FileInfo>(code);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// The security calls need the declarations of windows.h first.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace {
 
@@ -31,6 +34,37 @@ TEST(ProcessTest, CurrentProcessIsRunningAndNamesItsParent)
     const auto image = current.Value()->GetImagePath();
     ASSERT_TRUE(image.Succeeded()) << image.Message();
     EXPECT_TRUE(IsSamePath(image.Value(), FileInfo(TestProgramFolder() + L"unit_tests.exe")));
+}
+
+// A protected process refuses the full query on Windows even to SYSTEM; its image is then asked
+// with limited access, which also names a process that has loaded no module yet.
+TEST(ProcessTest, ProcessThatRefusesTheFullQueryIsNamedThroughTheLimitedOne)
+{
+    ChildProcess child(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
+    const Process suspended(child.Id(), nullptr, nullptr);
+    const FileInfo expected(TestProgramFolder() + L"logwriter.exe");
+    const auto limited = suspended.GetImagePathWithLimitedAccess();
+    ASSERT_TRUE(limited.Succeeded()) << limited.Message();
+    EXPECT_TRUE(IsSamePath(limited.Value(), expected)) << limited.Value().Utf8();
+
+    // Everyone, the test's own account among them, may now only synchronise and query limited.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0x101000;;;WD)", SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+    const DWORD set = SetSecurityInfo(child.Handle(), SE_KERNEL_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      list, nullptr);
+    LocalFree(descriptor);
+    ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+    const auto full = Process::OpenProcessHandle(child.Id(), PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+    ASSERT_EQ(full.ErrorCode(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED)) << "the full query is refused";
+    const auto image = suspended.GetImagePath();
+    ASSERT_TRUE(image.Succeeded()) << image.Message();
+    EXPECT_TRUE(IsSamePath(image.Value(), expected)) << image.Value().Utf8();
 }
 
 TEST(ProcessTest, EndedProcessIsNotRunningAndUnknownIdsFailWith87)
