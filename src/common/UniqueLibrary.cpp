@@ -1,4 +1,5 @@
 #include "common/UniqueLibrary.h"
+#include "common/CatalogSearch.h"
 #include "common/OnDemandApi.h"
 
 #include "common/FileInfo.h"
@@ -19,6 +20,7 @@
 #include <mscat.h>
 
 #include <filesystem>
+#include <list>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -139,11 +141,10 @@ std::string ComposeReport(const std::wstring& requested, const std::wstring& ver
                                : SignerDescription(verified, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED)) +
                   "\n";
     }
-    if (!verification.method.empty()) {
-        report += "  Verification:\n    method='" + verification.method + "'\n";
-        if (!verification.catalogFile.empty()) {
-            report += "    catalogFile='" + verification.catalogFile + "'\n";
-        }
+    // Only a file that was looked up in the catalogs says how: the embedded check is the rule.
+    if (!verification.catalogFile.empty()) {
+        report += "  Verification:\n    method='" + verification.method + "'\n    catalogFile='" +
+                  verification.catalogFile + "'\n";
     }
     report += Format("  Load:\n    moduleHandle={:016X}\n    loadFlags=0x{:X}",
                      reinterpret_cast<std::uintptr_t>(module), loadFlags);
@@ -177,66 +178,89 @@ LONG VerifyEmbeddedSignature(const std::wstring& path, HANDLE file)
     return CheckTrust(WTD_CHOICE_FILE, &fileInfo);
 }
 
-// Most files Windows ships carry no signature of their own: a signed system catalog lists their
-// hash. Finds the catalog that lists the file's SHA-256 hash and verifies the file through it.
-// A file in no catalog keeps the embedded check's answer.
-LONG VerifyThroughCatalog(const std::wstring& path, HANDLE file, UniqueLibrary::Verification& verification)
-{
-    Scoped<HCATADMIN> admin([](HCATADMIN& value) {
-        if (value != nullptr) {
-            OnDemand::CryptCATAdminReleaseContext(value, 0);
+// The platform's catalogs, for one file held open. Each hash algorithm has its own catalog
+// administrator, which computed the hash and which the member check needs again.
+class SystemCatalogs final : public CatalogSearch {
+public:
+    SystemCatalogs(const std::wstring& path, HANDLE file) : path_(path), file_(file) {}
+
+    std::vector<std::wstring> CatalogsListing(const wchar_t* algorithm, std::string& why) override
+    {
+        Search& search = searches_.emplace_back(algorithm);
+        // The hash-algorithm-aware calls came with Windows 8; Wine lacks the hash call, which then
+        // fails with 127 and means "no catalog".
+        if (!OnDemand::CryptCATAdminAcquireContext2(&search.admin.Get(), nullptr, algorithm, nullptr, 0)) {
+            why = Format("n/a(catalogAdminError={})", GetLastError());
+            return {};
         }
-    });
-    // The hash-algorithm-aware calls came with Windows 8; Wine lacks the hash call, which then
-    // fails with 126 and means "no catalog".
-    if (!OnDemand::CryptCATAdminAcquireContext2(&admin.Get(), nullptr, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) {
-        verification.catalogFile = Format("n/a(catalogAdminError={})", GetLastError());
-        return NoSignature;
-    }
-    DWORD hashSize = 0;
-    OnDemand::CryptCATAdminCalcHashFromFileHandle2(admin.Get(), file, &hashSize, nullptr, 0);
-    std::vector<BYTE> hash(hashSize);
-    if (hashSize == 0 ||
-        !OnDemand::CryptCATAdminCalcHashFromFileHandle2(admin.Get(), file, &hashSize, hash.data(), 0)) {
-        verification.catalogFile = Format("n/a(catalogHashError={})", GetLastError());
-        return NoSignature;
-    }
-    const HCATADMIN administrator = admin.Get();
-    Scoped<HCATINFO> catalog(
-        OnDemand::CryptCATAdminEnumCatalogFromHash(administrator, hash.data(), hashSize, 0, nullptr),
-        [administrator](HCATINFO& value) {
-            if (value != nullptr) {
-                OnDemand::CryptCATAdminReleaseCatalogContext(administrator, value, 0);
+        DWORD hashSize = 0;
+        OnDemand::CryptCATAdminCalcHashFromFileHandle2(search.admin.Get(), file_, &hashSize, nullptr, 0);
+        search.hash.resize(hashSize);
+        if (hashSize == 0 || !OnDemand::CryptCATAdminCalcHashFromFileHandle2(search.admin.Get(), file_, &hashSize,
+                                                                             search.hash.data(), 0)) {
+            why = Format("n/a(catalogHashError={})", GetLastError());
+            return {};
+        }
+        std::vector<std::wstring> catalogs;
+        // Each call that continues the enumeration releases the context it is given; only the
+        // last one, when the walk stops early, is released here.
+        HCATINFO catalog = nullptr;
+        while ((catalog = OnDemand::CryptCATAdminEnumCatalogFromHash(search.admin.Get(), search.hash.data(), hashSize,
+                                                                     0, catalog == nullptr ? nullptr : &catalog)) !=
+               nullptr) {
+            CATALOG_INFO information{};
+            information.cbStruct = sizeof(information);
+            if (!OnDemand::CryptCATCatalogInfoFromContext(catalog, &information, 0)) {
+                why = Format("n/a(catalogInfoError={})", GetLastError());
+                OnDemand::CryptCATAdminReleaseCatalogContext(search.admin.Get(), catalog, 0);
+                break;
             }
-        });
-    if (catalog.Get() == nullptr) {
-        verification.catalogFile = "n/a(notInAnyCatalog)";
+            catalogs.emplace_back(information.wszCatalogFile);
+        }
+        return catalogs;
+    }
+
+    long VerifyAsMemberOf(const std::wstring& catalog, const wchar_t* algorithm) override
+    {
+        for (Search& search : searches_) {
+            if (search.algorithm != algorithm) {
+                continue;
+            }
+            // Catalogs list their members by the hash in upper-case hexadecimal.
+            std::wstring memberTag;
+            for (const BYTE value : search.hash) {
+                memberTag += Utf8ToUtf16(Format("{:02X}", value));
+            }
+            WINTRUST_CATALOG_INFO member{};
+            member.cbStruct = sizeof(member);
+            member.pcwszCatalogFilePath = catalog.c_str();
+            member.pcwszMemberTag = memberTag.c_str();
+            member.pcwszMemberFilePath = path_.c_str();
+            member.hMemberFile = file_;
+            member.pbCalculatedFileHash = search.hash.data();
+            member.cbCalculatedFileHash = static_cast<DWORD>(search.hash.size());
+            member.hCatAdmin = search.admin.Get();
+            return CheckTrust(WTD_CHOICE_CATALOG, &member);
+        }
         return NoSignature;
     }
-    CATALOG_INFO catalogInfo{};
-    catalogInfo.cbStruct = sizeof(catalogInfo);
-    if (!OnDemand::CryptCATCatalogInfoFromContext(catalog.Get(), &catalogInfo, 0)) {
-        verification.catalogFile = Format("n/a(catalogInfoError={})", GetLastError());
-        return NoSignature;
-    }
-    // Catalogs list their members by the hash in upper-case hexadecimal.
-    std::wstring memberTag;
-    for (const BYTE value : hash) {
-        memberTag += Utf8ToUtf16(Format("{:02X}", value));
-    }
-    verification.method = "catalog";
-    verification.catalogFile = ReadableUtf8(catalogInfo.wszCatalogFile);
-    WINTRUST_CATALOG_INFO member{};
-    member.cbStruct = sizeof(member);
-    member.pcwszCatalogFilePath = catalogInfo.wszCatalogFile;
-    member.pcwszMemberTag = memberTag.c_str();
-    member.pcwszMemberFilePath = path.c_str();
-    member.hMemberFile = file;
-    member.pbCalculatedFileHash = hash.data();
-    member.cbCalculatedFileHash = hashSize;
-    member.hCatAdmin = administrator;
-    return CheckTrust(WTD_CHOICE_CATALOG, &member);
-}
+
+private:
+    struct Search {
+        explicit Search(std::wstring name) : algorithm(std::move(name)) {}
+        std::wstring algorithm;
+        Scoped<HCATADMIN> admin{[](HCATADMIN& value) {
+            if (value != nullptr) {
+                OnDemand::CryptCATAdminReleaseContext(value, 0);
+            }
+        }};
+        std::vector<BYTE> hash;
+    };
+
+    const std::wstring& path_;
+    HANDLE file_;
+    std::list<Search> searches_;
+};
 
 [[noreturn]] void Fail(std::uint32_t code, const std::string& text)
 {
@@ -352,7 +376,10 @@ UniqueLibrary::UniqueLibrary(std::wstring name, LoadMode mode) : name_(std::move
     verification_.method = "embedded";
     LONG trusted = VerifyEmbeddedSignature(verified, file->Get());
     if (trusted == NoSignature) {
-        trusted = VerifyThroughCatalog(verified, file->Get(), verification_);
+        // Most files Windows ships carry no signature of their own: a signed system catalog lists
+        // their hash. A file in no catalog keeps the embedded check's answer.
+        SystemCatalogs catalogs(verified, file->Get());
+        trusted = CatalogSearch::Verify(catalogs, verification_);
     }
     if (trusted != 0) {
         Fail(static_cast<std::uint32_t>(trusted), "DLL Authenticode verification failed (code=0x" +

@@ -156,7 +156,7 @@ TEST(VerifiedLoadingTest, SignedLibraryIsLoadedAndItsReportNamesTheSigner)
     const std::string report = library.DiagnosticReport();
     const std::regex signer(
         "  Certificate:\n    subject='Ravelin Test Signer'\n    issuer='Ravelin Test Root'\n"
-        "    thumbprintSha1='[0-9a-f]{40}'\n  Verification:\n    method='embedded'\n  Load:\n"
+        "    thumbprintSha1='[0-9a-f]{40}'\n  Load:\n"
         "    moduleHandle=[0-9A-F]{16}\n    loadFlags=0x1100$");
     EXPECT_TRUE(std::regex_search(report, signer)) << report;
     EXPECT_EQ(report.find("moduleHandle=0000000000000000"), std::string::npos) << report;
