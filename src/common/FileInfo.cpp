@@ -229,8 +229,10 @@ std::uint32_t EnsureTempFolder(const std::filesystem::path& path)
         return ERROR_SUCCESS;
     }
     if (status.Exists()) {
-        // Something other than a folder holds the name; no file can be created inside it.
-        LogFormat(LogComponent::None, LogLevel::Warn, "Recreate temp folder failed: {} (Error: {})", PathToUtf8(path),
+        // Something other than a folder holds the name; no file can be created inside it, and
+        // nothing is re-created over it.
+        LogFormat(LogComponent::None, LogLevel::Warn,
+                  "Temp folder is taken by an entry that is not a folder: {} (Error: {})", PathToUtf8(path),
                   ERROR_DIRECTORY);
         return ERROR_DIRECTORY;
     }

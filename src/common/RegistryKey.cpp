@@ -109,13 +109,18 @@ Number FromLittleEndian(const std::vector<std::uint8_t>& bytes)
     return value;
 }
 
+// Which call of a value read failed: the size query or the read of the data.
+enum class ReadStep { Size, Data };
+
 std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32_t& type,
-                              std::vector<std::uint8_t>& data)
+                              std::vector<std::uint8_t>& data, ReadStep& failedStep)
 {
     DWORD valueType = 0;
     DWORD size = 0;
+    failedStep = ReadStep::Size;
     auto code = ToCode(RegQueryValueExW(handle, name.c_str(), nullptr, &valueType, nullptr, &size));
     if (code == ERROR_SUCCESS) {
+        failedStep = ReadStep::Data;
         data.assign(size, 0);
         code = ToCode(
             RegQueryValueExW(handle, name.c_str(), nullptr, &valueType, data.empty() ? nullptr : data.data(), &size));
@@ -126,9 +131,6 @@ std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32
     }
     return code;
 }
-
-// Which call of a value read failed: the size query or the read of the data.
-enum class ReadStep { Size, Data };
 
 // The value's type and bytes, strings unexpanded.
 std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data,
@@ -141,8 +143,7 @@ std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& ty
     if (code == ERROR_UNSUPPORTED_TYPE) {
         // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the plain
         // query returns the same bytes for every type that is not a string.
-        failedStep = ReadStep::Data;
-        return QueryValueBytes(handle, name, type, data);
+        return QueryValueBytes(handle, name, type, data, failedStep);
     }
     if (code != ERROR_SUCCESS) {
         return code;

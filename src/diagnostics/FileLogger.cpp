@@ -94,10 +94,19 @@ std::string FileLogger::FormatLine(std::chrono::system_clock::time_point time, L
     if (!componentName.empty()) {
         line += Format("[{}] ", componentName);
     }
-    line += message;
-    // Windows text-file line end: the log is read with the system's own tools.
-    line += "\r\n";
-    return line;
+    // Windows text-file line ends, also inside a message that spans several lines (the report of the
+    // processes that hold a file): the log is read with the system's own tools, and a file with one
+    // kind of line end reads the same in all of them.
+    for (std::size_t start = 0;;) {
+        const auto end = message.find('\n', start);
+        const auto piece = std::string_view(message).substr(start, end == std::string::npos ? end : end - start);
+        line += piece.size() > 0 && piece.back() == '\r' ? piece.substr(0, piece.size() - 1) : piece;
+        line += "\r\n";
+        if (end == std::string::npos) {
+            return line;
+        }
+        start = end + 1;
+    }
 }
 
 void FileLogger::Write(void* context, LogLevel level, const std::string& title, const std::string& componentName,

@@ -192,10 +192,14 @@ TEST(FileInfoTest, TempFolderPrefersSystemTempAndRecreatesIt)
 TEST(FileInfoTest, TempFolderFallsBackToTempAndFailsWith267WhenNeitherCanBeHad)
 {
     const ScratchFolder windows;
-    // A file holding a folder's name cannot be made into the folder.
+    // A file holding a folder's name cannot be made into the folder, and is left as it is.
     std::ofstream(windows.Path() / L"SystemTemp") << "not a folder";
+    const LogCapture capture;
     const auto fallback = FileInfo::GetTempFolderIn(windows.Path());
     ASSERT_TRUE(fallback.Succeeded());
+    ASSERT_FALSE(capture.Messages().empty());
+    EXPECT_EQ(capture.Messages()[0].rfind("Temp folder is taken by an entry that is not a folder: ", 0), 0u)
+        << capture.Messages()[0];
     EXPECT_TRUE(IsSamePath(fallback.Value(), FileInfo((windows.Path() / L"Temp").native())));
 
     std::filesystem::remove(windows.Path() / L"Temp");

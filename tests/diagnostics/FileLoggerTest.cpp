@@ -60,6 +60,9 @@ TEST(FileLoggerTest, LineCarriesTimestampLevelThreadTitleAndComponent)
               "2024-03-01 09:15:02:7 [DEBUG] [1] [T] m\r\n");
     EXPECT_EQ(FileLogger::FormatLine(time, static_cast<LogLevel>(9), 1, "T", "", "m"),
               "2024-03-01 09:15:02:7 [ERROR] [UNKNOWN SEVERITY] [1] [T] m\r\n");
+    // A message of several lines has the file's one kind of line end throughout.
+    EXPECT_EQ(FileLogger::FormatLine(time, LogLevel::Warn, 1, "T", "", "held by:\n  - Pid 4\r\n  - Pid 8"),
+              "2024-03-01 09:15:02:7 [WARN]  [1] [T] held by:\r\n  - Pid 4\r\n  - Pid 8\r\n");
 }
 
 TEST(FileLoggerTest, ThresholdIsInfoUnlessTheTableSaysOtherwise)
