@@ -132,6 +132,7 @@ public:
             product.instanceGuid = reader.Text();
             product.displayName = reader.Text();
             product.path = reader.Text();
+            product.productPath = reader.Text();
             product.owner = reader.Text();
             product.state = static_cast<std::uint32_t>(reader.Number());
             product.upToDate = reader.Number() != 0;
@@ -165,6 +166,7 @@ public:
             writer.Text(product.instanceGuid);
             writer.Text(product.displayName);
             writer.Text(product.path);
+            writer.Text(product.productPath);
             writer.Text(product.owner);
             writer.Number(product.state);
             writer.Number(product.upToDate ? 1 : 0);

@@ -17,9 +17,10 @@ namespace Tessaro::Simulator {
 struct Product {
     std::wstring instanceGuid;
     std::wstring displayName;
-    std::wstring path;        // as given to Register; served as reporting and product executable
-    std::wstring owner;       // the registering executable, lower case without \\?\ prefix
-    std::uint32_t state = 1;  // WSC_SECURITY_PRODUCT_STATE: 0 on, 1 off, 2 snoozed, 3 expired
+    std::wstring path;         // as given to Register; served as reporting and product executable
+    std::wstring productPath;  // when set, served as the product executable instead (another product's entry)
+    std::wstring owner;        // the registering executable, lower case without \\?\ prefix
+    std::uint32_t state = 1;   // WSC_SECURITY_PRODUCT_STATE: 0 on, 1 off, 2 snoozed, 3 expired
     bool upToDate = true;
     std::uint32_t currentThreats = 0;  // WSC_SECURITY_PRODUCT_SUBSTATUS, 0 = not set
     std::uint32_t protectionSettings = 0;

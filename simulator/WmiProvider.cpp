@@ -102,10 +102,11 @@ public:
         }
         const std::wstring* text = property == L"displayname"                ? &product_.displayName
                                    : property == L"pathtosignedreportingexe" ? &product_.path
-                                   : property == L"pathtosignedproductexe"   ? &product_.path
-                                   : property == L"timestamp"                ? &product_.timestamp
-                                   : property == L"instanceguid"             ? &product_.instanceGuid
-                                                                             : nullptr;
+                                   : property == L"pathtosignedproductexe"
+                                       ? (product_.productPath.empty() ? &product_.path : &product_.productPath)
+                                   : property == L"timestamp"    ? &product_.timestamp
+                                   : property == L"instanceguid" ? &product_.instanceGuid
+                                                                 : nullptr;
         if (text == nullptr) {
             return WBEM_E_NOT_FOUND;
         }

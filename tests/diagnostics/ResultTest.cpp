@@ -61,14 +61,4 @@ TEST(ResultTest, NumericValuesKeepValueCodeAndMessageApart)
     EXPECT_EQ(success.Value(), 87u);
 }
 
-TEST(ResultTest, CopiesAndMovesKeepEverything)
-{
-    const Result<std::string> original(std::string("x"), 5, "Denied");
-    Result<std::string> copy = original;
-    const Result<std::string> moved = std::move(copy);
-    EXPECT_EQ(moved.Value(), "x");
-    EXPECT_EQ(moved.ErrorCode(), 5u);
-    EXPECT_EQ(moved.Message(), original.Message());
-}
-
 }  // namespace

@@ -253,6 +253,19 @@ TEST_F(SecurityCenterTest, PendingRegistrationIsRetried)
     EXPECT_TRUE(OwnProduct().has_value());
 }
 
+// Registration asks ten times, half a second apart, whatever Security Center answers.
+TEST_F(SecurityCenterTest, RegistrationIsTriedTenTimes)
+{
+    SimulatorState::ScriptFault(L"Register", 9, EFail);
+    ASSERT_EQ(Run("/REGISTER"), 0u) << "the tenth answer counts";
+    EXPECT_EQ(CountCalls(L"Register"), 10u);
+
+    SimulatorState::Reset();
+    SimulatorState::ScriptFault(L"Register", 10, EFail);
+    EXPECT_EQ(Run("/REGISTER"), EFail) << "no eleventh";
+    EXPECT_EQ(CountCalls(L"Register"), 10u);
+}
+
 TEST_F(SecurityCenterTest, UpdateOfAnUnregisteredProductEndsWithNotFoundAfterTenAttempts)
 {
     ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
@@ -268,7 +281,9 @@ TEST_F(SecurityCenterTest, PendingSubStateDoesNotFailTheUpdate)
     ASSERT_EQ(Run("/REGISTER"), 0u);
     SimulatorState::ScriptFault(L"UpdateSettingsSubstatus", 1, EPending);
     const auto updatesBefore = CountCalls(L"UpdateProtectionUpdateSubstatus");
+    const auto statesBefore = CountCalls(L"UpdateStatus");
     ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE"), 0u);
+    EXPECT_EQ(CountCalls(L"UpdateStatus"), statesBefore + 1) << "the update is not tried again";
     EXPECT_EQ(Logged("Failed to set the antivirus sub state (Error: 997)"), 1u);
     EXPECT_EQ(CountCalls(L"UpdateProtectionUpdateSubstatus"), updatesBefore + 1)
         << "the next sub-states are still written";

@@ -37,12 +37,14 @@ protected:
     }
 
     // An entry as Security Center would list it for another process.
-    static void List(const std::wstring& guid, const std::wstring& name, const std::wstring& path, std::uint32_t state)
+    static void List(const std::wstring& guid, const std::wstring& name, const std::wstring& path, std::uint32_t state,
+                     const std::wstring& productPath = {})
     {
         Product product;
         product.instanceGuid = guid;
         product.displayName = name;
         product.path = path;
+        product.productPath = productPath;
         product.owner = NormalizeOwner(path);
         product.state = state;
         SimulatorState::Save(product);
@@ -64,6 +66,9 @@ TEST_F(SecurityCenterAnswersTest, OwnEntryNeedsTheNameAndTheExecutableExactly)
 {
     List(L"{1}", L"Answers Antivirus", L"C:\\Other\\ravelin.exe", 0);
     EXPECT_EQ(OwnState(), ProductState::Unregistered) << "the name alone is not enough";
+    SimulatorState::Reset();
+    List(L"{1}", L"Answers Antivirus", ReportingPath(), 0, L"C:\\Other\\product.exe");
+    EXPECT_EQ(OwnState(), ProductState::Unregistered) << "nor the reporting executable alone";
 
     SimulatorState::Reset();
     List(L"{1}", L"ANSWERS ANTIVIRUS", ReportingPath(), 0);

@@ -19,9 +19,9 @@ TEST(WindowsSecurityCenterProductsTest, ProductStateDecoding)
         bool upToDate;
     };
     const Case cases[] = {
-        {0x1000, 0, "On", true},      {0x1010, 0, "On", false},      {0x0000, 1, "Off", true},
-        {0x2000, 2, "Snoozed", true}, {0x3010, 3, "Expired", false}, {0x5000, 2, "Unknown (5)", true},
-        {0x1100, 0, "On", true},
+        {0x1000, 0, "On", true},      {0x1010, 0, "On", false},         {0x0000, 1, "Off", true},
+        {0x2000, 2, "Snoozed", true}, {0x3010, 3, "Expired", false},    {0x5000, 2, "Unknown (5)", true},
+        {0x1100, 0, "On", true},      {0x9000, 2, "Unknown (9)", true},
     };
     for (const auto& testCase : cases) {
         WindowsSecurityCenterProducts::TessaroSecurityCenterAgentProduct product;

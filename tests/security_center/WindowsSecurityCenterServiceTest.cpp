@@ -38,6 +38,15 @@ TEST(WindowsSecurityCenterServiceTest, ServiceWaitEndsAtOnceOnShutdownAndRequeri
     EXPECT_EQ(capture.Messages().back(), "Can't get Windows security center service state (Error: 5)");
 }
 
+TEST(WindowsSecurityCenterServiceTest, WaitWithoutTimeEndsWith1460BeforeAnyQuery)
+{
+    auto running = std::make_shared<ScriptedService>();
+    running->answers = {Result<ServiceStatus>(ServiceStatus{ServiceState::Running, 0, 0})};
+    EXPECT_EQ(WindowsSecurityCenterService(running).WaitForService(std::chrono::seconds(0)).ErrorCode(),
+              static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_EQ(running->queries, 0);
+}
+
 TEST(WindowsSecurityCenterServiceTest, ServiceWaitStopsOnTheStopEvent)
 {
     auto stopped = std::make_shared<ScriptedService>();

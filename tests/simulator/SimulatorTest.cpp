@@ -14,8 +14,6 @@ using namespace Tessaro::Ravelin;
 using Tessaro::Simulator::ServiceMode;
 using Tessaro::Simulator::SimulatorState;
 
-constexpr HRESULT NotRegistered = static_cast<HRESULT>(0x80070002);
-
 struct ListedProduct {
     std::wstring name;
     std::wstring reporting;
@@ -116,71 +114,6 @@ TEST_F(SimulatorTest, RegisteredProductAppearsOverWmiWithItsEncodedState)
         EXPECT_EQ(StatesByName()[L"Test Antivirus"], expected[index]) << index;
     }
     EXPECT_EQ(StatesByName()[L"Windows Defender"], 0x1000) << "back on when no third-party product is";
-}
-
-TEST_F(SimulatorTest, CallsForAnUnregisteredCallerAnswerNotFound)
-{
-    ComPointer<IWscAVStatus> status;
-    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
-    EXPECT_EQ(status->UpdateStatus(0, 1), NotRegistered);
-    EXPECT_EQ(status->Unregister(), NotRegistered);
-    ComPointer<IWscAVStatus4> substates;
-    ASSERT_EQ(Acquire(IID_IWscAVStatus4, substates), S_OK);
-    EXPECT_EQ(substates->UpdateSettingsSubstatus(1), NotRegistered);
-    ComPointer<IWscAVStatus2> notify;
-    ASSERT_EQ(Acquire(IID_IWscAVStatus2, notify), S_OK);
-    EXPECT_EQ(notify->NotifyUserForNearExpiration(3), NotRegistered);
-
-    const auto journal = SimulatorState::Journal();
-    ASSERT_EQ(journal.size(), 4u);
-    EXPECT_EQ(journal[0].call, L"UpdateStatus");
-    EXPECT_EQ(journal[0].arguments, L"0, 1");
-    EXPECT_EQ(journal[0].answer, 0x80070002u);
-    EXPECT_EQ(journal[0].caller, L"simulator_tests.exe");
-}
-
-TEST_F(SimulatorTest, ScriptedFaultsAnswerExactlyTheirCount)
-{
-    SimulatorState::ScriptFault(L"Register", 3, static_cast<std::uint32_t>(E_PENDING));
-    SimulatorState::ScriptFault(L"QueryInterface.IWscAVStatus4", 1, static_cast<std::uint32_t>(E_NOINTERFACE));
-    SimulatorState::ScriptFault(L"CreateInstance", 1, static_cast<std::uint32_t>(REGDB_E_CLASSNOTREG));
-
-    ComPointer<IWscAVStatus> failedCreation;
-    EXPECT_EQ(Acquire(IID_IWscAVStatus, failedCreation), REGDB_E_CLASSNOTREG);
-    ComPointer<IWscAVStatus4> failedQuery;
-    EXPECT_EQ(Acquire(IID_IWscAVStatus4, failedQuery), E_NOINTERFACE);
-
-    ComPointer<IWscAVStatus> status;
-    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
-    const Bstr path(L"C:\\x\\ravelin.exe");
-    const Bstr name(L"Pending AV");
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_EQ(status->Register(path.Get(), name.Get(), 0, 0), E_PENDING) << attempt;
-    }
-    EXPECT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
-    EXPECT_EQ(StatesByName().count(L"Pending AV"), 1u);
-}
-
-TEST_F(SimulatorTest, UnregisterRemovesTheProductAndSubStatesAreKept)
-{
-    ComPointer<IWscAVStatus> status;
-    ASSERT_EQ(Acquire(IID_IWscAVStatus, status), S_OK);
-    const Bstr path(L"C:\\x\\ravelin.exe");
-    const Bstr name(L"Removed AV");
-    ASSERT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
-    ComPointer<IWscAVStatus4> substates;
-    ASSERT_EQ(Acquire(IID_IWscAVStatus4, substates), S_OK);
-    EXPECT_EQ(substates->UpdateScanSubstatus(1), S_OK);
-    EXPECT_EQ(substates->UpdateSettingsSubstatus(2), S_OK);
-    EXPECT_EQ(substates->UpdateProtectionUpdateSubstatus(3), S_OK);
-    const auto products = SimulatorState::Products();
-    ASSERT_EQ(products.size(), 2u);
-    EXPECT_EQ(products[1].currentThreats, 1u);
-    EXPECT_EQ(products[1].protectionSettings, 2u);
-    EXPECT_EQ(products[1].protectionUpdates, 3u);
-
-    EXPECT_EQ(status->Unregister(), S_OK);
-    EXPECT_EQ(StatesByName().count(L"Removed AV"), 0u);
 }
 
 TEST_F(SimulatorTest, OnlyTheSecurityCenterNamespaceIsServed)
