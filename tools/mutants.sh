@@ -14,11 +14,13 @@ tree=$work/tree
 build=$work/build
 jobs=$(nproc)
 
-# The scratch tree: the working tree's files as they are now, uncommitted changes included.
+# The scratch tree: the working tree's files as they are now, uncommitted changes included. They
+# are written with the current time (tar -m): a file older than the object an earlier run built from
+# its mutant would otherwise not be compiled again.
 rm -rf "$tree"
 mkdir -p "$tree"
-(cd "$top" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -xf - -C "$tree"
-cmake -S "$tree" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+(cd "$top" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -xmf - -C "$tree"
+cmake -S "$tree" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1
 echo "building the unchanged tree in $build"
 cmake --build "$build" -j "$jobs" >"$work/build.log" 2>&1 || { echo "the unchanged tree does not build: $work/build.log"; exit 1; }
 echo "testing the unchanged tree"

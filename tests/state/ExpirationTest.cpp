@@ -69,6 +69,12 @@ TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
     integration->NotifyNearExpiration(30);
     EXPECT_EQ(Notices().size(), 1u);
     EXPECT_TRUE(Logged("Skip near expiration notification because it was already sent for current UTC day"));
+
+    // Before 1970 the days count down from there: noon of 1969-12-31 is not the day of 1970-01-01.
+    StartRun("/UPDATE_WSC=ENABLE", FromStoredSeconds(-43'200));
+    Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(21'600));  // 1970-01-01 06:00:00
+    integration->NotifyNearExpiration(30);
+    EXPECT_EQ(Notices().size(), 1u);
 }
 
 // A settings key the agent may read but not write: the marker cannot be stored, which is only a
