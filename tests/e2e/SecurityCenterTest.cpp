@@ -253,19 +253,6 @@ TEST_F(SecurityCenterTest, PendingRegistrationIsRetried)
     EXPECT_TRUE(OwnProduct().has_value());
 }
 
-// Registration asks ten times, half a second apart, whatever Security Center answers.
-TEST_F(SecurityCenterTest, RegistrationIsTriedTenTimes)
-{
-    SimulatorState::ScriptFault(L"Register", 9, EFail);
-    ASSERT_EQ(Run("/REGISTER"), 0u) << "the tenth answer counts";
-    EXPECT_EQ(CountCalls(L"Register"), 10u);
-
-    SimulatorState::Reset();
-    SimulatorState::ScriptFault(L"Register", 10, EFail);
-    EXPECT_EQ(Run("/REGISTER"), EFail) << "no eleventh";
-    EXPECT_EQ(CountCalls(L"Register"), 10u);
-}
-
 TEST_F(SecurityCenterTest, UpdateOfAnUnregisteredProductEndsWithNotFoundAfterTenAttempts)
 {
     ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));

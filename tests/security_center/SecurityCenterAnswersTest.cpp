@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 
 namespace {
@@ -92,6 +93,10 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     EXPECT_EQ(registered.ErrorCode(), static_cast<std::uint32_t>(ERROR_IO_PENDING));
     EXPECT_EQ(registered.Message().rfind("WscAvStatus register failed (Error: 0x8000000a)", 0), 0u)
         << registered.Message();
+    const auto journal = SimulatorState::Journal();
+    EXPECT_EQ(
+        std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }), 10)
+        << "ten attempts, whatever the answer";
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded())
         << "the eleventh call is answered";
 
