@@ -27,7 +27,7 @@ echo "testing the unchanged tree"
 ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$work/baseline.log" 2>&1 ||
   { echo "the unchanged tree fails its tests: $work/baseline.log"; exit 1; }
 
-# run_tests REGEX EXCLUDE: the first failing test of the selection, or nothing.
+# first_failure CTEST-SELECTION...: the name of the first test of the selection that fails, or nothing.
 first_failure() {
   local selection=("$@") output
   output=$(ctest --test-dir "$build" -j "$jobs" --stop-on-failure "${selection[@]}" 2>&1) && return 0
