@@ -122,17 +122,6 @@ TEST(FileInfoTest, SamePathIgnoresSlashDirectionButNotLetterCase)
     EXPECT_FALSE(IsSamePath(FileInfo(L"C:\\Product\\av.exe"), FileInfo(L"C:\\Product\\av2.exe")));
 }
 
-TEST(FileInfoTest, ExistsForFilesAndFoldersOnly)
-{
-    const ScratchFolder folder;
-    const auto file = folder.Path() / L"present.txt";
-    std::ofstream(file) << "x";
-    EXPECT_TRUE(FileInfo(file.native()).Exists());
-    EXPECT_TRUE(FileInfo(folder.Path().native()).Exists());
-    EXPECT_FALSE(FileInfo((folder.Path() / L"missing.txt").native()).Exists());
-    EXPECT_FALSE(FileInfo().Exists());
-}
-
 std::wstring DaclText(const std::filesystem::path& path)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -207,14 +196,6 @@ TEST(FileInfoTest, TempFolderFallsBackToTempAndFailsWith267WhenNeitherCanBeHad)
     const auto none = FileInfo::GetTempFolderIn(windows.Path());
     EXPECT_EQ(none.ErrorCode(), static_cast<std::uint32_t>(ERROR_DIRECTORY));
     EXPECT_TRUE(none.Value().IsEmpty());
-}
-
-TEST(FileInfoTest, SystemTempFolderOfThePrefixIsUsable)
-{
-    const auto result = FileInfo::GetTempFolder();
-    ASSERT_TRUE(result.Succeeded()) << result.Message();
-    EXPECT_TRUE(result.Value().Exists());
-    EXPECT_TRUE(IsSamePath(result.Value(), FileInfo(SystemRoot() + L"\\SystemTemp")));
 }
 
 // Paths in every form that other components report. Normalising is idempotent, the parent of a

@@ -157,24 +157,6 @@ TEST(RegistryKeyTest, DeleteTreeFallBackAndItsWarnings)
     EXPECT_EQ(scratch.Child(L"tree")->DeleteTree(), 0u);
 }
 
-TEST(RegistryKeyTest, WiderAccessReopensOnceAndIsThenReused)
-{
-    const ScratchRegistryKey scratch;
-    auto key = scratch.Key();
-    std::uint32_t type = 0;
-    Bytes data;
-    key->GetValue(L"missing", type, data);
-    EXPECT_EQ(key->HeldAccess(), RegistryKey::ReadAccess);
-    ASSERT_EQ(key->SetDword(L"value", 1), 0u);
-    EXPECT_EQ(key->HeldAccess(), RegistryKey::ReadWriteAccess);
-    const auto writeHandle = key->HeldHandle();
-    ASSERT_EQ(key->GetValue(L"value", type, data), 0u);
-    EXPECT_EQ(key->HeldHandle(), writeHandle) << "a read after a write reuses the read-write handle";
-    EXPECT_EQ(key->HeldAccess(), RegistryKey::ReadWriteAccess);
-    EXPECT_EQ(key->SetDword(L"value", 2), 0u);
-    EXPECT_EQ(key->HeldHandle(), writeHandle);
-}
-
 TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
 {
     const ScratchRegistryKey scratch;

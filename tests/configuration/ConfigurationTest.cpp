@@ -56,6 +56,7 @@ TEST(ConfigurationTest, CommandLineChoosesTheCommandInItsOrder)
         {"/UPDATE_WSC=SNOOZE.", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
         {"/UPDATE_WSC=", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
         {"/REGISTERED", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
+        {"/UPDATE_WSC=bogus", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
         {"", ERROR_INVALID_PARAMETER, RunMode::UpdateState, ProductState::None},
     };
     for (const auto& testCase : cases) {
@@ -70,7 +71,6 @@ TEST(ConfigurationTest, CommandLineChoosesTheCommandInItsOrder)
 TEST(ConfigurationTest, IdentifierAndInstanceComeFromTheOptions)
 {
     const ScratchRegistryKey settings;
-    EXPECT_EQ(Parse("/REGISTER /id=abc", settings).identifier, "ABC");
     EXPECT_EQ(Parse("/id=\"my id\" /REGISTER", settings).identifier, "MY ID");
     const auto generated = Parse("/REGISTER /ID=", settings).identifier;
     EXPECT_EQ(generated.rfind("Cid_", 0), 0u) << generated;

@@ -1,4 +1,5 @@
 #include "diagnostics/FileLogger.h"
+#include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
 #include "support/ScratchFolder.h"
 #include "common/WinHandle.h"
@@ -14,8 +15,11 @@
 
 namespace {
 
+using Tessaro::Testing::ChildProcess;
+using Tessaro::Testing::FileText;
 using Tessaro::Testing::HeldLogTurn;
 using Tessaro::Testing::ScratchFolder;
+using Tessaro::Testing::WriteText;
 using Tessaro::Vantrel::Common::FileLogger;
 using Tessaro::Vantrel::Common::Log;
 using Tessaro::Vantrel::Common::LogComponent;
@@ -24,19 +28,6 @@ using Tessaro::Vantrel::Common::LogFormat;
 using Tessaro::Vantrel::Common::LogLevel;
 
 constexpr std::uint32_t FiveMebibytes = 5'242'880;
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void WriteFileOfSize(const std::filesystem::path& path, std::size_t size)
-{
-    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
-}
 
 std::chrono::system_clock::time_point At(std::int64_t seconds, std::int64_t milliseconds)
 {
@@ -93,7 +84,7 @@ TEST(FileLoggerTest, InstalledLoggerWritesPassingLinesAndStopsWhenItEnds)
     }
     Log(LogComponent::SecurityCenter, LogLevel::Error, "after the logger ended");
 
-    const std::string text = ReadFile(path);
+    const std::string text = FileText(path);
     const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{1,3} \[(?:INFO|WARN)\]  \[\d+\] )"
                           R"(\[Windows Security Center Agent\] ([^\r]*)\r\n)");
     std::vector<std::string> messages;
@@ -109,7 +100,7 @@ TEST(FileLoggerTest, RotatesAtExactlyFiveMebibytesAndNotOneByteBelow)
 {
     const ScratchFolder folder;
     const auto path = folder.Path() / "agent.log";
-    WriteFileOfSize(path, FiveMebibytes - 1);
+    WriteText(path, std::string(FiveMebibytes - 1, 'x'));
     LogFileWriter writer(path);
     writer.Write("below\r\n");
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "agent_1.log"));
@@ -119,7 +110,7 @@ TEST(FileLoggerTest, RotatesAtExactlyFiveMebibytesAndNotOneByteBelow)
     writer.Write("after\r\n");
     ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_1.log"));
     EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_1.log"), FiveMebibytes);
-    EXPECT_EQ(ReadFile(path), "after\r\n");
+    EXPECT_EQ(FileText(path), "after\r\n");
 }
 
 TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberAndNeverReplacesAFile)
@@ -129,12 +120,12 @@ TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberAndNeverReplacesAFile)
     std::ofstream(folder.Path() / "agent_1.log") << "first";
     std::ofstream(folder.Path() / "agent_2.log") << "second";
     std::ofstream(folder.Path() / "agent_4.log") << "fourth";
-    WriteFileOfSize(path, FiveMebibytes);
+    WriteText(path, std::string(FiveMebibytes, 'x'));
 
     LogFileWriter writer(path);  // the check also runs when the writer starts
     EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_3.log"), FiveMebibytes);
-    EXPECT_EQ(ReadFile(folder.Path() / "agent_1.log"), "first");
-    EXPECT_EQ(ReadFile(folder.Path() / "agent_4.log"), "fourth");
+    EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "first");
+    EXPECT_EQ(FileText(folder.Path() / "agent_4.log"), "fourth");
     EXPECT_EQ(writer.NextRotationTarget(), folder.Path() / "agent_5.log");
 }
 
@@ -145,15 +136,15 @@ TEST(FileLoggerTest, RotatesThroughTheLongPathAndNativeForms)
     for (const std::wstring prefix : {L"\\\\?\\", L"\\??\\"}) {
         const ScratchFolder folder;
         std::ofstream(folder.Path() / "agent_1.log") << "first";
-        WriteFileOfSize(folder.Path() / "agent.log", FiveMebibytes);
+        WriteText(folder.Path() / "agent.log", std::string(FiveMebibytes, 'x'));
         const std::filesystem::path path = prefix + (folder.Path() / "agent.log").native();
 
         LogFileWriter writer(path);
         writer.Write("next\r\n");
-        EXPECT_EQ(ReadFile(folder.Path() / "agent_1.log"), "first");
+        EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "first");
         ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_2.log")) << path.string();
         EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_2.log"), FiveMebibytes);
-        EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), "next\r\n");
+        EXPECT_EQ(FileText(folder.Path() / "agent.log"), "next\r\n");
         EXPECT_EQ(writer.NextRotationTarget(), prefix + (folder.Path() / "agent_3.log").native());
     }
 }
@@ -177,7 +168,7 @@ TEST(FileLoggerTest, HeldTurnCostsOneBoundedWaitAndTheLinesStillArrive)
     for (int line = 0; line < 20; ++line) {
         expected += "line\r\n";
     }
-    EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), expected);
+    EXPECT_EQ(FileText(folder.Path() / "agent.log"), expected);
 }
 
 // The log folder may be one that other users can write. A name they planted there is never
@@ -195,13 +186,13 @@ TEST(FileLoggerTest, PlantedHardLinksAreNotWrittenThrough)
             LogFileWriter writer(folder.Path() / "agent.log");
             writer.Write("line\r\n");
         }
-        EXPECT_EQ(ReadFile(elsewhere), "precious");
+        EXPECT_EQ(FileText(elsewhere), "precious");
         std::filesystem::remove(folder.Path() / planted);
     }
     // Once the names are its own again, the writer logs.
     LogFileWriter writer(folder.Path() / "agent.log");
     writer.Write("line\r\n");
-    EXPECT_EQ(ReadFile(folder.Path() / "agent.log"), "line\r\n");
+    EXPECT_EQ(FileText(folder.Path() / "agent.log"), "line\r\n");
 }
 
 TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
@@ -220,31 +211,15 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
     constexpr int LinesPerWriter = 4000;
     const ScratchFolder folder;
     const auto path = folder.Path() / "shared.log";
-    const std::wstring writerExe = [] {
-        std::wstring self(MAX_PATH * 4, L'\0');
-        self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
-        return self.substr(0, self.find_last_of(L'\\') + 1) + L"logwriter.exe";
-    }();
-
-    std::vector<std::unique_ptr<Tessaro::WinHandle>> processes;
+    std::vector<std::unique_ptr<ChildProcess>> processes;
     for (int writer = 0; writer < Writers; ++writer) {
         // A small maximum size makes the processes rotate the file under each other.
-        std::wstring commandLine = L"\"" + writerExe + L"\" \"" + path.native() + L"\" " + std::to_wstring(writer) +
-                                   L" " + std::to_wstring(LinesPerWriter) + L" 131072";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION information{};
-        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &information))
-            << GetLastError();
-        const Tessaro::WinHandle thread(information.hThread);
-        processes.push_back(std::make_unique<Tessaro::WinHandle>(information.hProcess));
+        processes.push_back(std::make_unique<ChildProcess>(
+            L"logwriter.exe", L"\"" + path.native() + L"\" " + std::to_wstring(writer) + L" " +
+                                  std::to_wstring(LinesPerWriter) + L" 131072"));
     }
     for (const auto& process : processes) {
-        EXPECT_EQ(WaitForSingleObject(process->Get(), 120'000), WAIT_OBJECT_0);
-        DWORD exitCode = 1;
-        GetExitCodeProcess(process->Get(), &exitCode);
-        EXPECT_EQ(exitCode, 0u);
+        EXPECT_EQ(process->WaitForExit(), 0u);
     }
 
     const std::regex whole(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{1,3} \[INFO\]  \[\d+\] \[Log Writer\] )"
@@ -257,7 +232,7 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
             continue;  // the turn's lock companion holds no lines
         }
         rotated += name.rfind(L"shared_", 0) == 0 ? 1 : 0;
-        const std::string text = ReadFile(entry.path());
+        const std::string text = FileText(entry.path());
         std::size_t start = 0;
         for (auto end = text.find("\r\n"); end != std::string::npos; start = end + 2, end = text.find("\r\n", start)) {
             const std::string line = text.substr(start, end - start);

@@ -31,17 +31,6 @@ TEST(LogTest, WithoutSinkLogCallsDoNothing)
     EXPECT_EQ(capture.Messages(), std::vector<std::string>{"captured"});
 }
 
-TEST(LogTest, FormatsArgumentsAndPassesComponentName)
-{
-    const LogCapture capture;
-    LogFormat(LogComponent::SecurityCenter, LogLevel::Warn, "{} of {:x}", "code", 255u);
-    const auto lines = capture.Lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].message, "code of ff");
-    EXPECT_EQ(lines[0].componentName, "SecurityCenter");
-    EXPECT_EQ(lines[0].level, LogLevel::Warn);
-}
-
 // A value (a display name, a product list entry, a command line) cannot end its line and forge
 // the next one; the caller's own format string keeps its line breaks.
 TEST(LogTest, ControlCharactersInValuesAreWrittenEscaped)
@@ -71,16 +60,6 @@ TEST(LogTest, FormatErrorStillWritesALineNamingTheFormat)
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].rfind("Logger Message Format Error: <{:d} value> (", 0), 0u) << messages[0];
     EXPECT_EQ(messages[1].rfind("Logger Message Format Error: <{} and {}> (", 0), 0u) << messages[1];
-}
-
-TEST(LogTest, ComponentNamesCoverOneToFifteenOnly)
-{
-    EXPECT_EQ(ComponentName(LogComponent::None), "");
-    EXPECT_EQ(ComponentName(LogComponent::Detection), "Detection");
-    EXPECT_EQ(ComponentName(LogComponent::SecurityCenter), "SecurityCenter");
-    EXPECT_EQ(ComponentName(LogComponent::CodeSign), "CodeSign");
-    EXPECT_EQ(ComponentName(static_cast<LogComponent>(16)), "");
-    EXPECT_EQ(ComponentName(static_cast<LogComponent>(-1)), "");
 }
 
 struct FilterProbe {

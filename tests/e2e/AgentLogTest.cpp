@@ -69,23 +69,6 @@ TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
     EXPECT_EQ(lines[7].message, "Initialize failed with error: 87");
 }
 
-// Each malformed command line is refused with 87 and says why in the log.
-TEST(AgentLogTest, MalformedCommandLinesExit87WithTheirLogLine)
-{
-    for (const std::string malformed :
-         {"/REGISTERED", "/UPDATE_WSC=", "/UPDATE_WSC=SNOOZE.", "/UPDATE_WSC=bogus", "/removed /avx /register2"}) {
-        SCOPED_TRACE(malformed);
-        const std::string identifier = UniqueRunIdentifier("MALFORMED");
-        const std::string commandLine = malformed + " /ID=" + identifier;
-        ASSERT_EQ(RunAgentProcess(std::wstring(commandLine.begin(), commandLine.end())),
-                  static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-        const auto messages = Messages(AgentLogLinesOfRun(identifier));
-        EXPECT_NE(std::find(messages.begin(), messages.end(), "The given commandline parameters are invalid"),
-                  messages.end());
-        EXPECT_NE(std::find(messages.begin(), messages.end(), "Initialize failed with error: 87"), messages.end());
-    }
-}
-
 // A parent that has ended before the banner is still named by its id, with an unknown path.
 TEST(AgentLogTest, ParentThatHasEndedIsNamedWithAnUnknownPath)
 {

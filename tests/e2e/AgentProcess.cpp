@@ -55,24 +55,4 @@ std::uint32_t RunAgentProcess(const std::wstring& arguments)
     return WaitForExit(information);
 }
 
-std::uint32_t RunAgentProcessAnsi(const std::string& arguments)
-{
-    const std::wstring path = AgentExecutablePath();
-    // The build folder's path is ASCII, so narrowing it unit by unit is exact.
-    std::string commandLine(1, '"');
-    for (const wchar_t unit : path) {
-        commandLine.push_back(static_cast<char>(unit));
-    }
-    commandLine.append("\" ").append(arguments);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION information{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &information)) {
-        ADD_FAILURE() << "CreateProcessA failed: " << GetLastError();
-        return NoExitCode;
-    }
-    return WaitForExit(information);
-}
-
 }  // namespace Tessaro::Testing

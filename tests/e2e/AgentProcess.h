@@ -12,7 +12,4 @@ std::wstring AgentExecutablePath();
 // its Windows exit code. Fails the calling test when the process cannot be started or hangs.
 std::uint32_t RunAgentProcess(const std::wstring& arguments);
 
-// The same with an 8-bit command line, handed to the system as raw bytes.
-std::uint32_t RunAgentProcessAnsi(const std::string& arguments);
-
 }  // namespace Tessaro::Testing

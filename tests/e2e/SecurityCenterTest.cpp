@@ -1,8 +1,6 @@
 #include "SimulatorState.h"
 #include "diagnostics/HResultConversion.h"
 #include "common/ServiceUtilities.h"
-#include "security_center/ComPointer.h"
-#include "security_center/SecurityCenterInterfaces.h"
 #include "e2e/AgentProcess.h"
 #include "simulator/SimulatorFixture.h"
 #include "support/AgentLog.h"
@@ -15,7 +13,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -81,15 +78,6 @@ protected:
         return std::nullopt;
     }
 
-    static std::vector<std::wstring> JournalCalls()
-    {
-        std::vector<std::wstring> calls;
-        for (const auto& entry : SimulatorState::Journal()) {
-            calls.push_back(entry.call + L"=" + std::to_wstring(entry.answer));
-        }
-        return calls;
-    }
-
     static std::size_t CountCalls(const std::wstring& call)
     {
         const auto journal = SimulatorState::Journal();
@@ -129,47 +117,6 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     // as a third product query besides the two listings.
     EXPECT_EQ(CountCalls(L"ExecQuery"), queriesBefore + 3);
     EXPECT_EQ(Logged("The antivirus state got overriden by the expired state"), 2u) << "state and sub-states";
-}
-
-// Stored times are signed seconds: -1 is one second before 1970, long past.
-TEST_F(SecurityCenterTest, ExpirationTimeOfMinusOneReportsTheProductExpired)
-{
-    ASSERT_EQ(Run("/REGISTER"), 0u);
-    SetSeconds(SettingsKey, L"ExpirationTime", -1);
-    const auto noticesBefore = CountCalls(L"NotifyUserForNearExpiration");
-    ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), 0u);
-    EXPECT_EQ(OwnProduct()->state, 3u) << "expired";
-    EXPECT_EQ(Logged("Reporting product got expired (Expire: -1 seconds since 1970-01-01 00:00:00 UTC - "), 1u);
-    EXPECT_EQ(Logged("The antivirus state got overriden by the expired state"), 2u) << "state and sub-states";
-    EXPECT_EQ(CountCalls(L"NotifyUserForNearExpiration"), noticesBefore) << "no notice for an expired product";
-}
-
-// The display name is the product's text: a line break in it stays inside its own log line, so
-// it cannot add a line that looks like the agent's.
-TEST_F(SecurityCenterTest, DisplayNameWithALineBreakForgesNoLogLine)
-{
-    const std::string token = UniqueRunIdentifier("FORGED");
-    const std::string forged =
-        "E2E Antivirus\r\n2026-01-01 00:00:00:0 [ERROR] [1] [Windows Security Center Agent] "
-        "[SecurityCenter] " +
-        token;
-    SetString(L"DisplayName", std::wstring(forged.begin(), forged.end()));
-    ASSERT_EQ(Run("/REGISTER"), 0u);
-
-    const auto logged = std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
-        return message.find(token) != std::string::npos;
-    });
-    EXPECT_GT(logged, 0) << "the name is logged";
-    std::ifstream file(std::filesystem::path(AgentLogPath()), std::ios::binary);
-    std::ptrdiff_t rawLines = 0;
-    for (std::string line; std::getline(file, line);) {
-        if (line.find(token) == std::string::npos) {
-            continue;
-        }
-        ++rawLines;
-        EXPECT_NE(line.find("E2E Antivirus\\r\\n2026-01-01 00:00:00:0 [ERROR]"), std::string::npos) << line;
-    }
-    EXPECT_EQ(rawLines, logged) << "one line per logged message";
 }
 
 TEST_F(SecurityCenterTest, RemovalUnregistersAndANeverRegisteredProductIsNoFailure)
@@ -222,15 +169,12 @@ TEST_F(SecurityCenterTest, FailingRemovalLogsOnceListsAgainAndEndsWithItsCode)
     EXPECT_TRUE(OwnProduct().has_value()) << "still registered";
 }
 
-TEST_F(SecurityCenterTest, EmptyCommandLineIsRefusedWithTwoErrorLinesAndAsksSecurityCenterNothing)
+TEST_F(SecurityCenterTest, EmptyCommandLineIsRefusedAndAsksSecurityCenterNothing)
 {
     ChildProcess agent(AgentExecutablePath(), L"");
     EXPECT_EQ(agent.WaitForExit(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
     const auto lines = AgentLogLinesOfProcess(agent.Id());
     ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[6].level, "ERROR");
-    EXPECT_EQ(lines[6].message, "The given commandline parameters are invalid");
-    EXPECT_EQ(lines[7].level, "ERROR");
     EXPECT_EQ(lines[7].message, "Initialize failed with error: 87");
     EXPECT_TRUE(SimulatorState::Journal().empty());
 }
@@ -302,29 +246,6 @@ TEST_F(SecurityCenterTest, ServiceNotInstalledOrPausedEndsTheCommandBeforeAnyCal
     EXPECT_TRUE(SimulatorState::Journal().empty());
 }
 
-// Another product's entry whose name is not valid UTF-16 is listed with an empty name; it does not
-// stop the agent's own command.
-TEST_F(SecurityCenterTest, MalformedEntryOfAnotherProductDoesNotStopTheCommand)
-{
-    {
-        using Tessaro::Ravelin::Bstr;
-        using Tessaro::Ravelin::ComPointer;
-        ComPointer<IUnknown> object;
-        ASSERT_EQ(CoCreateInstance(Tessaro::Ravelin::CLSID_WscAVStatus, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                   object.OutVoid()),
-                  S_OK);
-        ComPointer<Tessaro::Ravelin::IWscAVStatus> status;
-        ASSERT_EQ(object->QueryInterface(Tessaro::Ravelin::IID_IWscAVStatus, status.OutVoid()), S_OK);
-        const Bstr name(std::wstring(L"Other") + wchar_t(0xD800));
-        const Bstr path(L"C:\\Other\\other.exe");
-        ASSERT_EQ(status->Register(path.Get(), name.Get(), 0, 0), S_OK);
-    }
-
-    ASSERT_EQ(Run("/REGISTER"), 0u);
-    EXPECT_EQ(Logged("- Product:  | UpToDate: true | State: Off | "), 2u) << "listed with an empty name";
-    EXPECT_EQ(OwnProduct()->state, 0u);
-}
-
 TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwitches)
 {
     const std::filesystem::path folder = "C:\\Program Files\\E2E Antivirus";
@@ -358,16 +279,19 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(Logged("WSC remediation path:"), 0u);
 }
 
-// A display name with the characters that Unicode-aware viewers take as line breaks, or that
-// reorder a line, reaches the log escaped: every message stays one line in any viewer.
-TEST_F(SecurityCenterTest, DisplayNameCannotSplitOrReorderALogLine)
+// The display name is the product's text: a line break in it, or a character that Unicode-aware
+// viewers take as one or that reorders a line, reaches the log escaped. It cannot add a line that
+// looks like the agent's, and every message stays one line in any viewer.
+TEST_F(SecurityCenterTest, DisplayNameCannotForgeSplitOrReorderALogLine)
 {
+    const std::string token = UniqueRunIdentifier("FORGED");
+    const std::string forged = "\r\n2026-01-01 00:00:00:0 [ERROR] [1] [Windows Security Center Agent] " + token;
     const wchar_t special[] = L"\u0085\u009f\u061c\u200e\u200f\u2028\u2029\u202a\u202e\u2066\u2069";
-    SetString(L"DisplayName", std::wstring(L"Name") + special + L"end");
-
+    SetString(L"DisplayName", L"Name" + std::wstring(special) + std::wstring(forged.begin(), forged.end()));
     ASSERT_EQ(Run("/REGISTER"), 0u);
-    EXPECT_EQ(Logged("List registered products: Name\\u0085\\u009f\\u061c\\u200e\\u200f\\u2028\\u2029\\u202a\\u202e"
-                     "\\u2066\\u2069end ("),
+
+    EXPECT_EQ(Logged("List registered products: Name\\u0085\\u009f\\u061c\\u200e\\u200f\\u2028\\u2029\\u202a"
+                     "\\u202e\\u2066\\u2069\\r\\n2026-01-01 00:00:00:0 [ERROR]"),
               2u);
     for (const wchar_t character : std::wstring(special)) {
         char utf8[8] = {};
@@ -377,6 +301,15 @@ TEST_F(SecurityCenterTest, DisplayNameCannotSplitOrReorderALogLine)
                 << "U+" << std::hex << static_cast<unsigned>(character) << " written as it is";
         }
     }
+    const auto logged = std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+        return message.find(token) != std::string::npos;
+    });
+    std::ifstream file(std::filesystem::path(AgentLogPath()), std::ios::binary);
+    std::ptrdiff_t rawLines = 0;
+    for (std::string line; std::getline(file, line);) {
+        rawLines += line.find(token) != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(rawLines, logged) << "one line per logged message";
 }
 
 // The checks apply to the path that is started, after expansion: a relative path with a folder, a

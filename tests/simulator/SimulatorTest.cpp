@@ -116,36 +116,4 @@ TEST_F(SimulatorTest, RegisteredProductAppearsOverWmiWithItsEncodedState)
     EXPECT_EQ(StatesByName()[L"Windows Defender"], 0x1000) << "back on when no third-party product is";
 }
 
-TEST_F(SimulatorTest, OnlyTheSecurityCenterNamespaceIsServed)
-{
-    ComPointer<IWbemLocator> locator;
-    ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.OutVoid()),
-              S_OK);
-    ComPointer<IWbemServices> services;
-    const Bstr path(L"\\\\.\\root\\cimv2");
-    EXPECT_EQ(locator->ConnectServer(path.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()),
-              WBEM_E_INVALID_NAMESPACE);
-}
-
-TEST_F(SimulatorTest, ServiceStartsStopsAndHoldsStartPendingOnRequest)
-{
-    ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
-    ASSERT_TRUE(StartSimulatedService());
-    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
-    StopSimulatedService();
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
-
-    SimulatorState::SetServiceMode(ServiceMode::StartPending);
-    ASSERT_TRUE(StartSimulatedService());
-    Sleep(1500);
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_START_PENDING)) << "held while the mode says so";
-    SimulatorState::SetServiceMode(ServiceMode::Running);
-    EXPECT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
-    StopSimulatedService();
-
-    SimulatorState::SetServiceMode(ServiceMode::Paused);
-    ASSERT_TRUE(StartSimulatedService());
-    EXPECT_TRUE(WaitForServiceState(SERVICE_PAUSED, 5000));
-}
-
 }  // namespace

@@ -29,6 +29,8 @@ public:
     std::vector<Line> Lines() const;
     std::vector<std::string> Messages() const;
     bool Contains(const std::string& message) const;
+    // How many messages begin with the text.
+    std::size_t Count(const std::string& prefix) const;
 
 private:
     static void Write(void* context, Vantrel::Common::LogLevel level, const std::string& title,

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace Tessaro::Testing {
@@ -20,6 +22,17 @@ ScratchFolder::~ScratchFolder()
 {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::string FileText(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 }  // namespace Tessaro::Testing

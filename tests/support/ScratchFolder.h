@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace Tessaro::Testing {
 
@@ -17,5 +18,9 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A file's bytes, and a file written to hold exactly the given bytes.
+std::string FileText(const std::filesystem::path& path);
+void WriteText(const std::filesystem::path& path, const std::string& content);
 
 }  // namespace Tessaro::Testing
