@@ -21,10 +21,6 @@ using namespace Tessaro::Vantrel::Common::Utilities;
 using namespace Tessaro::Testing;
 using Tessaro::ConversionException;
 
-using Tessaro::Testing::LogCapture;
-using Tessaro::Testing::ScratchFolder;
-using Tessaro::Vantrel::Common::Utilities::FileInfo;
-using Tessaro::Vantrel::Common::Utilities::IsSamePath;
 
 std::wstring SystemRoot()
 {

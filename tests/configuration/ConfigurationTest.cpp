@@ -17,8 +17,6 @@ using namespace Tessaro::Ravelin;
 using Tessaro::FromStoredSeconds;
 using Tessaro::Now;
 using Tessaro::TimePoint;
-using Tessaro::Testing::LogCapture;
-using Tessaro::Testing::ScratchRegistryKey;
 
 struct Parsed {
     std::uint32_t code;

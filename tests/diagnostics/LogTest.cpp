@@ -12,7 +12,6 @@
 namespace {
 
 using Tessaro::Testing::LogCapture;
-using Tessaro::Vantrel::Common::ComponentName;
 using Tessaro::Vantrel::Common::InstallLogSink;
 using Tessaro::Vantrel::Common::Log;
 using Tessaro::Vantrel::Common::LogComponent;

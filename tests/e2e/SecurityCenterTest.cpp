@@ -101,6 +101,8 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     EXPECT_EQ(Logged("Agent going to execute the register operation"), 1u);
     EXPECT_EQ(Logged("State to be set in Windows security center: WSC_SECURITY_PRODUCT_STATE_ON (Is up-to-date)"), 1u);
     EXPECT_EQ(Logged("List registered products: E2E Antivirus ("), 2u) << "before and after";
+    // The state as Security Center lists it over WMI, read back by the agent.
+    EXPECT_EQ(Logged("- Product: E2E Antivirus | UpToDate: true | State: On | "), 1u) << "after";
     EXPECT_EQ(Logged("Successful triggered the Windows Security Center"), 1u);
 
     ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE"), 0u);
