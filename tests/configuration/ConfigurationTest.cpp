@@ -78,19 +78,6 @@ TEST(ConfigurationTest, IdentifierAndInstanceComeFromTheOptions)
     EXPECT_EQ(Parse("/REGISTER /instance=blue", settings).instance, "BLUE");
 }
 
-TEST(ConfigurationTest, TimeWordsKeepTheStoredStateOfTheInstance)
-{
-    const ScratchRegistryKey settings;
-    const std::wstring ownInstance = L"Instance\\" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_EQ(settings.Child(ownInstance)->CreateRecursively(), 0u);
-    ASSERT_EQ(settings.Child(ownInstance)->SetQword(L"StoredState", 0x100000003ull), 0u);
-    const LogCapture capture;
-    const auto parsed = Parse("/UPDATE_WSC=set_expiration_time", settings);
-    EXPECT_EQ(parsed.code, 0u);
-    EXPECT_EQ(parsed.state, ProductState::Snoozed) << "the low 32 bits of StoredState";
-    EXPECT_TRUE(capture.Lines().empty());
-}
-
 TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
 {
     const ScratchRegistryKey scratch;

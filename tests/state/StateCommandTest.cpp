@@ -56,7 +56,7 @@ TEST_F(StateCommandTest, NamedStatesNeedNeitherRegistryNorSecurityCenter)
 
 TEST_F(StateCommandTest, TimeWordsTakeTheStoredStateFirst)
 {
-    StoreOwnInstanceState(3);
+    StoreOwnInstanceState(0x100000003ull);  // the low 32 bits count
     ScriptedProductState query(Result<ProductState>(ProductState::On));
     for (const char* word :
          {"SET_EXPIRATION_TIME", "REMOVE_EXPIRATION_TIME", "SET_OUT_OF_DATE_TIME", "REMOVE_OUT_OF_DATE_TIME"}) {

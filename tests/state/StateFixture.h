@@ -46,15 +46,7 @@ protected:
         ASSERT_EQ(settings.Key()->SetQword(name, static_cast<std::uint64_t>(ToStoredSeconds(time))), 0u);
     }
 
-    bool Logged(const std::string& prefix) const
-    {
-        for (const auto& message : log.Messages()) {
-            if (message.rfind(prefix, 0) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool Logged(const std::string& prefix) const { return log.Count(prefix) > 0; }
 
     ScratchRegistryKey settings;
     TimePoint clock = FixedNow;
