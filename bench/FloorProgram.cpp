@@ -3,7 +3,7 @@
 // over WMI twice (reading each entry's properties, as the agent's listing does), writes the
 // antivirus state and the three sub-states through the status object, and leaves COM.
 
-#include "security_center/SecurityCenterInterfaces.h"
+#include "security_center/com/SecurityCenterInterfaces.h"
 
 #include <objbase.h>
 #include <wbemidl.h>

@@ -47,8 +47,8 @@ echo "revision $revision on $(nproc) cores, work folder $work"
 clone first
 step "make test, fresh clone, empty compiler cache" "$work/first" make test
 step "make test again, nothing changed" "$work/first" make test
-touch "$work/first/src/common/StringConversion.cpp"
-step "make check, common/StringConversion.cpp touched" "$work/first" env CCACHE_RECACHE=1 bash -c "$(declare -f check); check"
+touch "$work/first/src/common/foundation/StringConversion.cpp"
+step "make check, common/foundation/StringConversion.cpp touched" "$work/first" env CCACHE_RECACHE=1 bash -c "$(declare -f check); check"
 touch "$work/first/src/state/Expiration.cpp"
 step "make check, state/Expiration.cpp touched" "$work/first" env CCACHE_RECACHE=1 bash -c "$(declare -f check); check"
 clone second

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "security_center/ComPointer.h"
+#include "security_center/com/ComPointer.h"
 
 #include <objbase.h>
 

@@ -7,8 +7,8 @@
 #include "StatusObject.h"
 #include "WmiProvider.h"
 #include "common/RegistryKey.h"
-#include "security_center/SecurityCenterInterfaces.h"
-#include "common/FileSystem.h"
+#include "security_center/com/SecurityCenterInterfaces.h"
+#include "common/foundation/FileSystem.h"
 
 #include <objbase.h>
 #include <wbemcli.h>

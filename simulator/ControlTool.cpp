@@ -1,11 +1,11 @@
 // wscsim.exe: installs, resets, inspects and scripts the simulated Security Center of a prefix.
 
 #include "SimulatorState.h"
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "common/ServiceUtilities.h"
 #include "common/UniqueLibrary.h"
-#include "common/WinHandle.h"
-#include "common/FileSystem.h"
+#include "common/foundation/WinHandle.h"
+#include "common/foundation/FileSystem.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // simulator's service mode says, and stops on request.
 
 #include "SimulatorState.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <windows.h>
 

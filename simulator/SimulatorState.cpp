@@ -1,7 +1,7 @@
 #include "SimulatorState.h"
 
-#include "common/WinHandle.h"
-#include "common/FileSystem.h"
+#include "common/foundation/WinHandle.h"
+#include "common/foundation/FileSystem.h"
 
 #include <objbase.h>
 #include <windows.h>

@@ -2,7 +2,7 @@
 
 #include "ComObject.h"
 #include "SimulatorState.h"
-#include "security_center/SecurityCenterInterfaces.h"
+#include "security_center/com/SecurityCenterInterfaces.h"
 
 #include <string>
 

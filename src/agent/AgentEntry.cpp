@@ -1,7 +1,7 @@
 #include "agent/AgentEntry.h"
 
 #include "agent/WindowsSecurityCenterAgent.h"
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "configuration/CommandLine.h"
 #include "diagnostics/Exception.h"
 #include "diagnostics/Log.h"

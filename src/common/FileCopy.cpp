@@ -4,11 +4,11 @@
 
 #include "common/FileCopy.h"
 
-#include "common/FileSystem.h"
-#include "common/Format.h"
-#include "common/Scoped.h"
-#include "common/StringConversion.h"
-#include "common/Time.h"
+#include "common/foundation/FileSystem.h"
+#include "common/foundation/Format.h"
+#include "common/foundation/Scoped.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/Time.h"
 #include "common/UniqueLibrary.h"
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/FileInfo.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 #include "diagnostics/Log.h"
 
 #include <cstdint>

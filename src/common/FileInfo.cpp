@@ -1,11 +1,11 @@
 #include "common/FileInfo.h"
 
-#include "common/ConversionException.h"
-#include "common/FileSystem.h"
-#include "common/GrowingBuffer.h"
-#include "common/Scoped.h"
-#include "common/StringConversion.h"
-#include "common/WinHandle.h"
+#include "common/foundation/ConversionException.h"
+#include "common/foundation/FileSystem.h"
+#include "common/foundation/GrowingBuffer.h"
+#include "common/foundation/Scoped.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/WinHandle.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/TraceChannel.h"
 

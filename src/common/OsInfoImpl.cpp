@@ -2,9 +2,9 @@
 #include "common/RegistryKey.h"
 #include "common/OnDemandApi.h"
 
-#include "common/Format.h"
-#include "common/GrowingBuffer.h"
-#include "common/StringConversion.h"
+#include "common/foundation/Format.h"
+#include "common/foundation/GrowingBuffer.h"
+#include "common/foundation/StringConversion.h"
 
 #include <shlobj.h>
 #include <winver.h>

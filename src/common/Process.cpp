@@ -1,9 +1,9 @@
 #include "common/Process.h"
 
-#include "common/Format.h"
-#include "common/GrowingBuffer.h"
-#include "common/StringConversion.h"
-#include "common/WinHandle.h"
+#include "common/foundation/Format.h"
+#include "common/foundation/GrowingBuffer.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/WinHandle.h"
 
 #include <windows.h>
 #include <winternl.h>

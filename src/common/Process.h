@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/FileInfo.h"
-#include "common/ProcessHandle.h"
+#include "common/foundation/ProcessHandle.h"
 #include "diagnostics/Result.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "common/RegistryKey.h"
 
-#include "common/Format.h"
-#include "common/NativeApi.h"
-#include "common/StringConversion.h"
+#include "common/foundation/Format.h"
+#include "common/foundation/NativeApi.h"
+#include "common/foundation/StringConversion.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/TraceChannel.h"
 

@@ -1,7 +1,7 @@
 #include "common/ServiceUtilities.h"
 
-#include "common/GrowingBuffer.h"
-#include "common/StringConversion.h"
+#include "common/foundation/GrowingBuffer.h"
+#include "common/foundation/StringConversion.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/IServiceUtilities.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <memory>
 #include <string>

@@ -3,13 +3,13 @@
 #include "common/OnDemandApi.h"
 
 #include "common/FileInfo.h"
-#include "common/FileSystem.h"
-#include "common/GrowingBuffer.h"
-#include "common/Format.h"
+#include "common/foundation/FileSystem.h"
+#include "common/foundation/GrowingBuffer.h"
+#include "common/foundation/Format.h"
 #include "common/OsInfoImpl.h"
-#include "common/Scoped.h"
-#include "common/StringConversion.h"
-#include "common/WinHandle.h"
+#include "common/foundation/Scoped.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/WinHandle.h"
 
 #include <windows.h>
 // These need the declarations of windows.h first.

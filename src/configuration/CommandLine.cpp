@@ -1,6 +1,6 @@
 #include "configuration/CommandLine.h"
 
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 
 #include <windows.h>
 

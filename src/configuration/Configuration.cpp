@@ -1,8 +1,8 @@
 #include "configuration/Configuration.h"
 
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 #include "common/Process.h"
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "configuration/CommandLine.h"
 #include "configuration/InstanceIdentity.h"
 #include "configuration/RegistryLayout.h"

@@ -3,7 +3,7 @@
 #include "configuration/RunMode.h"
 #include "common/FileInfo.h"
 #include "common/RegistryKey.h"
-#include "common/Time.h"
+#include "common/foundation/Time.h"
 #include "diagnostics/Result.h"
 #include "configuration/ProductState.h"
 
@@ -28,7 +28,9 @@ public:
 
     // Turns the word after "/UPDATE_WSC=" into the state to report (0, or the error of the word);
     // set before the command line is read. The words are the state commands' own, and the
-    // time words need Security Center, so both are given from above.
+    // time words need Security Center, so both are given from above. This is the one place where
+    // a lower layer calls upwards: reading the state word is part of parsing the command line,
+    // which happens here, but the word's meaning belongs to the layers above.
     using StateWordReader =
         std::function<std::uint32_t(const std::string& word, ProductState& state, const Configuration& configuration)>;
     void SetStateWordReader(StateWordReader reader);

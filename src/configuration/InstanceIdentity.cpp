@@ -1,6 +1,6 @@
 #include "configuration/InstanceIdentity.h"
 
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 #include "common/Process.h"
 
 #include <cwctype>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Time.h"
+#include "common/foundation/Time.h"
 
 #include <cstdint>
 #include <optional>

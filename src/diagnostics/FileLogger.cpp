@@ -1,6 +1,6 @@
 #include "diagnostics/FileLogger.h"
 
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 
 #include <windows.h>
 

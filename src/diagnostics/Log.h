@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,6 +1,6 @@
 #include "diagnostics/LogFileWriter.h"
 
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 
 #include <windows.h>
 

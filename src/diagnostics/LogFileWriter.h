@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "diagnostics/Result.h"
 
-#include "common/SystemErrorText.h"
+#include "common/foundation/SystemErrorText.h"
 
 namespace Tessaro::Vantrel::Common {
 

@@ -1,9 +1,9 @@
 #include "security_center/RemediationLaunch.h"
 
 #include "common/FileInfo.h"
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 #include "common/Process.h"
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "diagnostics/Log.h"
 

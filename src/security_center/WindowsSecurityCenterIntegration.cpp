@@ -1,8 +1,8 @@
 #include "security_center/WindowsSecurityCenterIntegration.h"
 
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 #include "common/OsInfoImpl.h"
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"

@@ -3,9 +3,9 @@
 #include "common/FileInfo.h"
 #include "common/IOsInfo.h"
 #include "diagnostics/Result.h"
-#include "security_center/ComPointer.h"
+#include "security_center/com/ComPointer.h"
 #include "security_center/IComFactory.h"
-#include "security_center/SecurityCenterInterfaces.h"
+#include "security_center/com/SecurityCenterInterfaces.h"
 #include "security_center/SecurityCenterState.h"
 #include "configuration/ProductState.h"
 

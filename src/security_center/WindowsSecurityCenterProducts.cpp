@@ -1,13 +1,13 @@
 #include "security_center/WindowsSecurityCenterProducts.h"
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 #include "common/OnDemandApi.h"
 
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "diagnostics/HResultConversion.h"
 #include "diagnostics/Log.h"
-#include "security_center/ComApartment.h"
-#include "security_center/ComPointer.h"
+#include "security_center/com/ComApartment.h"
+#include "security_center/com/ComPointer.h"
 #include "security_center/SecurityCenterState.h"
 
 #include <wbemcli.h>

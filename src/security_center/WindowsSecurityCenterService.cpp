@@ -1,7 +1,7 @@
 #include "security_center/WindowsSecurityCenterService.h"
 
 #include "common/ServiceUtilities.h"
-#include "common/Time.h"
+#include "common/foundation/Time.h"
 #include "diagnostics/Log.h"
 
 #include <windows.h>

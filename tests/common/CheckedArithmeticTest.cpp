@@ -1,4 +1,4 @@
-#include "common/CheckedArithmetic.h"
+#include "common/foundation/CheckedArithmetic.h"
 
 #include <gtest/gtest.h>
 

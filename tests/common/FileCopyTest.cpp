@@ -3,7 +3,7 @@
 #include "support/LogCapture.h"
 #include "support/ScratchFolder.h"
 #include "common/RegistryKey.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,8 +12,8 @@
 
 namespace {
 
-using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::FileText;
+using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::ScratchFolder;
 using Tessaro::Testing::WriteText;
 using namespace Tessaro::Vantrel::Common::Utilities;

@@ -1,8 +1,8 @@
-#include "common/ConversionException.h"
+#include "common/foundation/ConversionException.h"
 #include "common/FileInfo.h"
 #include "support/LogCapture.h"
 #include "support/ScratchFolder.h"
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 #include "support/HostileInput.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@ using namespace Tessaro::Vantrel::Common::Utilities;
 
 using namespace Tessaro::Testing;
 using Tessaro::ConversionException;
-
 
 std::wstring SystemRoot()
 {

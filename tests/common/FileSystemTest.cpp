@@ -1,4 +1,4 @@
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>

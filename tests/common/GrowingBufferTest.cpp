@@ -1,4 +1,4 @@
-#include "common/GrowingBuffer.h"
+#include "common/foundation/GrowingBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "common/ProcessHandle.h"
-#include "common/Scoped.h"
+#include "common/foundation/ProcessHandle.h"
+#include "common/foundation/Scoped.h"
 #include "common/UniqueLibrary.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

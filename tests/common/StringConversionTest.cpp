@@ -1,6 +1,6 @@
-#include "common/ConversionException.h"
-#include "common/StringConversion.h"
-#include "common/SystemErrorText.h"
+#include "common/foundation/ConversionException.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/SystemErrorText.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +39,9 @@ ConversionException CatchConversion(Function function)
 
 TEST(StringConversionTest, RoundTripsTextOutsideAsciiAndStopsAtNul)
 {
-    const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\x96 \xF0\x9F\x98\x80";
+    const std::string utf8 =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE4\xB8\x96 \xF0\x9F\x98\x80";
     const std::wstring utf16 = L"Gr\u00FC\u00DFe \u4E16 \U0001F600";
     EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
     EXPECT_EQ(Utf16ToUtf8(utf16), utf8);

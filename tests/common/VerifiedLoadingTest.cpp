@@ -1,7 +1,7 @@
 #include "common/UniqueLibrary.h"
 #include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,5 +1,5 @@
 #include "configuration/CommandLine.h"
-#include "common/ConversionException.h"
+#include "common/foundation/ConversionException.h"
 #include "configuration/Configuration.h"
 #include "state/StateCommand.h"
 #include "support/HostileInput.h"

@@ -2,7 +2,7 @@
 #include "state/StateCommand.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
-#include "common/ConversionException.h"
+#include "common/foundation/ConversionException.h"
 #include "support/HostileInput.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "diagnostics/Exception.h"
 #include "diagnostics/HResultException.h"
 #include "support/LogCapture.h"
@@ -93,8 +93,8 @@ TEST(ExceptionBarrierTest, OtherFormsOfTheBarrier)
     EXPECT_EQ(Exception::CatchAllAndConvertToErrorCode([] { return 5u; }, "guarded", handler), 5u);
     EXPECT_TRUE(Exception::CatchAllAndConvertToErrorCode<bool>([] { return true; }, "guarded", handler));
     EXPECT_FALSE(Exception::CatchAllAndConvertToErrorCode<bool>([] { return false; }, "guarded", handler));
-    EXPECT_EQ(Exception::CatchAllAndConvertToErrorCode(
-                  []() -> std::uint32_t { throw std::invalid_argument("bad"); }, "guarded", handler, true),
+    EXPECT_EQ(Exception::CatchAllAndConvertToErrorCode([]() -> std::uint32_t { throw std::invalid_argument("bad"); },
+                                                       "guarded", handler, true),
               0xE0060002u);
     EXPECT_EQ(handlerCalls, 1) << "only the quiet form's exception";
     EXPECT_TRUE(capture.Lines().empty());

@@ -2,7 +2,7 @@
 #include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
 #include "support/ScratchFolder.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -214,9 +214,9 @@ TEST(FileLoggerTest, ProcessesWritingAtOnceLoseAndTearNoLine)
     std::vector<std::unique_ptr<ChildProcess>> processes;
     for (int writer = 0; writer < Writers; ++writer) {
         // A small maximum size makes the processes rotate the file under each other.
-        processes.push_back(std::make_unique<ChildProcess>(
-            L"logwriter.exe", L"\"" + path.native() + L"\" " + std::to_wstring(writer) + L" " +
-                                  std::to_wstring(LinesPerWriter) + L" 131072"));
+        processes.push_back(
+            std::make_unique<ChildProcess>(L"logwriter.exe", L"\"" + path.native() + L"\" " + std::to_wstring(writer) +
+                                                                 L" " + std::to_wstring(LinesPerWriter) + L" 131072"));
     }
     for (const auto& process : processes) {
         EXPECT_EQ(process->WaitForExit(), 0u);

@@ -2,8 +2,8 @@
 #include "e2e/AgentProcess.h"
 #include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
-#include "common/StringConversion.h"
-#include "common/WinHandle.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

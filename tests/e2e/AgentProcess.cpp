@@ -1,6 +1,6 @@
 #include "e2e/AgentProcess.h"
 
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -2,7 +2,7 @@
 #include "diagnostics/HResultConversion.h"
 #include "common/ServiceUtilities.h"
 #include "e2e/AgentProcess.h"
-#include "simulator/SimulatorFixture.h"
+#include "support/SimulatorFixture.h"
 #include "support/AgentLog.h"
 #include "support/ChildProcess.h"
 #include "common/RegistryKey.h"

@@ -4,7 +4,7 @@
 
 #include "configuration/Configuration.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
-#include "simulator/SimulatorFixture.h"
+#include "support/SimulatorFixture.h"
 #include "support/HostileInput.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"

@@ -5,7 +5,7 @@
 #include "configuration/Configuration.h"
 #include "security_center/WindowsSecurityCenterIntegration.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
-#include "simulator/SimulatorFixture.h"
+#include "support/SimulatorFixture.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
 #include "state/StateCommand.h"

@@ -2,7 +2,7 @@
 // a wrong id or a call in the wrong slot would pass every other test. These check them against the
 // ids and slots Security Center defines.
 
-#include "security_center/SecurityCenterInterfaces.h"
+#include "security_center/com/SecurityCenterInterfaces.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

@@ -1,6 +1,6 @@
 #include "common/ServiceUtilities.h"
 #include "security_center/WindowsSecurityCenterService.h"
-#include "simulator/SimulatorFixture.h"
+#include "support/SimulatorFixture.h"
 
 #include <chrono>
 

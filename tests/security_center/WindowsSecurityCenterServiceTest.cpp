@@ -2,7 +2,7 @@
 #include "support/LogCapture.h"
 #include "support/SecurityCenterDoubles.h"
 
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

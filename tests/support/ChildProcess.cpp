@@ -1,5 +1,5 @@
 #include "support/ChildProcess.h"
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,5 +1,5 @@
 #include "support/HeldLogTurn.h"
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <windows.h>
 

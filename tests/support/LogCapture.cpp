@@ -62,9 +62,8 @@ bool LogCapture::Contains(const std::string& message) const
 std::size_t LogCapture::Count(const std::string& prefix) const
 {
     const auto messages = Messages();
-    return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
-        return message.rfind(prefix, 0) == 0;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        messages.begin(), messages.end(), [&](const std::string& message) { return message.rfind(prefix, 0) == 0; }));
 }
 
 }  // namespace Tessaro::Testing

@@ -3,7 +3,7 @@
 #include "common/IServiceUtilities.h"
 #include "common/OsInfoImpl.h"
 #include "security_center/IComFactory.h"
-#include "security_center/SecurityCenterInterfaces.h"
+#include "security_center/com/SecurityCenterInterfaces.h"
 
 #include <windows.h>
 

@@ -3,9 +3,9 @@
 // exactly as written, waits for it and prints its whole Windows exit code with the system's
 // text. A Unix shell sees only the low 8 bits of a Windows exit code; this shows all of it.
 
-#include "common/WinHandle.h"
-#include "common/SystemErrorText.h"
-#include "common/FileSystem.h"
+#include "common/foundation/WinHandle.h"
+#include "common/foundation/SystemErrorText.h"
+#include "common/foundation/FileSystem.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "common/CheckedArithmetic.h"
+#include "common/foundation/CheckedArithmetic.h"
 
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 
 #include <limits>
 #include <stdexcept>

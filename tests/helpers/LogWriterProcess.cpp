@@ -3,7 +3,7 @@
 // an agent process would, then prints "lines COUNT seconds S". Used by the multi-process log test
 // and by the log benchmark.
 
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 #include "diagnostics/FileLogger.h"
 #include "diagnostics/Log.h"
 

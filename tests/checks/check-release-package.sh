@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 work=$2
 rm -rf "$work"
-"$here/make-test-signing-chain.sh" "$work/chain"
+"$here/../helpers/make-test-signing-chain.sh" "$work/chain"
 epoch=1780315200
 # A second apart, so that any time taken from the clock instead of the commit shows.
 for attempt in first second; do

@@ -3,9 +3,9 @@
 // of its own debug privilege ("enabled", "disabled" or "absent") to remediation_privilege.txt
 // beside itself, and ends.
 
-#include "common/FileSystem.h"
-#include "common/StringConversion.h"
-#include "common/WinHandle.h"
+#include "common/foundation/FileSystem.h"
+#include "common/foundation/StringConversion.h"
+#include "common/foundation/WinHandle.h"
 
 #include <windows.h>
 

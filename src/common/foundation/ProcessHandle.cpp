@@ -1,4 +1,4 @@
-#include "common/ProcessHandle.h"
+#include "common/foundation/ProcessHandle.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "common/WinHandle.h"
+#include "common/foundation/WinHandle.h"
 
 #include <windows.h>
 

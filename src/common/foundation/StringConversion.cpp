@@ -1,7 +1,7 @@
-#include "common/StringConversion.h"
+#include "common/foundation/StringConversion.h"
 
-#include "common/ConversionException.h"
-#include "common/Format.h"
+#include "common/foundation/ConversionException.h"
+#include "common/foundation/Format.h"
 
 #include <windows.h>
 

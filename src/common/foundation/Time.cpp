@@ -1,6 +1,6 @@
-#include "common/Time.h"
+#include "common/foundation/Time.h"
 
-#include "common/Format.h"
+#include "common/foundation/Format.h"
 
 #include <limits>
 

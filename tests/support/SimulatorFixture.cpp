@@ -1,4 +1,4 @@
-#include "simulator/SimulatorFixture.h"
+#include "support/SimulatorFixture.h"
 
 #include "common/ServiceUtilities.h"
 

@@ -43,7 +43,7 @@ if [ -n "$executable" ]; then
 fi
 
 if [ "$found" -ne 0 ]; then
-  echo "Product code must use the Windows API for the file system (see common/FileSystem.h)." >&2
+  echo "Product code must use the Windows API for the file system (see common/foundation/FileSystem.h)." >&2
   exit 1
 fi
 echo "file-system access: Windows API only"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SimulatorState.h"
-#include "security_center/ComApartment.h"
+#include "security_center/com/ComApartment.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

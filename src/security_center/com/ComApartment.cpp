@@ -1,4 +1,4 @@
-#include "security_center/ComApartment.h"
+#include "security_center/com/ComApartment.h"
 
 #include "common/OnDemandApi.h"
 

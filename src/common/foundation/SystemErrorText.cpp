@@ -1,6 +1,6 @@
-#include "common/SystemErrorText.h"
+#include "common/foundation/SystemErrorText.h"
 
-#include "common/Scoped.h"
+#include "common/foundation/Scoped.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "common/FileSystem.h"
+#include "common/foundation/FileSystem.h"
 
-#include "common/GrowingBuffer.h"
+#include "common/foundation/GrowingBuffer.h"
 
 #include <windows.h>
 

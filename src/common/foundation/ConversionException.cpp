@@ -1,8 +1,8 @@
-#include "common/ConversionException.h"
+#include "common/foundation/ConversionException.h"
 
-#include "common/CheckedArithmetic.h"
-#include "common/Format.h"
-#include "common/SystemErrorText.h"
+#include "common/foundation/CheckedArithmetic.h"
+#include "common/foundation/Format.h"
+#include "common/foundation/SystemErrorText.h"
 
 #include <clocale>
 #include <cstdint>
