@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <atomic>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -99,17 +98,18 @@ std::vector<std::filesystem::path> LogFilesOldestFirst(const std::filesystem::pa
     return files;
 }
 
-// The lines of the run whose banner line the predicate picks.
-std::vector<AgentLogLine> LinesOfRun(const std::function<bool(const std::string& banner)>& isRun,
-                                     const std::wstring& executableStem)
+}  // namespace
+
+std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
 {
+    const std::string banner = "Agent command " + identifier + " started with pid: ";
     std::stringstream text;
     for (const auto& path : LogFilesOldestFirst(AgentLogPath(executableStem))) {
         std::ifstream file(path, std::ios::binary);
         text << file.rdbuf();
     }
 
-    // The last run the predicate picks: process ids, unlike identifiers, come round again.
+    // The last run with that banner, should an identifier ever be used twice.
     std::vector<AgentLogLine> lines;
     std::string thread;
     bool collecting = false;
@@ -123,7 +123,7 @@ std::vector<AgentLogLine> LinesOfRun(const std::function<bool(const std::string&
         }
         AgentLogLine current = *parsed;
         const bool isBanner = current.message.rfind("Agent command ", 0) == 0;
-        if (isBanner && isRun(current.message)) {
+        if (isBanner && current.message.rfind(banner, 0) == 0) {
             thread = threadId;
             collecting = true;
             lines.clear();
@@ -140,25 +140,6 @@ std::vector<AgentLogLine> LinesOfRun(const std::function<bool(const std::string&
         previousThread = threadId;
     }
     return lines;
-}
-
-}  // namespace
-
-std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
-{
-    const std::string banner = "Agent command " + identifier + " started with pid: ";
-    return LinesOfRun([&](const std::string& message) { return message.rfind(banner, 0) == 0; }, executableStem);
-}
-
-std::vector<AgentLogLine> AgentLogLinesOfProcess(std::uint32_t processId)
-{
-    const std::string ending = " started with pid: " + std::to_string(processId);
-    return LinesOfRun(
-        [&](const std::string& message) {
-            return message.size() >= ending.size() &&
-                   message.compare(message.size() - ending.size(), ending.size(), ending) == 0;
-        },
-        L"ravelin");
 }
 
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines)

@@ -21,9 +21,6 @@ std::wstring AgentLogPath(const std::wstring& executableStem = L"ravelin");
 std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier,
                                              const std::wstring& executableStem = L"ravelin");
 
-// The same for the run of the given process (an identifier the agent generated itself).
-std::vector<AgentLogLine> AgentLogLinesOfProcess(std::uint32_t processId);
-
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines);
 
 // A fresh identifier for a run, so that tests find their own lines.
