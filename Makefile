@@ -58,15 +58,19 @@ demo: build
 	@tools/demo.sh $(BUILD)
 
 # The release package in dist/, built in a tree of its own. Every time in it is the commit's, so
-# two builds of one commit give the same bytes. SIGN_CERT (a PEM chain, signer first) and SIGN_KEY
-# sign ravelin.exe; SIGN_CA names the root its signature is verified against.
+# two builds of one commit give the same bytes. Signing (tools/dist.sh says more): SIGN_CERT (a PEM
+# chain, signer first) with SIGN_KEY (a key file, or a PKCS#11 URI with SIGN_PKCS11_MODULE), and
+# SIGN_CA, the root the signature must chain to; SIGN_TIMESTAMP_URL adds an RFC 3161 time stamp,
+# SIGN_TSA_CA names the root it must chain to.
 DIST_BUILD ?= build-dist
 EPOCH := $(shell git log -1 --format=%ct 2>/dev/null)
+SIGNING := SIGN_CERT SIGN_KEY SIGN_CA SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL SIGN_TSA_CA
+export $(SIGNING)
 dist: bootstrap
 	SOURCE_DATE_EPOCH=$(EPOCH) cmake -S . -B $(DIST_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release >/dev/null
 	SOURCE_DATE_EPOCH=$(EPOCH) cmake --build $(DIST_BUILD) --target ravelin -j $(JOBS)
-	tools/dist.sh $(DIST_BUILD) dist $(EPOCH) $(if $(SIGN_CERT),$(SIGN_CERT) $(SIGN_KEY) $(SIGN_CA))
+	tools/dist.sh $(DIST_BUILD) dist $(EPOCH)
 
 format:
 	clang-format -i $(SOURCES)

@@ -18,6 +18,10 @@ required=(
   "zip:/usr/bin/zip"
   "unzip:/usr/bin/unzip"
   "ccache:/usr/bin/ccache"
+  "python3:/usr/bin/python3"
+  "softhsm2:/usr/bin/softhsm2-util"
+  "opensc:/usr/bin/pkcs11-tool"
+  "libengine-pkcs11-openssl:/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so"
 )
 
 missing=()

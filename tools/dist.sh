@@ -1,34 +1,68 @@
 #!/usr/bin/env bash
-# Packs a release: OUTPUT-FOLDER/ravelin-<version>-win-x64.zip holding the stripped ravelin.exe,
-# the integration guide and SHA256SUMS of both. The package is reproducible: the executable's
-# time stamp (set by the build, see the Makefile), the signing time and every time in the zip are
-# the commit's time, and the entries are stored in a fixed order with fixed attributes.
-#   dist.sh BUILD-FOLDER OUTPUT-FOLDER EPOCH [CERTIFICATE-CHAIN KEY [CA]]
-# With a certificate chain and its key, ravelin.exe is signed (SHA-256, no time stamp) before it
-# is packed, and the signature must verify against CA (default: the chain file itself).
+# Packs a release: OUTPUT-FOLDER/ravelin-<version>-win-x64.zip holding the stripped ravelin.exe, the
+# integration guide, the third-party notices and the bill of materials of what is linked into the
+# executable (both made from the linker's map), and SHA256SUMS of all of them. The package is
+# reproducible: the executable's time stamp (set by the build, see the Makefile), the signing time,
+# the bill's creation time and every time in the zip are the commit's time, and the entries are
+# stored in a fixed order with fixed attributes. A time stamp from a time-stamp authority is the
+# one thing that differs between two builds of one commit.
+#   dist.sh BUILD-FOLDER OUTPUT-FOLDER EPOCH
+# ravelin.exe is signed when the environment names a certificate chain and its key:
+#   SIGN_CERT           the PEM chain, the signer first
+#   SIGN_KEY            the signer's key file, or its PKCS#11 URI with SIGN_PKCS11_MODULE
+#   SIGN_CA             required: the root the signature must chain to; nothing is packed otherwise
+#   SIGN_PKCS11_MODULE  the token's PKCS#11 module (see tools/sign.sh)
+#   SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp authority (see tools/sign.sh)
+#   SIGN_TSA_CA         the root the time stamp must chain to (default: the system's trusted roots)
 set -euo pipefail
-[ $# -eq 3 ] || [ $# -eq 5 ] || [ $# -eq 6 ] ||
-  { echo "usage: $0 BUILD-FOLDER OUTPUT-FOLDER EPOCH [CERTIFICATE-CHAIN KEY [CA]]" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 BUILD-FOLDER OUTPUT-FOLDER EPOCH" >&2; exit 2; }
 build=$(realpath "$1")
 out=$2
 epoch=$3
 root=$(dirname "$(realpath "$0")")/..
+fail() { echo "dist: $*" >&2; exit 1; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-[ -n "$version" ] || { echo "dist: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 name=ravelin-$version-win-x64
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/$name"
-cp "$build/bin/ravelin.exe" "$stage/$name/ravelin.exe"
+agent=$stage/$name/ravelin.exe
+cp "$build/bin/ravelin.exe" "$agent"
 cp "$root/docs/integration.md" "$stage/$name/integration.md"
-if [ $# -ge 5 ]; then
-  "$root/tools/sign.sh" "$stage/$name/ravelin.exe" "$4" "$5" "$epoch"
-  osslsigncode verify -in "$stage/$name/ravelin.exe" -CAfile "${6:-$4}" >/dev/null ||
-    { echo "dist: the signature of ravelin.exe does not verify" >&2; exit 1; }
-  echo "dist: ravelin.exe signed and verified"
+
+if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}" ]; then
+  [ -n "${SIGN_CERT:-}" ] && [ -n "${SIGN_KEY:-}" ] || fail "SIGN_CERT and SIGN_KEY go together"
+  [ -n "${SIGN_CA:-}" ] || fail "signing needs SIGN_CA, the root certificate the signature must chain to"
+  "$root/tools/sign.sh" "$agent" "$SIGN_CERT" "$SIGN_KEY" "$epoch"
+  tsa=(); [ -z "${SIGN_TSA_CA:-}" ] || tsa=(-TSA-CAfile "$SIGN_TSA_CA")
+  osslsigncode verify -in "$agent" -CAfile "$SIGN_CA" "${tsa[@]}" >"$stage/verify" 2>&1 &&
+    grep -qx "Signature verification: ok" "$stage/verify" ||
+    fail "the signature of ravelin.exe does not chain to $SIGN_CA"
+  if [ -n "${SIGN_TIMESTAMP_URL:-}" ]; then
+    grep -qx "Timestamp Server Signature verification: ok" "$stage/verify" ||
+      fail "the signature of ravelin.exe carries no time stamp that verifies"
+  fi
+  # The signer as the signature names it, and its thumbprints (SHA-1, as Windows shows it).
+  serial=$(sed -n "/^Signer's certificate:/,/Serial/s/^[[:space:]]*Serial : //p" "$stage/verify" | head -n 1)
+  osslsigncode extract-signature -pem -in "$agent" -out "$stage/signature.pem" >/dev/null
+  openssl pkcs7 -in "$stage/signature.pem" -print_certs |
+    awk -v folder="$stage" '/BEGIN CERT/{n++} /BEGIN CERT/,/END CERT/{print > (folder "/certificate" n ".pem")}'
+  for certificate in "$stage"/certificate*.pem; do
+    if [ "$(openssl x509 -in "$certificate" -noout -serial | cut -d= -f2)" = "$serial" ]; then
+      echo "dist: ravelin.exe signed by $(openssl x509 -in "$certificate" -noout -subject -nameopt RFC2253 | cut -d= -f2-)"
+      echo "dist:   thumbprint (SHA-1) $(openssl x509 -in "$certificate" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :)"
+      echo "dist:   SHA-256            $(openssl x509 -in "$certificate" -noout -fingerprint -sha256 | cut -d= -f2 | tr -d :)"
+    fi
+  done
+  rm -f "$stage"/certificate*.pem "$stage/signature.pem"
+  echo "dist: the signature chains to $SIGN_CA${SIGN_TIMESTAMP_URL:+ and carries a time stamp from $SIGN_TIMESTAMP_URL}"
 fi
-(cd "$stage/$name" && sha256sum ravelin.exe integration.md > SHA256SUMS)
+
+"$root/tools/third-party-notices.py" "$build/ravelin.map" "$agent" "$version" "$epoch" "$stage/$name"
+files=(integration.md ravelin.exe "ravelin-$version.spdx.json" THIRD_PARTY_NOTICES.txt)
+(cd "$stage/$name" && sha256sum "${files[@]}" > SHA256SUMS)
 
 # Fixed times, modes and order, and no owner or extra time fields (-X); zip writes local times,
 # so the zone is fixed too.
@@ -37,6 +71,6 @@ chmod 0755 "$stage/$name"; chmod 0644 "$stage/$name"/*
 mkdir -p "$out"
 package=$(realpath "$out")/$name.zip
 rm -f "$package"
-(cd "$stage" && TZ=UTC zip -X -D -9 -q "$package" "$name/integration.md" "$name/ravelin.exe" "$name/SHA256SUMS")
+(cd "$stage" && TZ=UTC zip -X -D -9 -q "$package" "${files[@]/#/$name/}" "$name/SHA256SUMS")
 echo "dist: $package"
 sha256sum "$package"

@@ -1,24 +1,48 @@
 #!/usr/bin/env bash
 # Packs the build's agent as a signed release with a throwaway chain, twice, and fails unless the
-# two packages are the same bytes, the sums inside match and the packed agent's signature verifies.
+# two packages are the same bytes, the sums inside match, the packed agent's signature verifies, the
+# package names its signer and thumbprint, and its third-party notices and bill of materials cover
+# what the linker's map shows. A signature that chains to another root than SIGN_CA, or signing
+# without SIGN_CA, must give no package at all.
 #   check-release-package.sh BUILD-FOLDER WORK-FOLDER
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 BUILD-FOLDER WORK-FOLDER" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")
+build=$(realpath "$1")
 work=$2
+unset SIGN_CERT SIGN_KEY SIGN_CA SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL SIGN_TSA_CA
 rm -rf "$work"
 "$here/../helpers/make-test-signing-chain.sh" "$work/chain"
+"$here/../helpers/make-test-signing-chain.sh" "$work/other"
+chain=$work/chain
 epoch=1780315200
+dist() { "$here/../../tools/dist.sh" "$build" "$work/$1" "$epoch"; }
+
 # A second apart, so that any time taken from the clock instead of the commit shows.
 for attempt in first second; do
   [ "$attempt" = first ] || sleep 1
-  "$here/../../tools/dist.sh" "$1" "$work/$attempt" "$epoch" \
-    "$work/chain/chain.pem" "$work/chain/signer.key" "$work/chain/root.pem" >/dev/null
+  SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key SIGN_CA=$chain/root.pem dist "$attempt" > "$work/$attempt.log"
 done
 first=$(echo "$work"/first/ravelin-*-win-x64.zip)
 cmp "$first" "$work"/second/ravelin-*-win-x64.zip
+thumbprint=$(openssl x509 -in "$chain/signer.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :)
+grep -qx "dist: ravelin.exe signed by CN=Ravelin Test Signer" "$work/first.log"
+grep -qx "dist:   thumbprint (SHA-1) $thumbprint" "$work/first.log"
+
 unzip -q "$first" -d "$work/unpacked"
-cd "$work"/unpacked/ravelin-*-win-x64
-sha256sum -c SHA256SUMS
-osslsigncode verify -in ravelin.exe -CAfile "$work/chain/root.pem" | grep -x "Signature verification: ok"
-echo "release package: reproducible, sums match, signature verifies"
+package=$(echo "$work"/unpacked/ravelin-*-win-x64)
+(cd "$package" && sha256sum -c --quiet SHA256SUMS)
+osslsigncode verify -in "$package/ravelin.exe" -CAfile "$chain/root.pem" | grep -qx "Signature verification: ok"
+"$here/check-third-party-notices.sh" "$build/ravelin.map" "$package/THIRD_PARTY_NOTICES.txt" "$package"/ravelin-*.spdx.json
+
+# Pinned trust: the root the signature must chain to is required, and no other will do.
+if SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key SIGN_CA=$work/other/root.pem dist foreign 2> "$work/foreign.log"; then
+  echo "a signature that chains to another root was packed" >&2; exit 1
+fi
+grep -q "does not chain to" "$work/foreign.log"
+if SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key dist unpinned 2> "$work/unpinned.log"; then
+  echo "a signature was packed without SIGN_CA" >&2; exit 1
+fi
+grep -q "signing needs SIGN_CA" "$work/unpinned.log"
+[ -z "$(ls "$work"/foreign "$work"/unpinned 2>/dev/null)" ] || { echo "a refused signature left a package" >&2; exit 1; }
+echo "release package: reproducible, sums match, signature verifies against the pinned root only, notices complete"

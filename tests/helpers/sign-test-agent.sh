@@ -3,6 +3,7 @@
 # and fails unless the signature verifies.
 #   sign-test-agent.sh AGENT CHAIN-FOLDER
 set -euo pipefail
+unset SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL
 [ $# -eq 2 ] || { echo "usage: $0 AGENT CHAIN-FOLDER" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")
 rm -rf "$2"
