@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: all bootstrap configure build check test trap-test mutants demo dist format format-check clean
+.PHONY: all bootstrap configure build check test trap-test mutants lint demo dist format format-check clean
 
 all: build
 
@@ -54,6 +54,13 @@ trap-test: bootstrap
 mutants: bootstrap
 	tools/mutants.sh
 
+# The second compiler and the static analysis (tools/lint.sh, .clang-tidy): clang 14 builds
+# everything for the same target with -Wall -Wextra -Werror in build-lint/, then clang-tidy reads
+# src/ and simulator/. Any warning fails. CI runs it after make test; make test does not.
+LINT_BUILD ?= build-lint
+lint: bootstrap
+	tools/lint.sh $(LINT_BUILD)
+
 demo: build
 	@tools/demo.sh $(BUILD)
 
@@ -79,4 +86,4 @@ format-check: bootstrap
 	@clang-format --dry-run --Werror $(SOURCES) && echo "format: ok"
 
 clean:
-	rm -rf $(BUILD) $(TRAP_BUILD) $(DIST_BUILD) build-mutants dist
+	rm -rf $(BUILD) $(TRAP_BUILD) $(DIST_BUILD) $(LINT_BUILD) build-mutants dist

@@ -58,11 +58,13 @@ std::wstring ProgramFolder()
 
 void Print(const std::wstring& text)
 {
+    // NOLINTNEXTLINE(cert-err33-c): a console that cannot be written to has nowhere to hear about it
     std::fputs(Tessaro::Utf16ToUtf8(text).c_str(), stdout);
 }
 
 int Fail(const std::wstring& what, DWORD error)
 {
+    // NOLINTNEXTLINE(cert-err33-c): a console that cannot be written to has nowhere to hear about it
     std::fwprintf(stderr, L"wscsim: %ls (error %lu)\n", what.c_str(), error);
     return 1;
 }
@@ -89,6 +91,7 @@ void PrintTable(const std::vector<std::wstring>& header, const std::vector<std::
     };
     printRow(header);
     std::vector<std::wstring> rule;
+    rule.reserve(widths.size());
     for (const auto width : widths) {
         rule.emplace_back(width, L'-');
     }
@@ -131,6 +134,7 @@ std::wstring SubStateName(std::uint32_t subState)
 std::wstring Hex(std::uint32_t value)
 {
     wchar_t text[16] = {};
+    // NOLINTNEXTLINE(cert-err33-c): ten characters always fit the buffer of sixteen
     swprintf(text, 16, L"0x%08X", value);
     return text;
 }
@@ -337,9 +341,11 @@ int wmain(int argc, wchar_t** argv)
             return Service(std::vector<std::wstring>(arguments.begin() + 1, arguments.end()));
         }
     } catch (const std::exception& exception) {
+        // NOLINTNEXTLINE(cert-err33-c): a console that cannot be written to has nowhere to hear about it
         std::fprintf(stderr, "wscsim: %s\n", exception.what());
         return 1;
     }
+    // NOLINTNEXTLINE(cert-err33-c): a console that cannot be written to has nowhere to hear about it
     std::fputws(Help, command == L"--help" || command == L"-h" ? stdout : stderr);
     return command == L"--help" || command == L"-h" ? 0 : 2;
 }

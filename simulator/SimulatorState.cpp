@@ -333,6 +333,7 @@ std::wstring CurrentTimeText()
     static const wchar_t* const months[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
                                             L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
     wchar_t text[64] = {};
+    // NOLINTNEXTLINE(cert-err33-c): the date's 29 characters always fit the buffer of 64
     swprintf(text, 64, L"%ls, %02u %ls %04u %02u:%02u:%02u GMT", days[now.wDayOfWeek % 7], now.wDay,
              months[(now.wMonth + 11) % 12], now.wYear, now.wHour, now.wMinute, now.wSecond);
     return text;

@@ -20,6 +20,10 @@ jobs=$(nproc)
 rm -rf "$tree"
 mkdir -p "$tree"
 (cd "$top" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -xmf - -C "$tree"
+# The list as it was when the tree was copied: a list edited during the run must not meet files of
+# the copy it was not written for.
+cp "$list" "$work/list"
+list=$work/list
 cmake -S "$tree" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1
 echo "building the unchanged tree in $build"
 cmake --build "$build" -j "$jobs" >"$work/build.log" 2>&1 || { echo "the unchanged tree does not build: $work/build.log"; exit 1; }

@@ -23,11 +23,6 @@ constexpr DWORD ImagePathStartLength = MAX_PATH;
 // The longest path the system accepts; a buffer this large holds any image path.
 constexpr DWORD ImagePathMaximumLength = 32768;
 
-bool IsValidHandle(HANDLE handle)
-{
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-}
-
 // The process's own token, opened to switch its privileges (and to read them for the change).
 HANDLE OpenOwnToken()
 {
@@ -93,8 +88,10 @@ Result<Process::Pointer> Process::GetCurrent()
 
 Result<std::shared_ptr<ProcessHandle>> Process::OpenProcessHandle(std::uint32_t id, std::uint32_t access)
 {
+    // A refused or unknown process is a null handle; OpenProcess never answers INVALID_HANDLE_VALUE,
+    // which is the current process's own pseudo handle.
     HANDLE handle = OpenProcess(access, FALSE, id);
-    if (!IsValidHandle(handle)) {
+    if (handle == nullptr) {
         return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(), GetLastError());
     }
     return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(handle));

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-struct HKEY__;
+// The platform's own name for what a registry key handle points to; declared, not defined, so that
+// this header does not need <windows.h>.
+struct HKEY__;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the platform's name
 
 namespace Tessaro::Vantrel::Common::Utilities {
 

@@ -339,7 +339,7 @@ std::wstring UniqueLibrary::ResolveInSystem32(const std::wstring& name)
         Fail(ERROR_INVALID_PARAMETER, "For System32Signed pass a DLL file name, not an absolute path");
     }
     const std::wstring system = GetFinalPath(OsInfoImpl().GetSystemDirectoryPath());
-    const std::wstring joined = GetFinalPath((std::filesystem::path(system) / name).native());
+    std::wstring joined = GetFinalPath((std::filesystem::path(system) / name).native());
     std::filesystem::path folder(joined);
     while (!folder.empty() && !folder.has_filename()) {
         folder = folder.parent_path();

@@ -6,15 +6,16 @@ namespace Tessaro::Ravelin::RegistryLayout {
 
 // Keys of the product's service settings. Only the Security Center key (and its "Instance"
 // subkeys) is opened by the agent; the others name where the product keeps the rest.
-inline const std::wstring ServiceSettingsRoot =
-    std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\torq1") + L"\\Settings";
-inline const std::wstring ConfigurationKey = ServiceSettingsRoot + L"\\config";
-inline const std::wstring IntegrationKey = ServiceSettingsRoot + L"\\integration";
-inline const std::wstring SecurityCenterKey = IntegrationKey + L"\\security_center";
-inline const std::wstring SoftwareConfigurationKey =
-    std::wstring(L"SYSTEM\\Software\\Zantor Realtime Protection") + L"\\config";
+// Constants, not strings built at start-up: nothing runs before the agent's own code, and nothing
+// there can throw where no barrier catches it.
+inline constexpr const wchar_t* ServiceSettingsRoot = L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings";
+inline constexpr const wchar_t* ConfigurationKey = L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\config";
+inline constexpr const wchar_t* IntegrationKey = L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration";
+inline constexpr const wchar_t* SecurityCenterKey =
+    L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration\\security_center";
+inline constexpr const wchar_t* SoftwareConfigurationKey = L"SYSTEM\\Software\\Zantor Realtime Protection\\config";
 
-inline const std::wstring InstanceSubKey = L"Instance";
+inline constexpr const wchar_t* InstanceSubKey = L"Instance";
 
 // Values of the Security Center key. Times are REG_QWORD seconds since 1970 (UTC).
 inline constexpr const char* DisplayName = "DisplayName";

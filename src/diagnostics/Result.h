@@ -20,7 +20,7 @@ public:
 
     Result(T value, std::uint32_t errorCode) : Result(std::move(value), errorCode, std::string{}) {}
 
-    Result(T value, std::uint32_t errorCode, std::string message)
+    Result(T value, std::uint32_t errorCode, const std::string& message)
         : value_(std::move(value)), errorCode_(errorCode), message_(ComposeResultMessage(errorCode, message))
     {
     }

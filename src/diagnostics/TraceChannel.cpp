@@ -136,6 +136,9 @@ ULONG WINAPI ControlCallback(WMIDPREQUESTCODE requestCode, void* context, ULONG*
         return ERROR_INVALID_PARAMETER;
     }
     if ((target->options & ForwardOption) != 0 && target->logger != 0) {
+        // The block to forward to is kept as its address in the logger field, an integer by the
+        // platform's definition.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the platform's integer holds our pointer
         target = reinterpret_cast<ControlBlock*>(static_cast<std::uintptr_t>(target->logger));
     }
     target->level = level;

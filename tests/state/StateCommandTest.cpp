@@ -39,7 +39,7 @@ protected:
 
 TEST_F(StateCommandTest, NamedStatesNeedNeitherRegistryNorSecurityCenter)
 {
-    ScriptedProductState query(Result<ProductState>(ProductState::On));
+    ScriptedProductState query{Result<ProductState>(ProductState::On)};
     ProductState state = ProductState::None;
     EXPECT_EQ(Parse("SNOOZE", state, query), 0u);
     EXPECT_EQ(state, ProductState::Snoozed);
@@ -57,7 +57,7 @@ TEST_F(StateCommandTest, NamedStatesNeedNeitherRegistryNorSecurityCenter)
 TEST_F(StateCommandTest, TimeWordsTakeTheStoredStateFirst)
 {
     StoreOwnInstanceState(0x100000003ull);  // the low 32 bits count
-    ScriptedProductState query(Result<ProductState>(ProductState::On));
+    ScriptedProductState query{Result<ProductState>(ProductState::On)};
     for (const char* word :
          {"SET_EXPIRATION_TIME", "REMOVE_EXPIRATION_TIME", "SET_OUT_OF_DATE_TIME", "REMOVE_OUT_OF_DATE_TIME"}) {
         ProductState state = ProductState::None;

@@ -101,9 +101,7 @@ std::size_t RootLength(std::wstring_view path)
             return PastSeparator(path, 6);
         }
         std::size_t components = 1;
-        if (StartsWithNoCase(rest, L"UNC\\")) {
-            components = 3;
-        } else if (StartsWithNoCase(rest, L"GLOBALROOT\\")) {
+        if (StartsWithNoCase(rest, L"UNC\\") || StartsWithNoCase(rest, L"GLOBALROOT\\")) {
             components = 3;
         }
         std::size_t end = 4;

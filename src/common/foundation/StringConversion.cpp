@@ -123,7 +123,7 @@ std::string ReadableUtf8(const std::wstring& text) noexcept
 
 std::string PathToUtf8(const std::filesystem::path& path)
 {
-    const std::wstring native = path.native();
+    const std::wstring& native = path.native();
     try {
         return Utf16ToUtf8(native);
     } catch (const std::exception&) {
