@@ -1,15 +1,12 @@
 # The second compiler: Debian's clang 14 and lld 14 for the same target as the GCC toolchain file,
 # against the same MinGW-w64 headers and run-time and GCC's libstdc++ (make lint). Nothing built
 # with it ships or runs; it is there for what clang's warnings and clang-tidy see.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(MINGW_PREFIX x86_64-w64-mingw32)
+# The target, the run-time's folders and the emulator are the GCC toolchain's; the compilers are not.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-x86_64.cmake)
 set(CMAKE_C_COMPILER clang-14)
 set(CMAKE_CXX_COMPILER clang++-14)
 set(CMAKE_C_COMPILER_TARGET ${MINGW_PREFIX})
 set(CMAKE_CXX_COMPILER_TARGET ${MINGW_PREFIX})
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
 # The sysroot keeps the host's /usr/include (glibc) out of every search.
 set(CMAKE_SYSROOT /usr/${MINGW_PREFIX})
 
@@ -26,11 +23,3 @@ foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT
       "-fuse-ld=lld -L${RAVELIN_GCC_LIBRARY} -lpthread -Wno-unused-command-line-argument")
 endforeach()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
