@@ -57,13 +57,12 @@ LICENCES = [
        "permission notices.")]),
 ]
 
-TOOLCHAIN = ("/usr/lib/gcc/", "/usr/x86_64-w64-mingw32/", "/usr/share/mingw-w64/")
 HEADER_FOLDERS = ("/usr/include", "/usr/x86_64-w64-mingw32/include")
 
 
 def linked_inputs(map_path):
-    """The toolchain's files the map shows in the executable, by real path, with the names that
-    stand for them in the notices; and the namespaces of the symbols defined in it."""
+    """The files of others that the map shows in the executable, by real path; and the namespaces
+    of the symbols in it."""
     text = open(map_path, encoding="utf-8", errors="replace").read()
     files = set()
     # "Archive member included to satisfy reference by file (symbol)": one line per member pulled in.
@@ -71,7 +70,9 @@ def linked_inputs(map_path):
         files.add(os.path.realpath(archive))
     for loaded in re.findall(r"^LOAD (/\S+\.o)$", text, re.M):
         files.add(os.path.realpath(loaded))
-    files = {path for path in files if path.startswith(TOOLCHAIN)}
+    # Ours are in the build tree, beside the map; anything else is somebody else's.
+    build = os.path.dirname(os.path.realpath(map_path)) + os.sep
+    files = {path for path in files if not path.startswith(build)}
     # A mangled name in a namespace: "_ZN", qualifiers, then the namespace's length and name.
     namespaces = {name[:int(length)] for length, name in re.findall(r"_ZN[KVr]*(\d+)([A-Za-z_]\w*)", text)}
     return files, namespaces
