@@ -17,9 +17,12 @@ set(RAVELIN_GCC_LIBRARY /usr/lib/gcc/${MINGW_PREFIX}/12-posix)
 set(CMAKE_C_FLAGS_INIT "-femulated-tls")
 set(CMAKE_CXX_FLAGS_INIT
   "-femulated-tls -nostdinc++ -isystem ${RAVELIN_GCC_LIBRARY}/include/c++ -isystem ${RAVELIN_GCC_LIBRARY}/include/c++/${MINGW_PREFIX} -isystem ${RAVELIN_GCC_LIBRARY}/include/c++/backward")
+# lld 14 by the path its package installs: Debian's lld-14 has no unversioned ld.lld on the PATH
+# (another package adds that), and clang's -fuse-ld=lld alone looks for exactly that name.
 # (lld takes an archive wherever it stands on the command line.) The C++ flags reach the link
 # command too, where they have nothing to do.
+set(RAVELIN_LLD /usr/lib/llvm-14/bin/ld.lld)
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT
-      "-fuse-ld=lld -L${RAVELIN_GCC_LIBRARY} -lpthread -Wno-unused-command-line-argument")
+      "-fuse-ld=lld --ld-path=${RAVELIN_LLD} -L${RAVELIN_GCC_LIBRARY} -lpthread -Wno-unused-command-line-argument")
 endforeach()

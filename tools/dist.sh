@@ -37,26 +37,25 @@ if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}" ]; then
   [ -n "${SIGN_CA:-}" ] || fail "signing needs SIGN_CA, the root certificate the signature must chain to"
   "$root/tools/sign.sh" "$agent" "$SIGN_CERT" "$SIGN_KEY" "$epoch"
   tsa=(); [ -z "${SIGN_TSA_CA:-}" ] || tsa=(-TSA-CAfile "$SIGN_TSA_CA")
-  osslsigncode verify -in "$agent" -CAfile "$SIGN_CA" "${tsa[@]}" >"$stage/verify" 2>&1 &&
-    grep -qx "Signature verification: ok" "$stage/verify" ||
-    fail "the signature of ravelin.exe does not chain to $SIGN_CA"
-  if [ -n "${SIGN_TIMESTAMP_URL:-}" ]; then
-    grep -qx "Timestamp Server Signature verification: ok" "$stage/verify" ||
-      fail "the signature of ravelin.exe carries no time stamp that verifies"
-  fi
-  # The signer as the signature names it, and its thumbprints (SHA-1, as Windows shows it).
-  serial=$(sed -n "/^Signer's certificate:/,/Serial/s/^[[:space:]]*Serial : //p" "$stage/verify" | head -n 1)
+  # Read through defined formats only (exit statuses, DER, PEM): osslsigncode's report is worded
+  # differently from one version to the next.
+  osslsigncode verify -in "$agent" -CAfile "$SIGN_CA" "${tsa[@]}" >"$stage/verify" 2>&1 ||
+    { sed 's/^/    /' "$stage/verify" >&2; fail "the signature of ravelin.exe does not chain to $SIGN_CA (osslsigncode's report above)"; }
   osslsigncode extract-signature -pem -in "$agent" -out "$stage/signature.pem" >/dev/null
-  openssl pkcs7 -in "$stage/signature.pem" -print_certs |
-    awk -v folder="$stage" '/BEGIN CERT/{n++} /BEGIN CERT/,/END CERT/{print > (folder "/certificate" n ".pem")}'
-  for certificate in "$stage"/certificate*.pem; do
-    if [ "$(openssl x509 -in "$certificate" -noout -serial | cut -d= -f2)" = "$serial" ]; then
-      echo "dist: ravelin.exe signed by $(openssl x509 -in "$certificate" -noout -subject -nameopt RFC2253 | cut -d= -f2-)"
-      echo "dist:   thumbprint (SHA-1) $(openssl x509 -in "$certificate" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :)"
-      echo "dist:   SHA-256            $(openssl x509 -in "$certificate" -noout -fingerprint -sha256 | cut -d= -f2 | tr -d :)"
-    fi
-  done
-  rm -f "$stage"/certificate*.pem "$stage/signature.pem"
+  "$root/tools/authenticode-signature.py" "$stage/signature.pem" "$stage/signature"
+  if [ -n "${SIGN_TIMESTAMP_URL:-}" ]; then
+    [ -f "$stage/signature/timestamp.der" ] || fail "the signature of ravelin.exe carries no time stamp"
+    trusted=(-CApath /etc/ssl/certs); [ -z "${SIGN_TSA_CA:-}" ] || trusted=(-CAfile "$SIGN_TSA_CA")
+    openssl ts -verify -token_in -in "$stage/signature/timestamp.der" -data "$stage/signature/timestamped.bin" \
+      "${trusted[@]}" >"$stage/timestamp" 2>&1 ||
+      { sed 's/^/    /' "$stage/timestamp" >&2; fail "the time stamp of ravelin.exe does not verify (openssl's report above)"; }
+  fi
+  # The signer, and its thumbprints (SHA-1, as Windows shows it).
+  signer=$stage/signature/signer.pem
+  echo "dist: ravelin.exe signed by $(openssl x509 -in "$signer" -noout -subject -nameopt RFC2253 | cut -d= -f2-)"
+  echo "dist:   thumbprint (SHA-1) $(openssl x509 -in "$signer" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :)"
+  echo "dist:   SHA-256            $(openssl x509 -in "$signer" -noout -fingerprint -sha256 | cut -d= -f2 | tr -d :)"
+  rm -rf "$stage/signature" "$stage/signature.pem" "$stage/verify" "$stage/timestamp"
   echo "dist: the signature chains to $SIGN_CA${SIGN_TIMESTAMP_URL:+ and carries a time stamp from $SIGN_TIMESTAMP_URL}"
 fi
 

@@ -21,16 +21,31 @@ if grep -E 'warning:' "$build/clang-build.log" >&2; then
 fi
 
 echo "lint: clang-tidy over src/ and simulator/"
-report=$build/clang-tidy.log
+# Each file's report is kept, and a clang-tidy that fails (it crashed, refused a check or an option,
+# or could not read a file) fails the lint even when it located no finding.
+reports=$build/clang-tidy
+rm -rf "$reports"
+mkdir -p "$reports"
 cd "$top"
-git ls-files -- 'src/*.cpp' 'simulator/*.cpp' |
-  xargs -P "$jobs" -n 4 clang-tidy-14 -p "$build" --quiet \
-    --extra-arg=-include --extra-arg="$top/cmake/lint/HandleOwnership.h" >"$report" 2>/dev/null || true
-# One line per finding, each once (a header's finding comes once for every file that includes it).
-findings=$(grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error): ' "$report" | sort -u || true)
-if [ -n "$findings" ]; then
-  printf '%s\n' "$findings"
-  echo "lint: $(printf '%s\n' "$findings" | wc -l) finding(s); the details are in $report" >&2
+git ls-files -z -- 'src/*.cpp' 'simulator/*.cpp' |
+  xargs -0 -P "$jobs" -I{} sh -c 'report="$2/$(printf %s "$1" | tr / _).log"
+    clang-tidy-14 -p "$3" --quiet --extra-arg=-include --extra-arg="$4" "$1" >"$report" 2>&1 ||
+      echo "$1 (clang-tidy exited with $?)" >>"$2/failed"' sh {} "$reports" "$build" "$top/cmake/lint/HandleOwnership.h" ||
+  true
+if [ -s "$reports/failed" ]; then
+  while read -r file _; do
+    echo "== $file"
+    sed 's/^/    /' "$reports/$(printf %s "$file" | tr / _).log"
+  done <"$reports/failed"
+  echo "lint: clang-tidy failed on $(wc -l <"$reports/failed") file(s), reports above and in $reports:" >&2
+  sed 's/^/  /' "$reports/failed" >&2
   exit 1
 fi
-echo "lint: no warning from clang or clang-tidy"
+# One line per finding, each once (a header's finding comes once for every file that includes it).
+findings=$(cat "$reports"/*.log | grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error): ' | sort -u || true)
+if [ -n "$findings" ]; then
+  printf '%s\n' "$findings"
+  echo "lint: $(printf '%s\n' "$findings" | wc -l) finding(s); the details are in $reports" >&2
+  exit 1
+fi
+echo "lint: no warning from clang or clang-tidy ($(ls "$reports"/*.log | wc -l) files)"

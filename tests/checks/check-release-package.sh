@@ -5,9 +5,9 @@
 # what the linker's map shows. A signature that chains to another root than SIGN_CA, or signing
 # without SIGN_CA, must give no package at all.
 #   check-release-package.sh BUILD-FOLDER WORK-FOLDER
-set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 BUILD-FOLDER WORK-FOLDER" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")
+source "$here/failure-reasons.sh"
+[ $# -eq 2 ] || { echo "usage: $0 BUILD-FOLDER WORK-FOLDER" >&2; exit 2; }
 build=$(realpath "$1")
 work=$2
 unset SIGN_CERT SIGN_KEY SIGN_CA SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL SIGN_TSA_CA
@@ -24,25 +24,28 @@ for attempt in first second; do
   SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key SIGN_CA=$chain/root.pem dist "$attempt" > "$work/$attempt.log"
 done
 first=$(echo "$work"/first/ravelin-*-win-x64.zip)
-cmp "$first" "$work"/second/ravelin-*-win-x64.zip
+cmp "$first" "$work"/second/ravelin-*-win-x64.zip || fail "two packages of one commit differ"
 thumbprint=$(openssl x509 -in "$chain/signer.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :)
-grep -qx "dist: ravelin.exe signed by CN=Ravelin Test Signer" "$work/first.log"
-grep -qx "dist:   thumbprint (SHA-1) $thumbprint" "$work/first.log"
+expect_file_line "$work/first.log" "dist: ravelin.exe signed by CN=Ravelin Test Signer"
+expect_file_line "$work/first.log" "dist:   thumbprint (SHA-1) $thumbprint"
 
 unzip -q "$first" -d "$work/unpacked"
 package=$(echo "$work"/unpacked/ravelin-*-win-x64)
 (cd "$package" && sha256sum -c --quiet SHA256SUMS)
-osslsigncode verify -in "$package/ravelin.exe" -CAfile "$chain/root.pem" | grep -qx "Signature verification: ok"
+expect_status "the packed agent's signature against the test root" \
+  osslsigncode verify -in "$package/ravelin.exe" -CAfile "$chain/root.pem"
 "$here/check-third-party-notices.sh" "$build/ravelin.map" "$package/THIRD_PARTY_NOTICES.txt" "$package"/ravelin-*.spdx.json
 
 # Pinned trust: the root the signature must chain to is required, and no other will do.
 if SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key SIGN_CA=$work/other/root.pem dist foreign 2> "$work/foreign.log"; then
-  echo "a signature that chains to another root was packed" >&2; exit 1
+  fail "a signature that chains to another root was packed"
 fi
-grep -q "does not chain to" "$work/foreign.log"
+grep -q "does not chain to" "$work/foreign.log" ||
+  { cat "$work/foreign.log" >&2; fail "the refusal of another root does not say \"does not chain to\" (above)"; }
 if SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key dist unpinned 2> "$work/unpinned.log"; then
-  echo "a signature was packed without SIGN_CA" >&2; exit 1
+  fail "a signature was packed without SIGN_CA"
 fi
-grep -q "signing needs SIGN_CA" "$work/unpinned.log"
-[ -z "$(ls "$work"/foreign "$work"/unpinned 2>/dev/null)" ] || { echo "a refused signature left a package" >&2; exit 1; }
+grep -q "signing needs SIGN_CA" "$work/unpinned.log" ||
+  { cat "$work/unpinned.log" >&2; fail "the refusal without SIGN_CA does not say \"signing needs SIGN_CA\" (above)"; }
+[ -z "$(ls "$work"/foreign "$work"/unpinned 2>/dev/null)" ] || fail "a refused signature left a package"
 echo "release package: reproducible, sums match, signature verifies against the pinned root only, notices complete"

@@ -4,9 +4,9 @@
 # issued for its public key by a throwaway root. Fails unless the signature verifies and its signer
 # certificate carries the token's public key.
 #   check-release-token.sh BUILD-FOLDER WORK-FOLDER
-set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 BUILD-FOLDER WORK-FOLDER" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")
+source "$here/failure-reasons.sh"
+[ $# -eq 2 ] || { echo "usage: $0 BUILD-FOLDER WORK-FOLDER" >&2; exit 2; }
 build=$(realpath "$1")
 work=$(realpath -m "$2")
 module=/usr/lib/softhsm/libsofthsm2.so
@@ -20,8 +20,10 @@ pkcs11-tool --module "$module" --token-label ravelin-test --login --pin 1234 \
   --keypairgen --key-type rsa:2048 --label signer --id 01 >/dev/null 2>&1
 pkcs11-tool --module "$module" --token-label ravelin-test --login --pin 1234 --list-objects --type privkey \
   > "$work/private-key.txt" 2>/dev/null
-grep -q "never extractable" "$work/private-key.txt"
-grep -q "local" "$work/private-key.txt"
+grep -q "never extractable" "$work/private-key.txt" ||
+  { cat "$work/private-key.txt" >&2; fail "the token's key is not marked never extractable (the token's listing above)"; }
+grep -q "local" "$work/private-key.txt" ||
+  { cat "$work/private-key.txt" >&2; fail "the token's key was not made on the token (the token's listing above)"; }
 pkcs11-tool --module "$module" --token-label ravelin-test --read-object --type pubkey --label signer \
   -o "$work/token.der" >/dev/null 2>&1
 openssl pkey -pubin -inform DER -in "$work/token.der" -out "$work/token-public.pem"
@@ -47,16 +49,13 @@ SIGN_CERT=$work/chain/token-chain.pem SIGN_CA=$work/chain/token-root.pem \
   "$here/../../tools/dist.sh" "$build" "$work/package" 1780315200 > "$work/dist.log"
 unzip -q "$work/package"/ravelin-*-win-x64.zip -d "$work/unpacked"
 agent=$(echo "$work"/unpacked/ravelin-*-win-x64/ravelin.exe)
-osslsigncode verify -in "$agent" -CAfile "$work/chain/token-root.pem" | grep -qx "Signature verification: ok"
+expect_status "the packed agent's signature against the token's root" \
+  osslsigncode verify -in "$agent" -CAfile "$work/chain/token-root.pem"
 
 # The signer certificate inside the signature holds the token's public key, so the signature was
 # made by the token's private key.
 osslsigncode extract-signature -pem -in "$agent" -out "$work/signature.pem" >/dev/null
-openssl pkcs7 -in "$work/signature.pem" -print_certs |
-  awk -v folder="$work" '/BEGIN CERT/{n++} /BEGIN CERT/,/END CERT/{print > (folder "/embedded" n ".pem")}'
-signer=$(grep -l . "$work"/embedded*.pem | while read -r certificate; do
-  openssl x509 -in "$certificate" -noout -subject | grep -q "Ravelin Test Token Signer" && echo "$certificate"
-done)
-[ -n "$signer" ] || { echo "the signature holds no certificate of the token's signer" >&2; exit 1; }
-cmp <(openssl x509 -in "$signer" -noout -pubkey) "$work/token-public.pem"
+"$here/../../tools/authenticode-signature.py" "$work/signature.pem" "$work/signature"
+expect_same "the signer's public key" "$(cat "$work/token-public.pem")" \
+  "$(openssl x509 -in "$work/signature/signer.pem" -noout -pubkey)"
 echo "token: the key was made on the token, never extractable, and the packed agent's signature is its"

@@ -4,7 +4,7 @@
 #   make-test-signing-chain.sh OUTPUT-FOLDER
 # OUTPUT-FOLDER then holds chain.pem (signer, then root), signer.key, root.pem and root.cer (the
 # root in DER form, for a trusted root store).
-set -euo pipefail
+source "$(dirname "$(realpath "$0")")/../checks/failure-reasons.sh"
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT-FOLDER" >&2; exit 2; }
 mkdir -p "$1"
 cd "$1"

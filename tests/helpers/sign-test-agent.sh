@@ -2,7 +2,7 @@
 # Signs the agent the whole-process tests run, as a release is signed but with a throwaway chain,
 # and fails unless the signature verifies.
 #   sign-test-agent.sh AGENT CHAIN-FOLDER
-set -euo pipefail
+source "$(dirname "$(realpath "$0")")/../checks/failure-reasons.sh"
 unset SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL
 [ $# -eq 2 ] || { echo "usage: $0 AGENT CHAIN-FOLDER" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")

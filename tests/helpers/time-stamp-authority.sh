@@ -4,7 +4,7 @@
 #   time-stamp-authority.sh FOLDER
 # FOLDER then holds tsa-root.pem (the root the time stamps chain to), url (the authority's address)
 # and pid (the server's process, to end it).
-set -euo pipefail
+source "$(dirname "$(realpath "$0")")/../checks/failure-reasons.sh"
 [ $# -eq 1 ] || { echo "usage: $0 FOLDER" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")
 mkdir -p "$1"
