@@ -50,6 +50,103 @@ bool IsLink(HKEY opened)
            type == REG_LINK;
 }
 
+// What each key below the top of a tree being deleted is opened with: its deletion, the listing of
+// its subkeys and the query that tells a link.
+constexpr DWORD SubtreeDeletionAccess = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
+// The longest key name the registry allows, in characters.
+constexpr DWORD MaximumKeyNameLength = 255;
+
+// Opens (with `create`, creates) the key `name` below the open key `parent`, as itself: a registry
+// link there is opened as the link and never followed, also when its target is missing (a create
+// through it would make the target, wherever it names). The name is counted, not NUL-ended, so an
+// enumerated name is opened exactly as the registry holds it.
+std::uint32_t OpenKeyAsItself(HKEY parent, const std::wstring& name, DWORD access, bool create, HKEY& opened)
+{
+    if (name.size() > MAXSHORT / sizeof(wchar_t)) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    UNICODE_STRING text;
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    text.Buffer = const_cast<PWSTR>(name.data());
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof(OBJECT_ATTRIBUTES);
+    attributes.RootDirectory = parent;
+    attributes.ObjectName = &text;
+    attributes.Attributes = Native::ObjectCaseInsensitive | Native::ObjectOpenLink;
+    HANDLE handle = nullptr;
+    const NTSTATUS status = create ? NtCreateKey(&handle, access, &attributes, 0, nullptr, 0, nullptr)
+                                   : NtOpenKey(&handle, access, &attributes);
+    if (status < 0) {
+        return NativeToCode(status);
+    }
+    opened = static_cast<HKEY>(handle);
+    return ERROR_SUCCESS;
+}
+
+// The key's native name (\REGISTRY\MACHINE\...).
+Result<std::wstring> QueryKeyName(HKEY key)
+{
+    std::vector<std::uint8_t> buffer;
+    ULONG length = 0;
+    NTSTATUS status = Native::StatusBufferTooSmall;
+    for (int call = 0; call < 2 && status == Native::StatusBufferTooSmall; ++call) {
+        buffer.resize(length);
+        status = NtQueryKey(key, Native::KeyNameInformation, buffer.empty() ? nullptr : buffer.data(),
+                            static_cast<ULONG>(buffer.size()), &length);
+    }
+    if (status < 0) {
+        return Result<std::wstring>(NativeToCode(status));
+    }
+    if (length < 8 || buffer.size() < 8) {
+        return Result<std::wstring>(ERROR_NO_DATA);
+    }
+    ULONG nameBytes = 0;
+    std::memcpy(&nameBytes, buffer.data(), sizeof(nameBytes));
+    nameBytes = std::min<ULONG>(nameBytes, static_cast<ULONG>(buffer.size() - sizeof(ULONG)));
+    std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
+    std::memcpy(name.data(), buffer.data() + sizeof(ULONG), name.size() * sizeof(wchar_t));
+    return Result<std::wstring>(std::move(name));
+}
+
+// Deletes the open key and everything below it through handles alone: each subkey is opened
+// relative to its parent's handle and as itself, and a registry link is deleted as the link, its
+// target untouched. Nothing is looked up by a path that another process could redirect meanwhile.
+std::uint32_t DeleteOpenedTree(HKEY key)
+{
+    if (!IsLink(key)) {
+        // A subkey that is gone by the time it is opened is stepped over; the key's own deletion
+        // then says whether anything is left.
+        DWORD index = 0;
+        for (;;) {
+            std::wstring name(MaximumKeyNameLength + 1, L'\0');
+            DWORD length = static_cast<DWORD>(name.size());
+            auto code = ToCode(RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr));
+            if (code == ERROR_NO_MORE_ITEMS) {
+                break;
+            }
+            if (code != ERROR_SUCCESS) {
+                return code;
+            }
+            name.resize(length);
+            HKEY child = nullptr;
+            code = OpenKeyAsItself(key, name, SubtreeDeletionAccess, false, child);
+            if (code == ERROR_FILE_NOT_FOUND) {
+                ++index;
+                continue;
+            }
+            if (code != ERROR_SUCCESS) {
+                return code;
+            }
+            const KeyHandle owner(child);
+            if (code = DeleteOpenedTree(child); code != ERROR_SUCCESS) {
+                return code;
+            }
+        }
+    }
+    return NativeToCode(NtDeleteKey(key));
+}
+
 std::wstring ChildPath(const std::wstring& path, const std::wstring& name, bool slashEndsPathToo)
 {
     // A key named by its handle alone has no path: its children are named relative to it.
@@ -180,10 +277,18 @@ private:
 
 }  // namespace
 
-RegistryKey::RegistryKey(Root root, std::wstring path) : root_(root), path_(std::move(path)) {}
+RegistryKey::RegistryKey(Root root, std::wstring path)
+    : root_(root), path_(std::move(path)), ownedFrom_(std::wstring::npos)
+{
+}
+
+RegistryKey::RegistryKey(Root root, const std::wstring& systemPath, const std::wstring& ownPath)
+    : root_(root), path_(systemPath + L"\\" + ownPath), ownedFrom_(systemPath.size() + 1)
+{
+}
 
 RegistryKey::RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path)
-    : heldRoot_(std::move(heldRoot)), root_(heldRoot_.get()), path_(std::move(path))
+    : heldRoot_(std::move(heldRoot)), root_(heldRoot_.get()), path_(std::move(path)), ownedFrom_(0)
 {
 }
 
@@ -201,8 +306,14 @@ std::uint32_t RegistryKey::Open(std::uint32_t access)
     // caller may read but not write) leaves the reads that already work working.
     const std::uint32_t wanted = access_ | access;
     Root opened = nullptr;
-    const auto code =
-        root_ == nullptr ? OpenNative(wanted, opened) : ToCode(RegOpenKeyExW(root_, path_.c_str(), 0, wanted, &opened));
+    std::uint32_t code = ERROR_SUCCESS;
+    if (root_ == nullptr) {
+        code = OpenNative(wanted, opened);
+    } else if (ownedFrom_ != std::wstring::npos) {
+        code = OpenAsItself(wanted, false, LinkAtEnd::Refused, opened);
+    } else {
+        code = ToCode(RegOpenKeyExW(root_, path_.c_str(), 0, wanted, &opened));
+    }
     if (code != ERROR_SUCCESS) {
         return code;
     }
@@ -210,6 +321,72 @@ std::uint32_t RegistryKey::Open(std::uint32_t access)
     handle_ = opened;
     access_ = wanted;
     return ERROR_SUCCESS;
+}
+
+std::uint32_t RegistryKey::OpenAsItself(std::uint32_t access, bool create, LinkAtEnd linkAtEnd, Root& opened)
+{
+    // The query that tells a link is made on the key itself.
+    const DWORD endAccess = access | KEY_QUERY_VALUE;
+    if (ownedFrom_ == std::wstring::npos) {
+        HKEY handle = nullptr;
+        if (const auto code = ToCode(RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, endAccess, &handle));
+            code != ERROR_SUCCESS) {
+            return code;
+        }
+        KeyHandle key(handle);
+        if (linkAtEnd == LinkAtEnd::Refused && IsLink(handle)) {
+            ReportLink(handle);
+            return StoppedOnLink;
+        }
+        opened = key.release();
+        return ERROR_SUCCESS;
+    }
+    const DWORD passingAccess = KEY_QUERY_VALUE | (create ? KEY_CREATE_SUB_KEY : 0);
+    KeyHandle current;
+    HKEY parent = root_;
+    if (ownedFrom_ > 0) {
+        HKEY system = nullptr;
+        if (const auto code =
+                ToCode(RegOpenKeyExW(root_, path_.substr(0, ownedFrom_ - 1).c_str(), 0, passingAccess, &system));
+            code != ERROR_SUCCESS) {
+            return code;
+        }
+        current.reset(system);
+        parent = system;
+    }
+    for (std::size_t start = ownedFrom_;;) {
+        const auto end = path_.find(L'\\', start);
+        const bool last = end == std::wstring::npos;
+        HKEY next = nullptr;
+        if (const auto code = OpenKeyAsItself(parent, path_.substr(start, last ? end : end - start),
+                                              last ? endAccess : passingAccess, create, next);
+            code != ERROR_SUCCESS) {
+            return code;
+        }
+        KeyHandle component(next);
+        if (IsLink(next) && !(last && linkAtEnd == LinkAtEnd::Opened)) {
+            ReportLink(next);
+            return StoppedOnLink;
+        }
+        current = std::move(component);
+        parent = current.get();
+        if (last) {
+            break;
+        }
+        start = end + 1;
+    }
+    opened = current.release();
+    return ERROR_SUCCESS;
+}
+
+void RegistryKey::ReportLink(Root link)
+{
+    if (std::exchange(linkReported_, true)) {
+        return;
+    }
+    const auto name = QueryKeyName(link);
+    LogFormat(LogComponent::Setup, LogLevel::Warn, "The registry key \"{}\" is a registry link and is not followed",
+              ReadableUtf8(name.Succeeded() ? name.Value() : path_));
 }
 
 std::uint32_t RegistryKey::OpenNative(std::uint32_t access, Root& opened)
@@ -298,28 +475,7 @@ bool RegistryKey::CanWrite()
 
 Result<std::wstring> RegistryKey::GetFullName()
 {
-    return OnOpenKey<11>(ReadAccess, Missing::Traced, [this] {
-        std::vector<std::uint8_t> buffer;
-        ULONG length = 0;
-        NTSTATUS status = Native::StatusBufferTooSmall;
-        for (int call = 0; call < 2 && status == Native::StatusBufferTooSmall; ++call) {
-            buffer.resize(length);
-            status = NtQueryKey(handle_, Native::KeyNameInformation, buffer.empty() ? nullptr : buffer.data(),
-                                static_cast<ULONG>(buffer.size()), &length);
-        }
-        if (status < 0) {
-            return Result<std::wstring>(NativeToCode(status));
-        }
-        if (length < 8 || buffer.size() < 8) {
-            return Result<std::wstring>(ERROR_NO_DATA);
-        }
-        ULONG nameBytes = 0;
-        std::memcpy(&nameBytes, buffer.data(), sizeof(nameBytes));
-        nameBytes = std::min<ULONG>(nameBytes, static_cast<ULONG>(buffer.size() - sizeof(ULONG)));
-        std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
-        std::memcpy(name.data(), buffer.data() + sizeof(ULONG), name.size() * sizeof(wchar_t));
-        return Result<std::wstring>(std::move(name));
-    });
+    return OnOpenKey<11>(ReadAccess, Missing::Traced, [this] { return QueryKeyName(handle_); });
 }
 
 std::uint32_t RegistryKey::Create()
@@ -329,6 +485,12 @@ std::uint32_t RegistryKey::Create()
     std::uint32_t code = ERROR_SUCCESS;
     if (root_ == nullptr) {
         code = CreateNative();
+    } else if (ownedFrom_ != std::wstring::npos) {
+        HKEY created = nullptr;
+        code = OpenAsItself(ReadWriteAccess, true, LinkAtEnd::Refused, created);
+        if (code == ERROR_SUCCESS) {
+            handle_ = created;
+        }
     } else {
         HKEY created = nullptr;
         code =
@@ -359,6 +521,9 @@ std::uint32_t RegistryKey::CreateNative()
 std::uint32_t RegistryKey::CreateRecursively()
 {
     std::lock_guard guard(mutex_);
+    if (ownedFrom_ != std::wstring::npos) {
+        return Create();  // which makes each missing component of the product's own part
+    }
     for (auto position = path_.find(L'\\'); position != std::wstring::npos;
          position = path_.find(L'\\', position + 1)) {
         // A native path starts with a backslash: there is no key to make for the empty prefix.
@@ -377,13 +542,17 @@ std::uint32_t RegistryKey::CreateRecursively()
 
 std::uint32_t RegistryKey::Delete()
 {
-    return OnOpenKeyTracedBy(
-        ReadWriteDeleteAccess, [this](std::uint32_t code) { TraceFailure<13>(code, Missing::Answer, root_, path_); },
-        [this] {
-            const auto code =
-                root_ != nullptr ? ToCode(RegDeleteKeyW(root_, path_.c_str())) : NativeToCode(NtDeleteKey(handle_));
-            return TraceFailure<14>(code, Missing::Answer, root_, handle_, path_);
-        });
+    // Through the key's own handle, opened as itself: a link goes as the link, never its target.
+    std::lock_guard guard(mutex_);
+    HKEY opened = nullptr;
+    auto code = root_ == nullptr ? Open(ReadWriteDeleteAccess)
+                                 : OpenAsItself(ReadWriteDeleteAccess, false, LinkAtEnd::Opened, opened);
+    if (code != ERROR_SUCCESS) {
+        return TraceFailure<13>(code, Missing::Answer, root_, path_);
+    }
+    const KeyHandle key(opened);
+    code = NativeToCode(NtDeleteKey(root_ == nullptr ? handle_ : key.get()));
+    return TraceFailure<14>(code, Missing::Answer, root_, handle_, path_);
 }
 
 std::uint32_t RegistryKey::DeleteTree()
@@ -392,10 +561,12 @@ std::uint32_t RegistryKey::DeleteTree()
         return ERROR_NOT_SUPPORTED;
     }
     std::lock_guard guard(mutex_);
-    if (const auto link = DeleteIfLink(); link.has_value()) {
-        return *link;
-    }
-    if (const auto code = Open(ReadWriteDeleteAccess); code != ERROR_SUCCESS) {
+    // The key is opened as itself once, and the whole tree goes through that handle and the handles
+    // opened from it: what was decided about this key is what gets deleted, nothing is looked up by
+    // path again, and a registry link in the tree, or the key itself being one, goes as the link.
+    HKEY opened = nullptr;
+    if (const auto code = OpenAsItself(ReadWriteDeleteAccess, false, LinkAtEnd::Opened, opened);
+        code != ERROR_SUCCESS) {
         if (code == ERROR_FILE_NOT_FOUND) {
             return ERROR_SUCCESS;
         }
@@ -404,55 +575,42 @@ std::uint32_t RegistryKey::DeleteTree()
                   ReadableUtf8(path_), code);
         return code;
     }
-    auto code = ToCode(RegDeleteTreeW(root_, path_.c_str()));
+    const KeyHandle key(opened);
+    // A handle held for other operations may be a link's target, or the key about to go.
+    Close();
+    auto code = DeleteOpenedTree(key.get());
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
         LogFormat(
             LogComponent::Setup, LogLevel::Warn,
             "Failed to delete the registry key tree. Delete failed try to execute the fallback [0x{};{}] (Error: {})",
-            HandleText(handle_), ReadableUtf8(path_), code);
-        code = DeleteTreeRenamedAway(code);
+            HandleText(key.get()), ReadableUtf8(path_), code);
+        code = DeleteTreeRenamedAway(key.get(), code);
     }
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
         LogFormat(LogComponent::Setup, LogLevel::Warn,
                   "Failed to delete the registry key tree [0x{};0x{};{}] (Error: {})", HandleText(root_),
-                  HandleText(handle_), ReadableUtf8(path_), code);
+                  HandleText(key.get()), ReadableUtf8(path_), code);
     }
     return code;
 }
 
-std::optional<std::uint32_t> RegistryKey::DeleteIfLink()
-{
-    // Opened as itself, a link shows the value that names its target. Deleting through the name
-    // would follow the link and empty the target, which may be any key of the machine.
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE, &opened) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    const KeyHandle link(opened);
-    if (!IsLink(opened)) {
-        return std::nullopt;
-    }
-    // The held handle, if any, is the target's: let it go with the link.
-    Close();
-    return NativeToCode(NtDeleteKey(opened));
-}
-
-std::uint32_t RegistryKey::DeleteTreeRenamedAway(std::uint32_t inPlaceError)
+std::uint32_t RegistryKey::DeleteTreeRenamedAway(Root key, std::uint32_t inPlaceError)
 {
     // A tree that cannot be deleted in place (a subkey in use) may still go once renamed away. The
-    // rename takes the key's new name, not a path: the key stays under its parent and is deleted
-    // through it.
-    const auto separator = path_.find_last_of(L'\\');
-    RegistryKey parent(root_, separator == std::wstring::npos ? std::wstring{} : path_.substr(0, separator));
-    const std::wstring name = separator == std::wstring::npos ? path_ : path_.substr(separator + 1);
-    const std::wstring obsoleteName = name + L"_obsolete";
-    if (parent.Open(ReadWriteDeleteAccess) != ERROR_SUCCESS ||
-        RegRenameKey(parent.HeldHandle(), name.c_str(), obsoleteName.c_str()) != ERROR_SUCCESS) {
+    // key is renamed through its own handle beside itself, deleted through the same handle, and
+    // given its name back when that fails too.
+    const auto fullName = QueryKeyName(key);
+    if (!fullName.Succeeded()) {
         return inPlaceError;
     }
-    const auto code = ToCode(RegDeleteTreeW(parent.HeldHandle(), obsoleteName.c_str()));
+    const std::wstring name = fullName.Value().substr(fullName.Value().find_last_of(L'\\') + 1);
+    const std::wstring obsoleteName = name + L"_obsolete";
+    if (RegRenameKey(key, nullptr, obsoleteName.c_str()) != ERROR_SUCCESS) {
+        return inPlaceError;
+    }
+    const auto code = DeleteOpenedTree(key);
     if (code != ERROR_SUCCESS) {
-        RegRenameKey(parent.HeldHandle(), obsoleteName.c_str(), name.c_str());
+        RegRenameKey(key, nullptr, name.c_str());
     }
     return code;
 }
@@ -471,16 +629,24 @@ std::uint32_t RegistryKey::CreateSubKey(const std::wstring& name)
 std::uint32_t RegistryKey::DeleteSubKey(const std::wstring& name)
 {
     return OnOpenKey<17>(ReadWriteDeleteAccess, Missing::Answer, [this, &name] {
-        return TraceFailure<18>(ToCode(RegDeleteKeyW(handle_, name.c_str())), Missing::Answer, handle_, path_, name);
+        // Opened as itself and deleted through its handle: a link goes as the link.
+        HKEY opened = nullptr;
+        auto code = OpenKeyAsItself(handle_, name, DELETE, false, opened);
+        const KeyHandle subKey(opened);
+        if (code == ERROR_SUCCESS) {
+            code = NativeToCode(NtDeleteKey(subKey.get()));
+        }
+        return TraceFailure<18>(code, Missing::Answer, handle_, path_, name);
     });
 }
 
 std::shared_ptr<RegistryKey> RegistryKey::GetSubKey(const std::wstring& name)
 {
-    if (heldRoot_ != nullptr) {
-        return std::make_shared<RegistryKey>(heldRoot_, ChildPath(path_, name, false));
-    }
-    return std::make_shared<RegistryKey>(root_, ChildPath(path_, name, false));
+    auto subKey = heldRoot_ != nullptr ? std::make_shared<RegistryKey>(heldRoot_, ChildPath(path_, name, false))
+                                       : std::make_shared<RegistryKey>(root_, ChildPath(path_, name, false));
+    // Below a key opened as itself, every key is too.
+    subKey->ownedFrom_ = ownedFrom_;
+    return subKey;
 }
 
 Result<std::shared_ptr<RegistryKey>> RegistryKey::OpenSubKeyAsItself(const std::wstring& name, std::uint32_t access)
@@ -489,16 +655,15 @@ Result<std::shared_ptr<RegistryKey>> RegistryKey::OpenSubKeyAsItself(const std::
     // This key is opened to reach its subkeys, as for their enumeration: its failure shares that site.
     return OnOpenKey<19>(ReadAccess, Missing::Answer, [&]() -> Answer {
         HKEY opened = nullptr;
-        const auto code =
-            ToCode(RegOpenKeyExW(handle_, name.c_str(), REG_OPTION_OPEN_LINK, access | KEY_QUERY_VALUE, &opened));
-        if (code != ERROR_SUCCESS) {
+        if (const auto code = OpenKeyAsItself(handle_, name, access | KEY_QUERY_VALUE, false, opened);
+            code != ERROR_SUCCESS) {
             return Answer(code);
         }
-        std::shared_ptr<HKEY__> held(opened, KeyHandleCloser{});
+        auto subKey = std::make_shared<RegistryKey>(std::shared_ptr<HKEY__>(opened, KeyHandleCloser{}), std::wstring());
         if (IsLink(opened)) {
-            return Answer(StoppedOnLink);
+            subKey->ReportLink(opened);
         }
-        return Answer(std::make_shared<RegistryKey>(std::move(held), std::wstring()));
+        return Answer(std::move(subKey));
     });
 }
 

@@ -6,7 +6,6 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,10 +40,17 @@ public:
     static constexpr std::uint32_t ReadWriteAccess = 0x2001F;
     static constexpr std::uint32_t ReadWriteDeleteAccess = 0x3001F;
 
-    // ERROR_STOPPED_ON_SYMLINK: OpenSubKeyAsItself's answer for a subkey that is a registry link.
+    // ERROR_STOPPED_ON_SYMLINK: the answer of a key that counts as missing because a key on its own
+    // path is a registry link.
     static constexpr std::uint32_t StoppedOnLink = 681;
 
     RegistryKey(Root root, std::wstring path);
+    // A key whose path below `systemPath` is the product's own: from there down, this key and every
+    // key named below it are opened and created as themselves, one path component at a time, each
+    // relative to its parent's handle, so that no registry link there is followed. A link met is
+    // logged once (Warn) and the key counts as missing (StoppedOnLink); nothing is created through
+    // one. The system's own links in `systemPath` (CurrentControlSet is one) are followed as usual.
+    RegistryKey(Root root, const std::wstring& systemPath, const std::wstring& ownPath);
     // A key named relative to an open key handle, which it keeps open while it lives.
     RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path);
     ~RegistryKey();
@@ -63,9 +69,10 @@ public:
     std::uint32_t CreateSubKey(const std::wstring& name);
     std::uint32_t DeleteSubKey(const std::wstring& name);
     std::shared_ptr<RegistryKey> GetSubKey(const std::wstring& name);
-    // The subkey `name` opened as itself with `access`, relative to this key's handle; a registry
-    // link is not followed (StoppedOnLink). The keys named below the answer are opened relative to
-    // the subkey's handle, never looked up again by path.
+    // The subkey `name` opened as itself with `access`, relative to this key's handle. A registry
+    // link is opened as the link, never followed, and logged (Warn): all it is good for is its
+    // deletion (DeleteTree removes the link itself). The keys named below the answer are opened as
+    // themselves relative to the subkey's handle, never looked up again by path.
     Result<std::shared_ptr<RegistryKey>> OpenSubKeyAsItself(const std::wstring& name, std::uint32_t access);
     Result<std::vector<std::wstring>> GetSubKeyNames();
     std::uint32_t GetValue(const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data);
@@ -121,17 +128,25 @@ private:
     std::uint32_t ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
                             std::size_t minimumSize, std::vector<std::uint8_t>& data);
     std::uint32_t CreateNative();
-    // Removes the key itself when it is a registry link (its target stays untouched): the result,
-    // or nothing when the key is no link.
-    std::optional<std::uint32_t> DeleteIfLink();
-    // DeleteTree's fall-back: rename the key beside itself, then delete the renamed tree.
-    std::uint32_t DeleteTreeRenamedAway(std::uint32_t inPlaceError);
+    // What a key that ends in a registry link is opened as: refused (StoppedOnLink), or the link
+    // itself, for its deletion.
+    enum class LinkAtEnd { Refused, Opened };
+    // Opens (with `create`, creates) the key as itself with `access`: the product's own components
+    // one at a time (see the constructor), or, for a key named by a plain path, its last component.
+    std::uint32_t OpenAsItself(std::uint32_t access, bool create, LinkAtEnd linkAtEnd, Root& opened);
+    // DeleteTree's fall-back for the opened key: renamed beside itself, then deleted again.
+    std::uint32_t DeleteTreeRenamedAway(Root key, std::uint32_t inPlaceError);
+    // Logs, once for this key, that the key `link` is a registry link and is not followed.
+    void ReportLink(Root link);
     std::uint32_t OpenNative(std::uint32_t access, Root& opened);
 
     Root handle_ = nullptr;
     std::shared_ptr<HKEY__> heldRoot_;  // the root handle, when this key is named relative to one
     Root root_;
     std::wstring path_;
+    // Where the product's own part of the path begins (npos: the whole path is opened as named).
+    std::size_t ownedFrom_;
+    bool linkReported_ = false;
     std::uint32_t access_ = 0;
     std::recursive_mutex mutex_;
 };

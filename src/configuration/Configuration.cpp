@@ -2,6 +2,7 @@
 
 #include "common/foundation/FileSystem.h"
 #include "common/Process.h"
+#include "common/foundation/ConversionException.h"
 #include "common/foundation/StringConversion.h"
 #include "configuration/CommandLine.h"
 #include "configuration/InstanceIdentity.h"
@@ -67,6 +68,8 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         std::unique_lock guard(lock_);
         commandLine_ = commandLine;
         settingsKey_ = std::move(settingsKey);
+        instancesKey_ = settingsKey_ != nullptr ? settingsKey_->GetSubKey(RegistryLayout::InstanceSubKey) : nullptr;
+        instanceKey_ = nullptr;
         service_ = std::move(service);
     }
     std::string upper = commandLine;
@@ -82,6 +85,13 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
         std::unique_lock guard(lock_);
         if (!instance.empty()) {
             instance_ = instance;
+        }
+        if (instancesKey_ != nullptr && !instance_.empty()) {
+            try {
+                instanceKey_ = instancesKey_->GetSubKey(Utf8ToUtf16(instance_));
+            } catch (const Tessaro::ConversionException&) {
+                // No key for an instance that is no valid text: reading from it raises this again.
+            }
         }
     }
     RemoveStaleInstanceKeys();
@@ -345,14 +355,14 @@ Result<std::uint64_t> Configuration::ReadInstanceNumber(const std::string& value
     if (IsMissingKey(settingsKey_)) {
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
-    const auto instances = settingsKey_->GetSubKey(RegistryLayout::InstanceSubKey);
-    if (!instances->Exists()) {
+    if (!instancesKey_->Exists()) {
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
     if (instance_.empty()) {
         return Result<std::uint64_t>(0, ERROR_INVALID_PARAMETER);
     }
-    const auto instanceKey = instances->GetSubKey(Utf8ToUtf16(instance_));
+    // An instance that is no valid text has no key of its own: its conversion raises the error here.
+    const auto instanceKey = instanceKey_ != nullptr ? instanceKey_ : instancesKey_->GetSubKey(Utf8ToUtf16(instance_));
     if (!instanceKey->Exists()) {
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
@@ -362,24 +372,14 @@ Result<std::uint64_t> Configuration::ReadInstanceNumber(const std::string& value
 void Configuration::RemoveStaleInstanceKeys()
 {
     std::unique_lock guard(lock_);
-    if (settingsKey_ == nullptr || !settingsKey_->Exists() || !settingsKey_->CanRead()) {
+    // "Instance" and every key below it are opened as themselves (the settings key hands that on to
+    // the keys below it): a registry link there is logged by the key and counts as missing, so
+    // nothing behind one is ever deleted.
+    if (settingsKey_ == nullptr || !settingsKey_->Exists() || !settingsKey_->CanRead() || !instancesKey_->Exists() ||
+        !instancesKey_->CanRead()) {
         return;
     }
-    // "Instance" is opened as itself and held: a link there could point the deletions below at any
-    // key of the machine, and each instance key is then named relative to the held key, never by a
-    // path that could be redirected between the listing and the deletion.
-    const auto opened =
-        settingsKey_->OpenSubKeyAsItself(RegistryLayout::InstanceSubKey, RegistryKey::ReadAccess | DELETE);
-    if (opened.ErrorCode() == RegistryKey::StoppedOnLink) {
-        LogFormat(Component, LogLevel::Warn,
-                  "The instance keys are not cleaned up: \"Instance\" is a registry link and is not followed");
-        return;
-    }
-    if (!opened.Succeeded()) {
-        return;
-    }
-    const auto& instances = opened.Value();
-    const auto names = instances->GetSubKeyNames();
+    const auto names = instancesKey_->GetSubKeyNames();
     if (!names.Succeeded()) {
         return;
     }
@@ -389,6 +389,10 @@ void Configuration::RemoveStaleInstanceKeys()
             // A name that is not valid UTF-16 names no instance of ours: it is reported, not parsed.
             Utf16ToUtf8(name);
             const auto processId = static_cast<std::uint32_t>(ParseInstanceProcessId(name));
+            // The key is opened once, as itself, relative to the held "Instance": the key the
+            // decision below concerns is the one deleted, through this handle, whatever happens to
+            // its name meanwhile. A link is opened as the link and goes as the link.
+            const auto instanceKey = instancesKey_->OpenSubKeyAsItself(name, RegistryKey::ReadWriteDeleteAccess);
             const auto process = Process::OpenById(processId);
             bool stale = false;
             if (process.ErrorCode() == ERROR_INVALID_PARAMETER) {
@@ -403,10 +407,9 @@ void Configuration::RemoveStaleInstanceKeys()
             if (!stale) {
                 continue;
             }
-            // No existence check first: it would follow a link, and a link whose target is gone
-            // would then stay forever. The deletion removes a link as a link and finds a missing
-            // key already gone.
-            if (const auto code = instances->GetSubKey(name)->DeleteTree(); code != ERROR_SUCCESS) {
+            // A key that is gone already (another agent's clean-up) is no failure.
+            const auto code = instanceKey.Succeeded() ? instanceKey.Value()->DeleteTree() : instanceKey.ErrorCode();
+            if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
                 LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})",
                           printableName, code);
             }

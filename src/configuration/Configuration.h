@@ -102,6 +102,10 @@ private:
     mutable std::shared_mutex lock_;
     Vantrel::Common::Utilities::FileInfo reportingExecutable_;
     std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> settingsKey_;
+    // "Instance" and this run's instance key below the settings key, each one object for the run,
+    // so that a registry link there is logged once.
+    std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> instancesKey_;
+    std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> instanceKey_;
     std::shared_ptr<WindowsSecurityCenterService> service_;
     StateWordReader stateWordReader_;
     std::function<TimePoint()> clock_;

@@ -13,6 +13,11 @@ inline constexpr const wchar_t* ConfigurationKey = L"SYSTEM\\CurrentControlSet\\
 inline constexpr const wchar_t* IntegrationKey = L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration";
 inline constexpr const wchar_t* SecurityCenterKey =
     L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration\\security_center";
+// The settings key's path in two parts: the system's (where its own links, CurrentControlSet among
+// them, are followed) and the product's, below it, where every key is opened as itself and a
+// registry link is never followed.
+inline constexpr const wchar_t* SystemServicesKey = L"SYSTEM\\CurrentControlSet\\Services";
+inline constexpr const wchar_t* SecurityCenterKeyBelowServices = L"torq1\\Settings\\integration\\security_center";
 inline constexpr const wchar_t* SoftwareConfigurationKey = L"SYSTEM\\Software\\Zantor Realtime Protection\\config";
 
 inline constexpr const wchar_t* InstanceSubKey = L"Instance";

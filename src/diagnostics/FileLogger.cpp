@@ -109,15 +109,14 @@ std::string FileLogger::FormatLine(std::chrono::system_clock::time_point time, L
     }
 }
 
-void FileLogger::Write(void* context, LogLevel level, const std::string& title, const std::string& componentName,
-                       const std::string& message)
+void FileLogger::Write(void* context, const LogStamp& stamp, LogLevel level, const std::string& title,
+                       const std::string& componentName, const std::string& message)
 {
     auto* logger = static_cast<FileLogger*>(context);
     if (logger == nullptr || !logger->Passes(level, title, componentName)) {
         return;
     }
-    const std::string line =
-        FormatLine(std::chrono::system_clock::now(), level, GetCurrentThreadId(), title, componentName, message);
+    const std::string line = FormatLine(stamp.time, level, stamp.threadId, title, componentName, message);
     std::lock_guard guard(FileWriteMutex());
     logger->writer_->Write(line);
 }

@@ -41,8 +41,8 @@ public:
                                   const std::string& title, const std::string& componentName,
                                   const std::string& message);
 
-    static void Write(void* context, LogLevel level, const std::string& title, const std::string& componentName,
-                      const std::string& message);
+    static void Write(void* context, const LogStamp& stamp, LogLevel level, const std::string& title,
+                      const std::string& componentName, const std::string& message);
     static bool Filter(void* context, LogLevel level, const std::string& title, const std::string& componentName);
 
 private:

@@ -6,15 +6,31 @@
 #include <condition_variable>
 #include <mutex>
 #include <shared_mutex>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
 
 namespace Tessaro::Vantrel::Common {
 
 namespace {
 
+struct KeptLine {
+    LogStamp stamp;
+    LogComponent component;
+    LogLevel level;
+    std::string message;
+};
+
 struct LogState {
     std::shared_mutex lock;
     std::string title;
     LogSink sink;
+    // Lines logged while no sink is installed, from KeepLogLinesUntilSinkInstalled on.
+    std::mutex keptMutex;
+    bool keeping = false;
+    std::vector<KeptLine> kept;
+    std::size_t keptDropped = 0;
     // Log calls currently inside the sink; a new sink waits for this to drop to zero.
     std::atomic<std::uint32_t> callsInSink{0};
     std::mutex idleMutex;
@@ -43,6 +59,9 @@ public:
 private:
     LogState& state_;
 };
+
+// Hands one line to the sink, or keeps it while there is none and lines are kept.
+void Dispatch(const LogStamp& stamp, LogComponent component, LogLevel level, const std::string& message);
 
 // New calls cannot enter while the exclusive lock is held; wait for the ones already inside.
 void WaitUntilNoCallInSink(LogState& state)
@@ -77,13 +96,39 @@ std::string_view ComponentName(LogComponent component) noexcept
     return index >= 0 && index < static_cast<std::int32_t>(names.size()) ? names[index] : std::string_view{};
 }
 
+void KeepLogLinesUntilSinkInstalled()
+{
+    LogState& state = State();
+    std::lock_guard guard(state.keptMutex);
+    state.keeping = true;
+}
+
 void InstallLogSink(const std::string& title, const LogSink& sink)
 {
     LogState& state = State();
-    std::unique_lock exclusive(state.lock);
-    WaitUntilNoCallInSink(state);
-    state.title = title;
-    state.sink = sink;
+    std::vector<KeptLine> kept;
+    std::size_t dropped = 0;
+    {
+        std::unique_lock exclusive(state.lock);
+        WaitUntilNoCallInSink(state);
+        state.title = title;
+        state.sink = sink;
+        if (sink.write != nullptr) {
+            std::lock_guard guard(state.keptMutex);
+            state.keeping = false;
+            kept.swap(state.kept);
+            dropped = std::exchange(state.keptDropped, 0);
+        }
+    }
+    // Written through the sink like any other line, outside the lock: a sink may log itself.
+    for (const auto& line : kept) {
+        Dispatch(line.stamp, line.component, line.level, line.message);
+    }
+    if (dropped > 0) {
+        Dispatch(LogStamp{std::chrono::system_clock::now(), GetCurrentThreadId()}, LogComponent::None, LogLevel::Warn,
+                 FormatLogMessage("{} more lines were logged before the log was open and are lost",
+                                  MakeFormatArgs(dropped)));
+    }
 }
 
 void RemoveLogSink(const void* context)
@@ -100,12 +145,32 @@ void RemoveLogSink(const void* context)
 void Log(LogComponent component, LogLevel level, const std::string& message) noexcept
 {
     try {
+        Dispatch(LogStamp{std::chrono::system_clock::now(), GetCurrentThreadId()}, component, level, message);
+    } catch (...) {
+        // Logging must never disturb the caller.
+    }
+}
+
+namespace {
+
+void Dispatch(const LogStamp& stamp, LogComponent component, LogLevel level, const std::string& message)
+{
+    try {
         LogState& state = State();
         std::string title;
         LogSink sink;
         {
             std::shared_lock shared(state.lock);
             if (state.sink.write == nullptr) {
+                std::lock_guard guard(state.keptMutex);
+                if (!state.keeping) {
+                    return;
+                }
+                if (state.kept.size() < MaximumKeptLogLines) {
+                    state.kept.push_back({stamp, component, level, message});
+                } else {
+                    ++state.keptDropped;
+                }
                 return;
             }
             title = state.title;
@@ -124,12 +189,14 @@ void Log(LogComponent component, LogLevel level, const std::string& message) noe
             }
         }
         if (passes) {
-            sink.write(sink.context, level, title, componentName, message);
+            sink.write(sink.context, stamp, level, title, componentName, message);
         }
     } catch (...) {
         // Logging must never disturb the caller.
     }
 }
+
+}  // namespace
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include "common/foundation/Format.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -34,9 +36,17 @@ enum class LogComponent : std::int32_t {
 
 std::string_view ComponentName(LogComponent component) noexcept;
 
-// Where log calls go. Installed once by the agent; until then every log call does nothing.
+// When and on which thread a line was logged, taken at the log call: a line kept until the sink
+// exists is written with its own.
+struct LogStamp {
+    std::chrono::system_clock::time_point time;
+    unsigned long threadId = 0;
+};
+
+// Where log calls go. Installed once by the agent; until then a log call does nothing, or, after
+// KeepLogLinesUntilSinkInstalled, is kept for the sink.
 struct LogSink {
-    using WriteFunction = void (*)(void* context, LogLevel level, const std::string& title,
+    using WriteFunction = void (*)(void* context, const LogStamp& stamp, LogLevel level, const std::string& title,
                                    const std::string& componentName, const std::string& message);
     using FilterFunction = bool (*)(void* context, LogLevel level, const std::string& title,
                                     const std::string& componentName);
@@ -50,6 +60,15 @@ struct LogSink {
 // Replaces the sink and the title once no log call is inside the current sink, so that a sink can
 // be destroyed right after it has been replaced. An empty sink turns logging off.
 void InstallLogSink(const std::string& title, const LogSink& sink);
+
+// From now until a sink is installed, log calls are kept (the first MaximumKeptLogLines of them)
+// instead of dropped, and the next InstallLogSink writes them to the new sink in their order, with
+// their own times, followed by a Warn line that counts those that did not fit. The agent turns this
+// on before its first log call, so what it logs before its log file is open (its settings and the
+// instance clean-up are read first) is not lost. Lines kept when the process ends without a sink
+// are lost.
+inline constexpr std::size_t MaximumKeptLogLines = 256;
+void KeepLogLinesUntilSinkInstalled();
 
 // Removes the sink whose context is the given one, once no log call is inside it; any other
 // installed sink stays. An owner of a sink calls this before it ends.

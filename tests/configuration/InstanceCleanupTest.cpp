@@ -4,35 +4,38 @@
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
 
+#include "common/foundation/StringConversion.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
 using namespace Tessaro::Ravelin;
+using Tessaro::TimePoint;
+using Tessaro::Utf16ToUtf8;
 using Tessaro::Testing::ChildProcess;
+using Tessaro::Testing::CreateRegistryLink;
 using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::ScratchRegistryKey;
+using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 
-// Makes `path` (below HKLM) a registry link to the key whose native name is `target`; the link
-// lives until it is deleted as a link or the registry is unloaded.
-::testing::AssertionResult CreateRegistryLink(const std::wstring& path, const std::wstring& target)
+// Deletes the link at `path` (below HKLM) as a link; a plain key there goes too when it is empty.
+void DeleteLink(const std::wstring& path)
 {
-    HKEY created = nullptr;
-    if (const auto code =
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &created, nullptr);
-        code != ERROR_SUCCESS) {
-        return ::testing::AssertionFailure() << "creating the link failed with " << code;
-    }
-    const Tessaro::Vantrel::Common::Utilities::KeyHandle link(created);
-    if (const auto code =
-            RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
-                           static_cast<DWORD>(target.size() * sizeof(wchar_t)));
-        code != ERROR_SUCCESS) {
-        return ::testing::AssertionFailure() << "naming the link's target failed with " << code;
-    }
-    return ::testing::AssertionSuccess();
+    RegistryKey(HKEY_LOCAL_MACHINE, path).Delete();
+}
+
+// The settings key as the agent names it: the scratch key the product's own, opened as itself.
+std::shared_ptr<RegistryKey> OwnSettingsKey(const ScratchRegistryKey& scratch)
+{
+    const auto separator = scratch.Path().find_last_of(L'\\');
+    return std::make_shared<RegistryKey>(HKEY_LOCAL_MACHINE, scratch.Path().substr(0, separator),
+                                         scratch.Path().substr(separator + 1));
 }
 
 bool LinkExists(const std::wstring& path)
@@ -62,7 +65,7 @@ TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
 
     const LogCapture capture;
     Configuration configuration;
-    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+    configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
 
     EXPECT_FALSE(settings.Child(L"Instance\\" + endedName)->Exists()) << "ended process: deleted with its subkeys";
     EXPECT_TRUE(settings.Child(L"Instance\\" + runningName)->Exists());
@@ -94,7 +97,7 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
         << "the link leads to the target";
 
     Configuration configuration;
-    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+    configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
 
     EXPECT_FALSE(LinkExists(linkPath)) << "the link itself is gone";
     EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", std::wstring()).Value(), L"kept");
@@ -102,7 +105,7 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
 
     // A stale link whose target is gone is removed too: followed, it would look missing and stay.
     ASSERT_TRUE(CreateRegistryLink(linkPath, settings.Key()->GetFullName().Value() + L"\\gone"));
-    configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr);
+    configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
     EXPECT_FALSE(LinkExists(linkPath)) << "the dangling link is gone";
 }
 
@@ -120,15 +123,124 @@ TEST(InstanceCleanupTest, InstanceKeysBehindALinkAreLeftAlone)
 
     const LogCapture capture;
     Configuration configuration;
-    EXPECT_EQ(configuration.ParseCommandLine("/FOO", settings.Key(), nullptr),
+    EXPECT_EQ(configuration.ParseCommandLine("/FOO", OwnSettingsKey(settings), nullptr),
               static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 
     EXPECT_TRUE(settings.Child(L"elsewhere\\4242\\deep")->Exists());
     EXPECT_TRUE(settings.Child(L"elsewhere\\1394ohci")->Exists());
-    EXPECT_TRUE(
-        capture.Contains("The instance keys are not cleaned up: \"Instance\" is a registry link and is not followed"));
+    EXPECT_TRUE(capture.Contains("The registry key \"" + Utf16ToUtf8(settings.Key()->GetFullName().Value()) +
+                                 "\\Instance\" is a registry link and is not followed"));
+    EXPECT_EQ(capture.Messages().size(), 1u);
     EXPECT_EQ(settings.Child(L"Instance")->DeleteTree(), 0u);
     EXPECT_FALSE(LinkExists(instancePath));
+}
+
+// A link anywhere below a stale instance key goes as the link: the tree is walked from the handle
+// of the instance key, and nothing it names is deleted.
+TEST(InstanceCleanupTest, LinkBelowAStaleInstanceKeyLeavesItsTargetWhole)
+{
+    const ScratchRegistryKey settings;
+    ASSERT_EQ(settings.Child(L"victim\\deep")->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(L"victim")->SetString(L"precious", L"kept"), 0u);
+    ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
+    ended.WaitForExit();
+    const std::wstring instance = L"Instance\\" + std::to_wstring(ended.Id());
+    ASSERT_EQ(settings.Child(instance + L"\\plain\\leaf")->CreateRecursively(), 0u);
+    ASSERT_TRUE(CreateRegistryLink(settings.Path() + L"\\" + instance + L"\\plain\\child",
+                                   settings.Key()->GetFullName().Value() + L"\\victim"));
+
+    Configuration configuration;
+    configuration.ParseCommandLine("/FOO", OwnSettingsKey(settings), nullptr);
+
+    EXPECT_FALSE(settings.Child(instance)->Exists()) << "the stale instance key is gone with its link";
+    EXPECT_EQ(settings.Child(L"victim")->GetString(L"precious", std::wstring()).Value(), L"kept");
+    EXPECT_TRUE(settings.Child(L"victim\\deep")->Exists());
+}
+
+// The settings key, or a key above it that is the product's, a link: the run reads its defaults,
+// deletes nothing behind the link, and creates nothing through it, also when it leads nowhere.
+TEST(InstanceCleanupTest, SettingsKeyBehindALinkIsNeitherReadNorWrittenNorCleanedUp)
+{
+    const ScratchRegistryKey scratch;
+    ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
+    ended.WaitForExit();
+    const std::wstring stale = L"planted\\security_center\\Instance\\" + std::to_wstring(ended.Id());
+    ASSERT_EQ(scratch.Child(stale)->CreateRecursively(), 0u);
+    ASSERT_EQ(scratch.Child(L"planted\\security_center")->SetString(L"DisplayName", L"Planted"), 0u);
+    const std::wstring root = scratch.Key()->GetFullName().Value();
+
+    struct Case {
+        const wchar_t* link;
+        const wchar_t* target;
+    };
+    for (const auto& [link, target] : {Case{L"integration\\security_center", L"planted\\security_center"},
+                                       Case{L"integration", L"planted"}, Case{L"integration", L"nowhere"}}) {
+        SCOPED_TRACE(Utf16ToUtf8(std::wstring(link) + L" -> " + target));
+        if (std::wstring(link) != L"integration") {
+            ASSERT_EQ(scratch.Child(L"integration")->Create(), 0u) << "a plain key above the link";
+        }
+        ASSERT_TRUE(CreateRegistryLink(scratch.Path() + L"\\" + link, root + L"\\" + target));
+
+        const LogCapture capture;
+        Configuration configuration;
+        configuration.ParseCommandLine(
+            "/FOO", std::make_shared<RegistryKey>(HKEY_LOCAL_MACHINE, scratch.Path(), L"integration\\security_center"),
+            nullptr);
+        EXPECT_EQ(configuration.GetDisplayName(), "") << "the link's target is not read";
+        EXPECT_EQ(configuration.SetLastNearExpirationNotificationTime(TimePoint{}), RegistryKey::StoppedOnLink);
+
+        EXPECT_TRUE(scratch.Child(stale)->Exists()) << "nothing behind the link is cleaned up";
+        EXPECT_EQ(scratch.Child(L"planted\\security_center")->GetString(L"DisplayName", L"").Value(), L"Planted");
+        EXPECT_FALSE(scratch.Child(L"nowhere")->Exists()) << "nothing is created through a link";
+        const auto messages = capture.Messages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                             "The registry key \"" + Utf16ToUtf8(root) + "\\" + Utf16ToUtf8(link) +
+                                 "\" is a registry link and is not followed"),
+                  1)
+            << "one line for the link, however often it is met";
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "Failed to create the security center key (Error 681)"),
+                  2);
+        DeleteLink(scratch.Path() + L"\\" + link);
+        DeleteLink(scratch.Path() + L"\\integration");
+    }
+}
+
+// Another thread turns a stale instance key into a link to a key of its choice and back, again and
+// again, while the clean-up runs: whatever the clean-up meets, it deletes the key or the link it
+// opened, and never what the link names.
+TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewhere)
+{
+    const ScratchRegistryKey settings;
+    ASSERT_EQ(settings.Child(L"victim\\deep")->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(L"victim")->SetString(L"precious", L"kept"), 0u);
+    ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
+    ended.WaitForExit();
+    ASSERT_EQ(settings.Child(L"Instance")->Create(), 0u);
+    const std::wstring instance = settings.Path() + L"\\Instance\\" + std::to_wstring(ended.Id());
+    const std::wstring victim = settings.Key()->GetFullName().Value() + L"\\victim";
+
+    std::atomic<bool> done{false};
+    std::atomic<int> links{0};
+    std::thread swapper([&] {
+        for (int round = 0; !done; ++round) {
+            DeleteLink(instance);
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, instance.c_str());  // a plain key, never the link
+            if (round % 2 == 0) {
+                links += CreateRegistryLink(instance, victim) ? 1 : 0;
+            } else {
+                RegistryKey(HKEY_LOCAL_MACHINE, instance + L"\\child").CreateRecursively();
+            }
+        }
+    });
+    for (int run = 0; run < 150; ++run) {
+        Configuration configuration;
+        configuration.ParseCommandLine("/FOO", OwnSettingsKey(settings), nullptr);
+    }
+    done = true;
+    swapper.join();
+    EXPECT_GT(links.load(), 0);
+    EXPECT_EQ(settings.Child(L"victim")->GetString(L"precious", std::wstring()).Value(), L"kept");
+    EXPECT_TRUE(settings.Child(L"victim\\deep")->Exists());
 }
 
 TEST(InstanceCleanupTest, MissingOrEmptyInstanceKeysAreNoFailure)
@@ -139,7 +251,7 @@ TEST(InstanceCleanupTest, MissingOrEmptyInstanceKeysAreNoFailure)
     EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", settings.Child(L"missing"), nullptr), 0u);
     EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", nullptr, nullptr), 0u);
     ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
-    EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", settings.Key(), nullptr), 0u);
+    EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr), 0u);
     EXPECT_TRUE(capture.Lines().empty());
 }
 

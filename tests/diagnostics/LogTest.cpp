@@ -18,6 +18,7 @@ using Tessaro::Vantrel::Common::LogComponent;
 using Tessaro::Vantrel::Common::LogFormat;
 using Tessaro::Vantrel::Common::LogLevel;
 using Tessaro::Vantrel::Common::LogSink;
+using Tessaro::Vantrel::Common::LogStamp;
 
 TEST(LogTest, WithoutSinkLogCallsDoNothing)
 {
@@ -28,6 +29,53 @@ TEST(LogTest, WithoutSinkLogCallsDoNothing)
     Log(LogComponent::SecurityCenter, LogLevel::Error, "nowhere");
     LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "{}", 1);
     EXPECT_EQ(capture.Messages(), std::vector<std::string>{"captured"});
+}
+
+// Once asked to, lines logged before a sink exists wait for it: the first sink gets them in their
+// order, with the times they were logged at, then one line that counts those beyond the limit.
+// After that, and before being asked, a line with no sink is dropped as always.
+TEST(LogTest, LinesLoggedBeforeTheSinkAreKeptForIt)
+{
+    struct Written {
+        LogStamp stamp;
+        LogLevel level;
+        std::string componentName;
+        std::string message;
+    };
+    std::vector<Written> written;
+    const LogSink recorder{
+        &written,
+        [](void* context, const LogStamp& stamp, LogLevel level, const std::string&, const std::string& componentName,
+           const std::string& message) {
+            static_cast<std::vector<Written>*>(context)->push_back({stamp, level, componentName, message});
+        },
+        nullptr, nullptr};
+    InstallLogSink({}, LogSink{});
+    Log(LogComponent::Setup, LogLevel::Warn, "before keeping");
+    Tessaro::Vantrel::Common::KeepLogLinesUntilSinkInstalled();
+    constexpr std::size_t limit = Tessaro::Vantrel::Common::MaximumKeptLogLines;
+    for (std::size_t line = 0; line < limit + 2; ++line) {
+        Log(LogComponent::Setup, LogLevel::Warn, "early " + std::to_string(line));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto installed = std::chrono::system_clock::now();
+    InstallLogSink("Title", recorder);
+    Log(LogComponent::Setup, LogLevel::Info, "after");
+    InstallLogSink({}, LogSink{});
+    Log(LogComponent::Setup, LogLevel::Info, "after the sink is gone");
+    InstallLogSink("Title", recorder);
+    InstallLogSink({}, LogSink{});
+
+    ASSERT_EQ(written.size(), limit + 2);
+    for (std::size_t line = 0; line < limit; ++line) {
+        EXPECT_EQ(written[line].message, "early " + std::to_string(line));
+        EXPECT_EQ(written[line].level, LogLevel::Warn);
+        EXPECT_EQ(written[line].componentName, "Setup");
+        EXPECT_LT(written[line].stamp.time, installed) << "written with the time it was logged at";
+    }
+    EXPECT_EQ(written[limit].message, "2 more lines were logged before the log was open and are lost");
+    EXPECT_EQ(written[limit].level, LogLevel::Warn);
+    EXPECT_EQ(written[limit + 1].message, "after");
 }
 
 // A value (a display name, a product list entry, a command line) cannot end its line and forge
@@ -79,7 +127,7 @@ TEST(LogTest, FilterDropsAndAFailingFilterCountsAsPass)
     std::vector<std::string> written;
     FilterProbe probe;
     InstallLogSink("Title", LogSink{&written,
-                                    [](void* context, LogLevel, const std::string&, const std::string&,
+                                    [](void* context, const LogStamp&, LogLevel, const std::string&, const std::string&,
                                        const std::string& message) {
                                         static_cast<std::vector<std::string>*>(context)->push_back(message);
                                     },
@@ -103,15 +151,15 @@ TEST(LogTest, ReplacingTheSinkWaitsForCallsInsideIt)
     };
     std::promise<void> releasePromise;
     Gate gate{{}, releasePromise.get_future().share()};
-    InstallLogSink("Title",
-                   LogSink{&gate,
-                           [](void* context, LogLevel, const std::string&, const std::string&, const std::string&) {
-                               auto* g = static_cast<Gate*>(context);
-                               g->entered.set_value();
-                               g->release.wait();
-                               g->finished = true;
-                           },
-                           nullptr, nullptr});
+    InstallLogSink("Title", LogSink{&gate,
+                                    [](void* context, const LogStamp&, LogLevel, const std::string&, const std::string&,
+                                       const std::string&) {
+                                        auto* g = static_cast<Gate*>(context);
+                                        g->entered.set_value();
+                                        g->release.wait();
+                                        g->finished = true;
+                                    },
+                                    nullptr, nullptr});
 
     std::thread logger([] { Log(LogComponent::None, LogLevel::Info, "slow"); });
     gate.entered.get_future().wait();

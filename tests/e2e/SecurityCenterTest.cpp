@@ -5,6 +5,7 @@
 #include "support/SimulatorFixture.h"
 #include "support/AgentLog.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ using namespace Tessaro::Testing;
 using Tessaro::Simulator::Product;
 using Tessaro::Simulator::ServiceMode;
 using Tessaro::Simulator::SimulatorState;
+using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 
 constexpr const wchar_t* SettingsKey =
     L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration\\security_center";
@@ -87,6 +89,49 @@ protected:
 
     std::vector<std::string> messages;
 };
+
+// Links planted where a vendor may let ordinary users write ("Instance" and below) lead no run
+// elsewhere: a run deletes nothing behind them, and its warning, logged before the log file is
+// open, reaches the log file.
+TEST_F(SecurityCenterTest, LinksPlantedBelowTheSettingsKeyLeadNoRunElsewhere)
+{
+    const ScratchRegistryKey victim;
+    ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
+    ended.WaitForExit();
+    const std::wstring stale = std::to_wstring(ended.Id());
+    ASSERT_EQ(victim.Child(stale + L"\\deep")->CreateRecursively(), 0u);
+    ASSERT_EQ(victim.Key()->SetString(L"precious", L"kept"), 0u);
+    const std::wstring target = victim.Key()->GetFullName().Value();
+    const std::wstring instances = std::wstring(SettingsKey) + L"\\Instance";
+
+    // Below a stale instance key: the instance key goes, the link's target stays whole.
+    ASSERT_TRUE(CreateRegistryLink(instances + L"\\" + stale + L"\\child", target));
+    EXPECT_EQ(Run("/FOO"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(RegistryKey(HKEY_LOCAL_MACHINE, instances + L"\\" + stale).Exists());
+    EXPECT_EQ(victim.Key()->GetString(L"precious", L"").Value(), L"kept");
+    EXPECT_TRUE(victim.Child(stale + L"\\deep")->Exists());
+
+    // "Instance" itself: nothing behind it is cleaned up, and the run's log says why.
+    RegistryKey(HKEY_LOCAL_MACHINE, instances).DeleteTree();
+    ASSERT_TRUE(CreateRegistryLink(instances, target));
+    // The key by its native name, whose letter case is the registry's own.
+    const std::string warningEnd =
+        "\\torq1\\Settings\\integration\\security_center\\Instance\" is a registry link "
+        "and is not followed";
+    const auto warnings = [&] {
+        const auto all = AllAgentLogMessages();
+        return std::count_if(all.begin(), all.end(), [&](const std::string& message) {
+            return message.rfind("The registry key \"\\REGISTRY\\", 0) == 0 && message.size() > warningEnd.size() &&
+                   message.compare(message.size() - warningEnd.size(), warningEnd.size(), warningEnd) == 0;
+        });
+    };
+    const auto before = warnings();
+    EXPECT_EQ(Run("/FOO"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(victim.Child(stale + L"\\deep")->Exists());
+    EXPECT_EQ(warnings(), before + 1) << "the warning logged before the log file opened is in it";
+    EXPECT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, instances).Delete(), 0u) << "the link goes as the link";
+    EXPECT_EQ(victim.Key()->GetString(L"precious", L"").Value(), L"kept");
+}
 
 TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChangeThem)
 {

@@ -142,6 +142,21 @@ std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, cons
     return lines;
 }
 
+std::vector<std::string> AllAgentLogMessages(const std::wstring& executableStem)
+{
+    std::vector<std::string> messages;
+    for (const auto& path : LogFilesOldestFirst(AgentLogPath(executableStem))) {
+        std::ifstream file(path, std::ios::binary);
+        std::string threadId;
+        for (std::string raw; std::getline(file, raw);) {
+            if (const auto parsed = ParseLine(raw, threadId)) {
+                messages.push_back(parsed->message);
+            }
+        }
+    }
+    return messages;
+}
+
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines)
 {
     std::vector<std::string> messages;

@@ -23,6 +23,9 @@ std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier,
 
 std::vector<std::string> Messages(const std::vector<AgentLogLine>& lines);
 
+// Every message in the agent's log files, oldest first, whichever run wrote it.
+std::vector<std::string> AllAgentLogMessages(const std::wstring& executableStem = L"ravelin");
+
 // A fresh identifier for a run, so that tests find their own lines.
 std::string UniqueRunIdentifier(const std::string& prefix);
 

@@ -17,8 +17,8 @@ LogCapture::~LogCapture()
     InstallLogSink({}, LogSink{});
 }
 
-void LogCapture::Write(void* context, Vantrel::Common::LogLevel level, const std::string&,
-                       const std::string& componentName, const std::string& message)
+void LogCapture::Write(void* context, const Vantrel::Common::LogStamp&, Vantrel::Common::LogLevel level,
+                       const std::string&, const std::string& componentName, const std::string& message)
 {
     auto* self = static_cast<LogCapture*>(context);
     std::function<void(const std::string&)> action;

@@ -33,8 +33,8 @@ public:
     std::size_t Count(const std::string& prefix) const;
 
 private:
-    static void Write(void* context, Vantrel::Common::LogLevel level, const std::string& title,
-                      const std::string& componentName, const std::string& message);
+    static void Write(void* context, const Vantrel::Common::LogStamp& stamp, Vantrel::Common::LogLevel level,
+                      const std::string& title, const std::string& componentName, const std::string& message);
 
     mutable std::mutex mutex_;
     std::vector<Line> lines_;

@@ -29,6 +29,25 @@ std::uint32_t SetKeyAccessList(const std::wstring& path, const wchar_t* sddl)
     return static_cast<std::uint32_t>(status);
 }
 
+::testing::AssertionResult CreateRegistryLink(const std::wstring& path, const std::wstring& target)
+{
+    HKEY created = nullptr;
+    if (const auto code =
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &created, nullptr);
+        code != ERROR_SUCCESS) {
+        return ::testing::AssertionFailure() << "creating the link failed with " << code;
+    }
+    const KeyHandle link(created);
+    if (const auto code =
+            RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                           static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+        code != ERROR_SUCCESS) {
+        return ::testing::AssertionFailure() << "naming the link's target failed with " << code;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 ScratchRegistryKey::ScratchRegistryKey()
 {
     static std::atomic<unsigned> counter{0};

@@ -2,6 +2,8 @@
 
 #include "common/RegistryKey.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +27,11 @@ public:
 private:
     std::wstring path_;
 };
+
+// Makes `path` (below HKEY_LOCAL_MACHINE) a registry link to the key whose native name is `target`
+// (\REGISTRY\MACHINE\...); the link lives until it is deleted as a link or the registry is
+// unloaded. A planted link, as a user who may write below a key can make one.
+::testing::AssertionResult CreateRegistryLink(const std::wstring& path, const std::wstring& target);
 
 // Replaces the access list of a key below HKEY_LOCAL_MACHINE with the one the SDDL text gives.
 // Returns 0 or the Windows error.

@@ -21,5 +21,7 @@ namespace Tessaro::Native {
 constexpr int KeyNameInformation = 3;
 constexpr NTSTATUS StatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
 constexpr ULONG ObjectCaseInsensitive = 0x40;
+// OBJ_OPENLINK: a registry link named by the last component is opened (or created) as itself.
+constexpr ULONG ObjectOpenLink = 0x100;
 
 }  // namespace Tessaro::Native
