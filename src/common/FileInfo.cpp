@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <system_error>
 #include <vector>
 
@@ -99,6 +101,39 @@ void MapMupDevice(std::wstring& path)
     }
 }
 
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
+                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The devices of the network redirectors: the multiple UNC provider and the redirectors below it
+// (LanmanRedirector, WebDavRedirector, ...).
+bool IsNetworkDevice(std::wstring_view device)
+{
+    constexpr std::wstring_view redirector = L"Redirector";
+    return CompareStringOrdinal(device.data(), static_cast<int>(device.size()), L"Mup", 3, TRUE) == CSTR_EQUAL ||
+           (device.size() >= redirector.size() &&
+            CompareStringOrdinal(device.data() + device.size() - redirector.size(), static_cast<int>(redirector.size()),
+                                 redirector.data(), static_cast<int>(redirector.size()), TRUE) == CSTR_EQUAL);
+}
+
+// Whether the file system may be asked about the path without reaching the network: a path in
+// drive-letter form on a drive of this machine (not a network drive).
+bool IsOnLocalDrive(const std::wstring& path)
+{
+    if (!StartsWith(path, LongPathPrefix) || path.size() < LongPathPrefix.size() + 3) {
+        return false;
+    }
+    const std::wstring root = path.substr(LongPathPrefix.size(), 3);
+    if (!IsDriveLetter(root[0]) || root[1] != L':' || root[2] != L'\\') {
+        return false;
+    }
+    const UINT type = GetDriveTypeW(root.c_str());
+    return type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_RAMDISK;
+}
+
 void MapDeviceToDrive(std::wstring& path)
 {
     if (!StartsWith(path, DevicePrefix)) {
@@ -120,12 +155,23 @@ void MapDeviceToDrive(std::wstring& path)
         mapped = true;
         return true;
     });
-    if (!mapped) {
-        const std::wstring candidate = std::wstring(LongPathPrefix) + path.substr(DevicePrefix.size());
-        std::error_code error;
-        if (QueryFileStatus(candidate, error).Exists()) {
-            path = candidate;
-        }
+    if (mapped) {
+        return;
+    }
+    // A network location is mapped by its text alone: asking the file system about it would make
+    // the agent (SYSTEM) connect to whichever host the path names, with the machine's credentials.
+    const std::wstring rest = path.substr(DevicePrefix.size());
+    if (StartsWithNoCase(rest, L"UNC\\")) {
+        path = std::wstring(UncLongPathPrefix) + rest.substr(4);
+        return;
+    }
+    if (IsNetworkDevice(rest.substr(0, rest.find(L'\\')))) {
+        return;
+    }
+    const std::wstring candidate = std::wstring(LongPathPrefix) + rest;
+    std::error_code error;
+    if (QueryFileStatus(candidate, error).Exists()) {
+        path = candidate;
     }
 }
 
@@ -274,7 +320,12 @@ void FileInfo::SetPath(std::wstring path)
         if (exception.code().value() != ERROR_NO_UNICODE_TRANSLATION) {
             throw;
         }
-        // A name that is not valid UTF-16 still has a short name that is.
+        // A name that is not valid UTF-16 still has a short name that is, which only the file
+        // system knows: it is asked on local drives only.
+        if (!IsOnLocalDrive(normalizedPath_)) {
+            TraceFileEvent(11, normalizedPath_, static_cast<std::uint32_t>(ERROR_NO_UNICODE_TRANSLATION));
+            return;
+        }
         try {
             normalizedPath_ = ToShortForm(normalizedPath_);
         } catch (const std::system_error& error) {
@@ -448,6 +499,35 @@ bool IsSamePath(const FileInfo& a, const FileInfo& b)
     const path aReceived(a.ReceivedPath()), aNormalized(a.NormalizedPath());
     const path bReceived(b.ReceivedPath()), bNormalized(b.NormalizedPath());
     return aReceived == bReceived || aNormalized == bReceived || aReceived == bNormalized || aNormalized == bNormalized;
+}
+
+}  // namespace Tessaro::Vantrel::Common::Utilities
+
+namespace Tessaro::Vantrel::Common::Utilities {
+
+namespace {
+
+// The volume and index that identify an existing file, read through a handle that asks for no
+// access to its content and lets everybody else share it.
+std::optional<std::pair<DWORD, std::uint64_t>> FileIdentity(const FileInfo& file)
+{
+    const WinHandle handle(CreateFileW(file.SystemCallPath().c_str(), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle.IsValid() || !GetFileInformationByHandle(handle.Get(), &information)) {
+        return std::nullopt;
+    }
+    return std::make_pair(information.dwVolumeSerialNumber,
+                          (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
+}
+
+}  // namespace
+
+bool IsSameFile(const FileInfo& a, const FileInfo& b)
+{
+    const auto first = FileIdentity(a);
+    return first.has_value() && first == FileIdentity(b);
 }
 
 }  // namespace Tessaro::Vantrel::Common::Utilities

@@ -96,6 +96,11 @@ private:
     mutable std::wstring nativePath_;
 };
 
+// True when both name one existing file, whatever names they give it (another path, another form
+// of it, a second hard link): the volume and the file's index agree. False when either cannot be
+// opened.
+bool IsSameFile(const FileInfo& a, const FileInfo& b);
+
 // True when the two name the same path, comparing received and normalised forms element by
 // element with exact characters (so letter case matters, slash against backslash does not).
 bool IsSamePath(const FileInfo& a, const FileInfo& b);

@@ -213,7 +213,9 @@ Result<Process::Pointer> Process::LaunchProcess(const ProcessStartInfo& startInf
     // The program is named as well as quoted, so that it is exactly that file: without a name the
     // system takes the first blank-separated piece that exists, and searches for a relative one.
     if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, startInfo.inheritHandles ? TRUE : FALSE,
-                        startInfo.creationFlags, nullptr, nullptr, &startup, &information)) {
+                        startInfo.creationFlags, nullptr,
+                        startInfo.workingFolder.empty() ? nullptr : startInfo.workingFolder.c_str(), &startup,
+                        &information)) {
         return Result<Pointer>(GetLastError());
     }
     return Result<Pointer>(std::make_shared<Process>(information.dwProcessId,

@@ -15,6 +15,8 @@ struct ProcessStartInfo {
     std::string arguments;  // UTF-8
     std::uint32_t creationFlags = 0;
     bool inheritHandles = false;
+    // The started program's current folder; empty: the caller's own.
+    std::wstring workingFolder;
 };
 
 // One process of the machine by its id, with owned handles to it and its main thread where the

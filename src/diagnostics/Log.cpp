@@ -205,32 +205,55 @@ bool IsControlByte(char c)
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
 
-// The character at `at` when it is one that Unicode-aware viewers take as a line break (the C1
-// controls, NEL among them, and the line and paragraph separators) or that reorders the text
-// around it (the direction marks, embeddings, overrides and isolates): its code point and the
-// length of its UTF-8 form. A length of 0 when the text there starts with none of them.
-struct LineBreakingCharacter {
+// The characters escaped besides the C0 controls and DEL, because Unicode-aware viewers take them
+// as line breaks, reorder the text around them, or show nothing for them: the C1 controls (NEL
+// among them), the line and paragraph separators, every format character (general category Cf:
+// the soft hyphen, the direction marks, embeddings, overrides and isolates, the zero-width
+// characters and joiners, the invisible operators, the byte order mark, the interlinear
+// annotation characters, ...) and the whole tag block. A name made of such characters could
+// otherwise look exactly like another in a log line.
+constexpr std::array<std::pair<char32_t, char32_t>, 21> EscapedRanges = {{
+    {0x0080, 0x009F},   {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+    {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},
+    {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+    {0xE0000, 0xE007F},
+}};
+
+bool IsEscapedCodePoint(char32_t codePoint)
+{
+    return std::any_of(EscapedRanges.begin(), EscapedRanges.end(), [codePoint](const auto& range) {
+        return codePoint >= range.first && codePoint <= range.second;
+    });
+}
+
+// The code point of the well-formed UTF-8 sequence at `at` and its length; a length of 0 where no
+// well-formed sequence of two or more bytes starts (an ASCII byte, or bytes that are not UTF-8).
+struct EncodedCharacter {
     char32_t codePoint = 0;
     std::size_t length = 0;
 };
 
-LineBreakingCharacter LineBreakingCharacterAt(std::string_view text, std::size_t at)
+EncodedCharacter DecodeAt(std::string_view text, std::size_t at)
 {
-    const auto byte = [&](std::size_t offset) -> unsigned {
+    const auto byte = [&](std::size_t offset) -> char32_t {
         return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0u;
     };
-    if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) {
-        return {byte(1), 2};  // U+0080 to U+009F
+    const auto continuation = [&](std::size_t offset) { return (byte(offset) & 0xC0) == 0x80; };
+    const char32_t lead = byte(0);
+    if (lead >= 0xC2 && lead <= 0xDF && continuation(1)) {
+        return {((lead & 0x1F) << 6) | (byte(1) & 0x3F), 2};
     }
-    if (byte(0) == 0xD8 && byte(1) == 0x9C) {
-        return {0x061C, 2};
+    if (lead >= 0xE0 && lead <= 0xEF && continuation(1) && continuation(2)) {
+        const char32_t codePoint = ((lead & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+        const bool wellFormed = codePoint >= 0x800 && (codePoint < 0xD800 || codePoint > 0xDFFF);
+        return wellFormed ? EncodedCharacter{codePoint, 3} : EncodedCharacter{};
     }
-    if (byte(0) == 0xE2 && byte(1) == 0x80 &&
-        (byte(2) == 0x8E || byte(2) == 0x8F || (byte(2) >= 0xA8 && byte(2) <= 0xAE))) {
-        return {0x2000 + byte(2) - 0x80, 3};  // U+200E, U+200F, U+2028 to U+202E
-    }
-    if (byte(0) == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) {
-        return {0x2040 + byte(2) - 0x80, 3};  // U+2066 to U+2069
+    if (lead >= 0xF0 && lead <= 0xF4 && continuation(1) && continuation(2) && continuation(3)) {
+        const char32_t codePoint =
+            ((lead & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
+        const bool wellFormed = codePoint >= 0x10000 && codePoint <= 0x10FFFF;
+        return wellFormed ? EncodedCharacter{codePoint, 4} : EncodedCharacter{};
     }
     return {};
 }
@@ -239,8 +262,8 @@ LineBreakingCharacter LineBreakingCharacterAt(std::string_view text, std::size_t
 
 std::string EscapeControlCharacters(std::string_view text)
 {
-    // Every character escaped here starts with a control byte or with one of these lead bytes.
-    const auto mayNeedEscape = [](char c) { return IsControlByte(c) || c == '\xC2' || c == '\xD8' || c == '\xE2'; };
+    // Every character escaped here is a control byte or starts with a byte beyond ASCII.
+    const auto mayNeedEscape = [](char c) { return IsControlByte(c) || static_cast<unsigned char>(c) >= 0x80; };
     if (std::none_of(text.begin(), text.end(), mayNeedEscape)) {
         return std::string(text);
     }
@@ -248,9 +271,15 @@ std::string EscapeControlCharacters(std::string_view text)
     escaped.reserve(text.size() + 8);
     for (std::size_t at = 0; at < text.size();) {
         const char c = text[at];
-        if (const auto special = LineBreakingCharacterAt(text, at); special.length != 0) {
-            escaped += Format("\\u{:04x}", static_cast<std::uint32_t>(special.codePoint));
-            at += special.length;
+        if (const auto character = DecodeAt(text, at); character.length != 0) {
+            if (!IsEscapedCodePoint(character.codePoint)) {
+                escaped.append(text.substr(at, character.length));
+            } else if (character.codePoint <= 0xFFFF) {
+                escaped += Format("\\u{:04x}", static_cast<std::uint32_t>(character.codePoint));
+            } else {
+                escaped += Format("\\U{:08x}", static_cast<std::uint32_t>(character.codePoint));
+            }
+            at += character.length;
             continue;
         }
         switch (c) {

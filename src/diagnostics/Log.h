@@ -82,9 +82,10 @@ std::string FormatLogMessage(std::string_view format, FormatArgs args) noexcept;
 
 // A value as it goes into a log line: carriage returns, line feeds and the other control
 // characters written escaped ("\r", "\n", "\t", "\x1b"), and so are the characters that
-// Unicode-aware viewers take as line breaks or that reorder a line (the C1 controls, U+2028,
-// U+2029, the direction controls: "\u0085", "\u202e"), so that no value (a display name, a product
-// list entry, a path, the command line) can end its line, forge the next one or disguise its own.
+// Unicode-aware viewers take as line breaks, that reorder a line or that they do not show (the C1
+// controls, U+2028, U+2029, every format character and the tag block: "\u0085", "\u202e",
+// "\u200b", "\U000e0041"), so that no value (a display name, a product list entry, a path, the
+// command line) can end its line, forge the next one, disguise its own or pass for another.
 // Every other character, and text that is not valid UTF-8, stays as it is.
 std::string EscapeControlCharacters(std::string_view text);
 

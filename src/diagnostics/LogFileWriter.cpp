@@ -1,13 +1,17 @@
 #include "diagnostics/LogFileWriter.h"
 
 #include "common/foundation/FileSystem.h"
+#include "common/foundation/Scoped.h"
 
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <chrono>
 #include <limits>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace Tessaro::Vantrel::Common {
 
@@ -15,18 +19,58 @@ namespace {
 
 using Utilities::QueryFileStatus;
 
+// Whether the token of this process has the owner of the file among its own: SYSTEM, the
+// Administrators group, or the token's user or default owner (whom the files it creates belong
+// to). A file that an ordinary user created in a folder where users may create files (the Windows
+// folder's Temp) is the user's: its lines would stay at the top of the agent's log, and its owner
+// could read everything written after them.
+bool IsOwnFile(HANDLE file)
+{
+    PSID owner = nullptr;
+    Scoped<PSECURITY_DESCRIPTOR> descriptor([](PSECURITY_DESCRIPTOR& value) { LocalFree(value); });
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor.Get()) != ERROR_SUCCESS ||
+        owner == nullptr) {
+        return false;
+    }
+    if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+        return true;
+    }
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+        return false;
+    }
+    const WinHandle token(rawToken);
+    for (const auto kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
+        std::vector<std::uint8_t> buffer(size);
+        if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size)) {
+            continue;
+        }
+        // TOKEN_USER and TOKEN_OWNER both begin with the SID's pointer.
+        PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                     : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        if (EqualSid(owner, own)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Opens (creating) a file that others may read, write and rename through, in a folder where other
 // users may be able to plant names. A planted symbolic link, junction or mount point is opened as
-// itself and refused, as is a file with a second name (a hard link to a file elsewhere): nothing is
-// ever written through either. `error` receives the open's error, 0 when the file is open.
+// itself and refused, as is a file with a second name (a hard link to a file elsewhere) and a file
+// that somebody else owns: nothing is ever written through or into any of them. `error` receives
+// the open's error, 0 when the file is open.
 std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD access, bool& planted,
                                        std::uint32_t& error)
 {
     planted = false;
     error = ERROR_SUCCESS;
-    HANDLE handle =
-        CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle = CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         return nullptr;
@@ -35,7 +79,7 @@ std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD 
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information) ||
         (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-        information.nNumberOfLinks != 1) {
+        information.nNumberOfLinks != 1 || !IsOwnFile(handle)) {
         planted = true;
         return nullptr;
     }

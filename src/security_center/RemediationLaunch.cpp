@@ -21,6 +21,7 @@ using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
 using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::IsSameFile;
 using Vantrel::Common::Utilities::ModulePath;
 using Vantrel::Common::Utilities::ParentFolder;
 using Vantrel::Common::Utilities::Process;
@@ -29,7 +30,6 @@ using Vantrel::Common::Utilities::ProcessStartInfo;
 constexpr auto Component = LogComponent::SecurityCenter;
 // Every absolute path normalises into this long-path form; relative ones keep theirs.
 constexpr std::wstring_view LongPathPrefix = L"\\\\?\\";
-constexpr std::wstring_view NetworkPrefix = L"\\\\?\\UNC\\";
 
 bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
 {
@@ -38,29 +38,41 @@ bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
 }
 
-// A name without any folder: the original search looked for it in the agent's own folder first.
+// A name without any folder, which is looked for in the agent's own folder.
 bool IsBareName(const std::wstring& text)
 {
     return !text.empty() && text.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
-// Whether the command interpreter would run the file: CreateProcess hands a ".bat" or ".cmd" to it,
-// and it then interprets the forwarded command line. Windows ignores trailing dots and blanks of a
-// name, so "fix.bat. " is "fix.bat".
-bool IsCommandScript(const std::wstring& path)
+// The path's drive root ("C:\") when it is in drive-letter form (\\?\C:\...), else nothing: a
+// network share, a device or volume name, or GLOBALROOT, each of which can name the network
+// redirector behind a local-looking path.
+std::wstring DriveRoot(std::wstring_view path)
+{
+    if (!StartsWithNoCase(path, LongPathPrefix)) {
+        return {};
+    }
+    const auto rest = path.substr(LongPathPrefix.size());
+    const bool driveLetter = rest.size() >= 3 && rest[1] == L':' && rest[2] == L'\\' &&
+                             ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'));
+    return driveLetter ? std::wstring(rest.substr(0, 3)) : std::wstring{};
+}
+
+// Whether the file is a program that Windows starts itself: only ".exe". Any other name may be
+// handed to an interpreter (".bat" and ".cmd" to the command interpreter, which would then
+// interpret the forwarded command line; which others is not documented). Windows ignores trailing
+// dots and blanks of a name, so "fix.exe. " is "fix.exe".
+bool IsProgram(const std::wstring& path)
 {
     std::wstring_view name(path);
     name = name.substr(0, name.find_last_not_of(L". ") + 1);
-    const auto dot = name.find_last_of(L".\\");
-    if (dot == std::wstring_view::npos || name[dot] != L'.') {
-        return false;
-    }
-    const auto extension = name.substr(dot);
-    return extension.size() == 4 && (StartsWithNoCase(extension, L".bat") || StartsWithNoCase(extension, L".cmd"));
+    return name.size() > 4 && name.find_last_of(L'\\') < name.size() - 4 &&
+           StartsWithNoCase(name.substr(name.size() - 4), L".exe");
 }
 
 // The tool as it will be started, or the code that refuses it. The checks apply to the path after
-// environment expansion and normalisation, which is the path that is started.
+// environment expansion and normalisation, which is the path that is started: a program file on a
+// local fixed drive, never the agent itself.
 Result<FileInfo> ToolToStart(const std::string& configured)
 {
     FileInfo tool(Utf8ToUtf16(configured));
@@ -75,15 +87,21 @@ Result<FileInfo> ToolToStart(const std::string& configured)
                   configured);
         return Result<FileInfo>(ERROR_INVALID_PARAMETER);
     }
-    // The agent runs as SYSTEM: it starts no program fetched over the network.
-    if (StartsWithNoCase(path, NetworkPrefix)) {
-        LogFormat(Component, LogLevel::Error, "The remediation agent path is on a network share: {}", configured);
+    // The agent runs as SYSTEM: it starts no program fetched over the network, and a drive letter
+    // can name a network drive as well as a local disk.
+    if (const auto root = DriveRoot(path); root.empty() || GetDriveTypeW(root.c_str()) != DRIVE_FIXED) {
+        LogFormat(Component, LogLevel::Error, "The remediation agent path is not on a local fixed drive: {}",
+                  configured);
         return Result<FileInfo>(ERROR_INVALID_PARAMETER);
     }
-    if (IsCommandScript(path)) {
-        LogFormat(Component, LogLevel::Error, "The remediation agent path is a command script, not a program: {}",
-                  configured);
+    if (!IsProgram(path)) {
+        LogFormat(Component, LogLevel::Error, "The remediation agent path is not a program (.exe): {}", configured);
         return Result<FileInfo>(ERROR_BAD_EXE_FORMAT);
+    }
+    // The agent would start itself with its own command line, again and again.
+    if (IsSameFile(tool, FileInfo(ModulePath()))) {
+        LogFormat(Component, LogLevel::Error, "The remediation agent path names the agent itself: {}", configured);
+        return Result<FileInfo>(ERROR_INVALID_PARAMETER);
     }
     return Result<FileInfo>(std::move(tool));
 }
@@ -102,8 +120,12 @@ std::uint32_t LaunchRemediationTool(Configuration& configuration)
         return tool.ErrorCode();
     }
     const std::string commandLine = configuration.GetRawCommandLine();
-    LogFormat(Component, LogLevel::Info, "WSC remediation path: {} {}", path, commandLine);
-    const ProcessStartInfo start{tool.Value(), commandLine, CREATE_NEW_CONSOLE, false};
+    // The file that is started, as it is started.
+    LogFormat(Component, LogLevel::Info, "WSC remediation path: {} {}", tool.Value().Utf8(), commandLine);
+    // The tool starts in its own folder, not in whichever folder the agent's caller was in. Its
+    // drive-letter form: the system keeps a current folder without the long-path prefix.
+    const std::wstring folder = ParentFolder(tool.Value().NormalizedPath().substr(LongPathPrefix.size())).native();
+    const ProcessStartInfo start{tool.Value(), commandLine, CREATE_NEW_CONSOLE, false, folder};
     const auto launched = Process::LaunchProcess(start, false);
     if (!launched.Succeeded()) {
         LogFormat(Component, LogLevel::Error, "Failed to launch the product (Code: {})", launched.ErrorCode());

@@ -88,7 +88,7 @@ TEST(ProcessTest, LaunchQuotesThePathAndPassesTheArguments)
     GetSystemDirectoryW(system, MAX_PATH);
     for (const bool useReceivedPath : {true, false}) {
         SCOPED_TRACE(useReceivedPath);
-        ProcessStartInfo start{FileInfo(std::wstring(system) + L"\\cmd.exe"), "/c exit 7", 0, false};
+        ProcessStartInfo start{FileInfo(std::wstring(system) + L"\\cmd.exe"), "/c exit 7", 0, false, {}};
         const auto launched = Process::LaunchProcess(start, useReceivedPath);
         ASSERT_TRUE(launched.Succeeded()) << launched.Message();
         ASSERT_EQ(WaitForSingleObject(launched.Value()->GetHandle(), 60'000), WAIT_OBJECT_0);
@@ -97,7 +97,7 @@ TEST(ProcessTest, LaunchQuotesThePathAndPassesTheArguments)
         EXPECT_EQ(code, 7u);
         EXPECT_FALSE(launched.Value()->IsRunning());
     }
-    const auto missing = Process::LaunchProcess({FileInfo(L"C:\\missing\\tool.exe"), "", 0, false}, false);
+    const auto missing = Process::LaunchProcess({FileInfo(L"C:\\missing\\tool.exe"), "", 0, false, {}}, false);
     EXPECT_TRUE(missing.ErrorCode() == ERROR_PATH_NOT_FOUND || missing.ErrorCode() == ERROR_FILE_NOT_FOUND)
         << missing.Message();
 }

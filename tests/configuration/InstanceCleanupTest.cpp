@@ -232,13 +232,15 @@ TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewher
             }
         }
     });
-    for (int run = 0; run < 150; ++run) {
+    // At least 150 runs, and until the other thread has planted the link 50 times (bounded: a
+    // thread that never gets to run fails the count below).
+    for (int run = 0; run < 5000 && (run < 150 || links < 50); ++run) {
         Configuration configuration;
         configuration.ParseCommandLine("/FOO", OwnSettingsKey(settings), nullptr);
     }
     done = true;
     swapper.join();
-    EXPECT_GT(links.load(), 0);
+    EXPECT_GE(links.load(), 50);
     EXPECT_EQ(settings.Child(L"victim")->GetString(L"precious", std::wstring()).Value(), L"kept");
     EXPECT_TRUE(settings.Child(L"victim\\deep")->Exists());
 }

@@ -91,9 +91,19 @@ TEST(LogTest, ControlCharactersInValuesAreWrittenEscaped)
     // sequence (not valid UTF-8) stay as they are.
     LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}",
               "a\u2028b\u2029c\u0085d\u202Ee \u540D\u524D \xE2\x80");
+    // The characters viewers do not show, each class on its own: zero-width, word joiner and
+    // invisible operators, the deprecated format characters, the byte order mark, the annotation
+    // characters, the Mongolian vowel separator, the soft hyphen and a tag; a no-break space and
+    // a tag's neighbour outside the block stay.
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}",
+              "\u200B\u200D|\u2060\u2064|\u206A\u206F|\uFEFF|\uFFF9\uFFFB|\u180E|\u00AD|\U000E0041\U000E007F|"
+              "\u00A0\U000E0080");
     const auto messages = capture.Messages();
-    ASSERT_EQ(messages.size(), 3u);
+    ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[2], "a\\u2028b\\u2029c\\u0085d\\u202ee \u540D\u524D \xE2\x80");
+    EXPECT_EQ(messages[3],
+              "\\u200b\\u200d|\\u2060\\u2064|\\u206a\\u206f|\\ufeff|\\ufff9\\ufffb|\\u180e|\\u00ad|"
+              "\\U000e0041\\U000e007f|\u00A0\U000E0080");
     EXPECT_EQ(messages[0], "Product: Name\\r\\n2026-01-01 00:00:00:0 [ERROR] forged\\x1b[2J\\t\\x7f | a\\x00b\nsecond");
     EXPECT_EQ(messages[1], "C:\\plain\\path 7") << "backslashes and numbers stay as they are";
 }

@@ -305,6 +305,12 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(calls.rfind("\"\\\\?\\C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /AV /quiet /ID=E2E-", 0),
               0u)
         << calls;
+    EXPECT_EQ(Logged("WSC remediation path: \\\\?\\C:\\Program Files\\E2E Antivirus\\remediationtool.exe /AV /quiet"),
+              1u)
+        << "the log names the file that was started";
+    std::string workingFolder;
+    std::getline(std::ifstream(folder / "remediation_folder.txt"), workingFolder);
+    EXPECT_EQ(workingFolder, "C:\\Program Files\\E2E Antivirus") << "the tool starts in its own folder";
     EXPECT_TRUE(SimulatorState::Journal().empty()) << "the launch does not talk to Security Center";
     std::string privilege;
     std::getline(std::ifstream(folder / "remediation_privilege.txt"), privilege);
@@ -341,19 +347,26 @@ TEST_F(SecurityCenterTest, DisplayNameCannotForgeSplitOrReorderALogLine)
     EXPECT_EQ(rawLines, logged) << "one line per logged message";
 }
 
-// The checks apply to the path that is started, after expansion: a relative path with a folder, a
-// quote (written or arriving through a variable) and a network share start nothing (87); nor does a
-// command script (193), whose interpreter would run what the agent's command line forwards to it.
+// The checks apply to the path that is started, after expansion: a relative path with a folder or a
+// quote (written or arriving through a variable) starts nothing (87), nor does anything but a file
+// on a local fixed drive in drive-letter form (87: a network share, or a path that names the
+// network redirector some other way), nor the agent itself under any name (87), nor anything but
+// an ".exe" (193: a command script's interpreter would run what the agent's command line forwards).
 TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
 {
     const std::filesystem::path probe = "C:\\probe";
     std::filesystem::create_directories(probe);
     std::filesystem::remove(probe / "inj.txt");
     std::ofstream(probe / "fix.bat") << "@echo fix\r\n";
+    // A second name of the agent's file (on its own volume, as every hard link is).
+    const auto otherName = std::filesystem::path(TestProgramFolder()) / "other-name.exe";
+    std::filesystem::remove(otherName);
+    ASSERT_TRUE(CreateHardLinkW(otherName.c_str(), AgentExecutablePath().c_str(), nullptr));
     ASSERT_TRUE(SetEnvironmentVariableW(L"RAVELIN_TEST_QUOTE", L"\" /evil")) << "the agent inherits it";
     const char* const notFull = "The remediation agent path is not a full path to a file: ";
-    const char* const network = "The remediation agent path is on a network share: ";
-    const char* const script = "The remediation agent path is a command script, not a program: ";
+    const char* const notLocal = "The remediation agent path is not on a local fixed drive: ";
+    const char* const notProgram = "The remediation agent path is not a program (.exe): ";
+    const char* const itself = "The remediation agent path names the agent itself: ";
     const struct {
         std::wstring path;
         std::uint32_t code;
@@ -363,10 +376,20 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
         {L"C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /evil", ERROR_INVALID_PARAMETER, notFull},
         {L"C:\\Program Files\\E2E Antivirus\\remediationtool.exe%RAVELIN_TEST_QUOTE%", ERROR_INVALID_PARAMETER,
          notFull},
-        {L"\\\\server\\share\\remediationtool.exe", ERROR_INVALID_PARAMETER, network},
-        {L"\\\\?\\unc\\server\\share\\remediationtool.exe", ERROR_INVALID_PARAMETER, network},
-        {L"C:\\probe\\fix.bat", ERROR_BAD_EXE_FORMAT, script},
-        {L"C:\\probe\\FIX.Cmd. ", ERROR_BAD_EXE_FORMAT, script},
+        {L"\\\\server\\share\\remediationtool.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {L"\\\\?\\unc\\server\\share\\remediationtool.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\x.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {L"\\??\\GLOBALROOT\\Device\\Mup\\server\\share\\x.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {L"\\\\?\\GLOBALROOT\\??\\UNC\\server\\share\\x.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {L"\\\\?\\GLOBALROOT\\Device\\WebDavRedirector\\server\\x.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {L"Q:\\no drive here\\remediationtool.exe", ERROR_INVALID_PARAMETER, notLocal},
+        {otherName.wstring(), ERROR_INVALID_PARAMETER, itself},
+        {AgentExecutablePath(), ERROR_INVALID_PARAMETER, itself},
+        {L"C:\\probe\\fix.bat", ERROR_BAD_EXE_FORMAT, notProgram},
+        {L"C:\\probe\\FIX.Cmd. ", ERROR_BAD_EXE_FORMAT, notProgram},
+        {L"C:\\probe\\fix.com", ERROR_BAD_EXE_FORMAT, notProgram},
+        {L"C:\\probe\\fix.exe.scr", ERROR_BAD_EXE_FORMAT, notProgram},
+        {L"C:\\probe\\fixexe", ERROR_BAD_EXE_FORMAT, notProgram},
     };
     for (const auto& testCase : cases) {
         SetString(L"RemediationPath", testCase.path);
@@ -376,6 +399,7 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
         EXPECT_EQ(Logged("WSC remediation path:"), 0u);
     }
     SetEnvironmentVariableW(L"RAVELIN_TEST_QUOTE", nullptr);
+    std::filesystem::remove(otherName);
     Sleep(500);
     EXPECT_FALSE(std::filesystem::exists(probe / "inj.txt")) << "the forwarded command line was interpreted";
 }

@@ -1,7 +1,8 @@
 // remediationtool.exe: a stand-in for a product's remediation tool. It appends the command line
 // it was started with, as one UTF-8 line, to remediation_calls.txt beside itself, writes the state
 // of its own debug privilege ("enabled", "disabled" or "absent") to remediation_privilege.txt
-// beside itself, and ends.
+// beside itself, writes the folder it was started in to remediation_folder.txt beside itself, and
+// ends.
 
 #include "common/foundation/FileSystem.h"
 #include "common/foundation/StringConversion.h"
@@ -9,6 +10,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -54,6 +56,13 @@ int wmain()
         std::ofstream privilege(std::filesystem::path(folder + L"remediation_privilege.txt"), std::ios::binary);
         privilege << DebugPrivilegeState() << "\n";
         written = static_cast<bool>(privilege);
+    }
+    {
+        std::array<wchar_t, MAX_PATH> current{};
+        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data());
+        std::ofstream workingFolder(std::filesystem::path(folder + L"remediation_folder.txt"), std::ios::binary);
+        workingFolder << Tessaro::Utf16ToUtf8(std::wstring(current.data(), length)) << "\n";
+        written = written && static_cast<bool>(workingFolder);
     }
     std::ofstream calls(std::filesystem::path(folder + L"remediation_calls.txt"), std::ios::binary | std::ios::app);
     calls << Tessaro::Utf16ToUtf8(GetCommandLineW()) << "\n";
