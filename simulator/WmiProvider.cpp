@@ -169,13 +169,61 @@ private:
     Product product_;
 };
 
-class ProductEnumerator final : public IEnumWbemClassObject, public ReferenceCounted {
+// The security of a proxy, which the real WMI objects reach the agent through: each setting is
+// journalled ("SetBlanket" with the proxy and the levels asked for) or answered by a scripted fault.
+class ProxySecurity : public IClientSecurity {
 public:
-    explicit ProductEnumerator(std::vector<Product> products) : products_(std::move(products)) {}
+    explicit ProxySecurity(const wchar_t* proxyName) : proxyName_(proxyName) {}
+
+    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
+                                           DWORD*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD authentication, DWORD, OLECHAR*, DWORD authenticationLevel,
+                                         DWORD impersonationLevel, void*, DWORD) override
+    {
+        HRESULT answer = S_OK;
+        if (Faulted(L"SetBlanket", answer)) {
+            return answer;
+        }
+        SimulatorState::Record(L"SetBlanket",
+                               std::wstring(proxyName_) + L": authentication " + std::to_wstring(authentication) +
+                                   L", level " + std::to_wstring(authenticationLevel) + L", impersonation " +
+                                   std::to_wstring(impersonationLevel),
+                               S_OK);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override { return E_NOTIMPL; }
+
+protected:
+    // IClientSecurity from the object's QueryInterface, IUnknown and the object's own interface
+    // from QueryOne.
+    template <typename Interface>
+    HRESULT QueryWithSecurity(Interface* self, REFIID wanted, REFIID iid, void** object)
+    {
+        if (object != nullptr && iid == IID_IClientSecurity) {
+            *object = static_cast<IClientSecurity*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return QueryOne<Interface>(self, wanted, iid, object);
+    }
+
+private:
+    const wchar_t* proxyName_;
+};
+
+class ProductEnumerator final : public IEnumWbemClassObject, public ProxySecurity, public ReferenceCounted {
+public:
+    explicit ProductEnumerator(std::vector<Product> products)
+        : ProxySecurity(L"enumerator"), products_(std::move(products))
+    {
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        return QueryOne<IEnumWbemClassObject>(this, IID_IEnumWbemClassObject, iid, object);
+        return QueryWithSecurity<IEnumWbemClassObject>(this, IID_IEnumWbemClassObject, iid, object);
     }
     SIMULATOR_IUNKNOWN_REFERENCES
 
@@ -208,11 +256,13 @@ private:
     std::size_t next_ = 0;
 };
 
-class SecurityCenterServices final : public IWbemServices, public ReferenceCounted {
+class SecurityCenterServices final : public IWbemServices, public ProxySecurity, public ReferenceCounted {
 public:
+    SecurityCenterServices() : ProxySecurity(L"services") {}
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        return QueryOne<IWbemServices>(this, IID_IWbemServices, iid, object);
+        return QueryWithSecurity<IWbemServices>(this, IID_IWbemServices, iid, object);
     }
     SIMULATOR_IUNKNOWN_REFERENCES
 

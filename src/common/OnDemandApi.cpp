@@ -78,6 +78,16 @@ HRESULT CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFII
     return procedure != nullptr ? procedure(classId, outer, context, interfaceId, object) : Unavailable(missing);
 }
 
+HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD authenticationService, DWORD authorizationService,
+                          OLECHAR* serverPrincipal, DWORD authenticationLevel, DWORD impersonationLevel,
+                          RPC_AUTH_IDENTITY_HANDLE authenticationInfo, DWORD capabilities)
+{
+    RESOLVE_ON_DEMAND(Ole32, CoSetProxyBlanket);
+    return procedure != nullptr ? procedure(proxy, authenticationService, authorizationService, serverPrincipal,
+                                            authenticationLevel, impersonationLevel, authenticationInfo, capabilities)
+                                : Unavailable(missing);
+}
+
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length)
 {
     RESOLVE_ON_DEMAND(OleAut32, SysAllocStringLen);
@@ -176,10 +186,10 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT certificate, DWORD propert
     return procedure != nullptr ? procedure(certificate, propertyId, data, size) : Unavailable<BOOL>(missing, FALSE);
 }
 
-DWORD CertGetNameStringA(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter, LPSTR name,
+DWORD CertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter, LPWSTR name,
                          DWORD size)
 {
-    RESOLVE_ON_DEMAND(Crypt32, CertGetNameStringA);
+    RESOLVE_ON_DEMAND(Crypt32, CertGetNameStringW);
     return procedure != nullptr ? procedure(certificate, type, flags, typeParameter, name, size)
                                 : Unavailable<DWORD>(missing, 0);
 }

@@ -27,6 +27,9 @@ HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG serviceCount,
                              void* reserved1, DWORD authenticationLevel, DWORD impersonationLevel,
                              void* authenticationList, DWORD capabilities, void* reserved3);
 HRESULT CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId, void** object);
+HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD authenticationService, DWORD authorizationService,
+                          OLECHAR* serverPrincipal, DWORD authenticationLevel, DWORD impersonationLevel,
+                          RPC_AUTH_IDENTITY_HANDLE authenticationInfo, DWORD capabilities);
 
 // oleaut32
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
@@ -52,7 +55,7 @@ BOOL CryptMsgClose(HCRYPTMSG message);
 PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE store, DWORD encoding, DWORD findFlags, DWORD findType,
                                           const void* findParameter, PCCERT_CONTEXT previous);
 BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT certificate, DWORD propertyId, void* data, DWORD* size);
-DWORD CertGetNameStringA(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter, LPSTR name,
+DWORD CertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter, LPWSTR name,
                          DWORD size);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate);
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags);

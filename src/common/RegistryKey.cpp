@@ -110,38 +110,36 @@ Result<std::wstring> QueryKeyName(HKEY key)
 }
 
 // Deletes the open key and everything below it through handles alone: each subkey is opened
-// relative to its parent's handle and as itself, and a registry link is deleted as the link, its
-// target untouched. Nothing is looked up by a path that another process could redirect meanwhile.
+// relative to its parent's handle and as itself. A registry link opened as itself shows none of
+// its target's subkeys, so it goes as the link, its target untouched. Nothing is looked up by a
+// path that another process could redirect meanwhile.
 std::uint32_t DeleteOpenedTree(HKEY key)
 {
-    if (!IsLink(key)) {
-        // A subkey that is gone by the time it is opened is stepped over; the key's own deletion
-        // then says whether anything is left.
-        DWORD index = 0;
-        for (;;) {
-            std::wstring name(MaximumKeyNameLength + 1, L'\0');
-            DWORD length = static_cast<DWORD>(name.size());
-            auto code = ToCode(RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr));
-            if (code == ERROR_NO_MORE_ITEMS) {
-                break;
-            }
-            if (code != ERROR_SUCCESS) {
-                return code;
-            }
-            name.resize(length);
-            HKEY child = nullptr;
-            code = OpenKeyAsItself(key, name, SubtreeDeletionAccess, false, child);
-            if (code == ERROR_FILE_NOT_FOUND) {
-                ++index;
-                continue;
-            }
-            if (code != ERROR_SUCCESS) {
-                return code;
-            }
-            const KeyHandle owner(child);
-            if (code = DeleteOpenedTree(child); code != ERROR_SUCCESS) {
-                return code;
-            }
+    // A subkey that is gone by the time it is opened is stepped over; the key's own deletion then
+    // says whether anything is left.
+    for (DWORD index = 0;;) {
+        std::wstring name(MaximumKeyNameLength + 1, L'\0');
+        DWORD length = static_cast<DWORD>(name.size());
+        auto code = ToCode(RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr));
+        if (code == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (code != ERROR_SUCCESS) {
+            return code;
+        }
+        name.resize(length);
+        HKEY child = nullptr;
+        code = OpenKeyAsItself(key, name, SubtreeDeletionAccess, false, child);
+        if (code == ERROR_FILE_NOT_FOUND) {
+            ++index;
+            continue;
+        }
+        if (code != ERROR_SUCCESS) {
+            return code;
+        }
+        const KeyHandle owner(child);
+        if (code = DeleteOpenedTree(child); code != ERROR_SUCCESS) {
+            return code;
         }
     }
     return NativeToCode(NtDeleteKey(key));

@@ -66,17 +66,19 @@ std::string Hex(std::uint32_t value)
     return Format("{:X}", value);
 }
 
+// The name in UTF-8 from the wide call: the narrow one answers in the ANSI code page wherever the
+// manifest's UTF-8 code page is not honoured (Windows 10 before 1903), losing what it cannot hold.
 std::string CertificateName(PCCERT_CONTEXT certificate, DWORD flags)
 {
     const DWORD size =
-        OnDemand::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, nullptr, 0);
+        OnDemand::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, nullptr, 0);
     if (size <= 1) {
         return {};
     }
-    std::string name(size, '\0');
-    OnDemand::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name.data(), size);
+    std::wstring name(size, L'\0');
+    OnDemand::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, name.data(), size);
     name.resize(size - 1);
-    return name;
+    return ReadableUtf8(name);
 }
 
 // The first signer of the signed file: the library itself, or the catalog that vouches for it.

@@ -19,43 +19,13 @@ namespace {
 
 using Utilities::QueryFileStatus;
 
-// Whether the token of this process has the owner of the file among its own: SYSTEM, the
-// Administrators group, or the token's user or default owner (whom the files it creates belong
-// to). A file that an ordinary user created in a folder where users may create files (the Windows
-// folder's Temp) is the user's: its lines would stay at the top of the agent's log, and its owner
-// could read everything written after them.
 bool IsOwnFile(HANDLE file)
 {
     PSID owner = nullptr;
     Scoped<PSECURITY_DESCRIPTOR> descriptor([](PSECURITY_DESCRIPTOR& value) { LocalFree(value); });
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor.Get()) != ERROR_SUCCESS ||
-        owner == nullptr) {
-        return false;
-    }
-    if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
-        return true;
-    }
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
-        return false;
-    }
-    const WinHandle token(rawToken);
-    for (const auto kind : {TokenUser, TokenOwner}) {
-        DWORD size = 0;
-        GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
-        std::vector<std::uint8_t> buffer(size);
-        if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size)) {
-            continue;
-        }
-        // TOKEN_USER and TOKEN_OWNER both begin with the SID's pointer.
-        PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
-                                     : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
-        if (EqualSid(owner, own)) {
-            return true;
-        }
-    }
-    return false;
+    return GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                           &descriptor.Get()) == ERROR_SUCCESS &&
+           LogFileWriter::IsOwnFileOwner(owner);
 }
 
 // Opens (creating) a file that others may read, write and rename through, in a folder where other
@@ -134,6 +104,35 @@ private:
 };
 
 }  // namespace
+
+bool LogFileWriter::IsOwnFileOwner(void* ownerSid)
+{
+    if (ownerSid == nullptr || !IsValidSid(ownerSid)) {
+        return false;
+    }
+    if (IsWellKnownSid(ownerSid, WinLocalSystemSid) || IsWellKnownSid(ownerSid, WinBuiltinAdministratorsSid)) {
+        return true;
+    }
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
+        return false;
+    }
+    const WinHandle token(rawToken);
+    for (const auto kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
+        std::vector<std::uint8_t> buffer(size);
+        if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size)) {
+            continue;
+        }
+        const PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        if (EqualSid(ownerSid, own)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 LogFileWriter::LogFileWriter(std::filesystem::path path, std::uint32_t maximumSize)
     : maximumSize_(maximumSize), path_(std::move(path))

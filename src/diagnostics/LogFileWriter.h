@@ -26,6 +26,12 @@ public:
     // How long a line waits for its turn before it goes out without one.
     static constexpr std::chrono::milliseconds TurnWait{2000};
 
+    // Whether a file with this owner (a SID) may hold the agent's log: SYSTEM, the Administrators
+    // group, or this process's own user or default owner (whom the files it creates belong to). A
+    // log or lock file that somebody else owns is not written: an ordinary user who planted it
+    // where users may create files would keep their lines above the agent's and read what follows.
+    static bool IsOwnFileOwner(void* ownerSid);
+
     // Opens (creating) the file and runs the rotation check. A file that cannot be opened leaves
     // the writer active without a file: lines are dropped. File-system errors of the check raise
     // std::filesystem::filesystem_error.

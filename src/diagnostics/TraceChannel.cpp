@@ -185,23 +185,25 @@ void EmitEncoded(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t 
     if (!IsInitialized() || (block.flags & UtilitySitesFlag) == 0 || block.level < siteLevel) {
         return;
     }
-    // The message call takes (address, length) pairs as a fixed list, one call per count.
+    // The message call takes (address, length) pairs as a fixed list, one call per count, ended by
+    // the pair (null, 0).
     const auto at = [&](std::size_t index) { return arguments[index]; };
     switch (count) {
         case 1:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, nullptr);
+            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, nullptr,
+                         std::size_t{0});
             break;
         case 2:
             TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
-                         at(1).size, nullptr);
+                         at(1).size, nullptr, std::size_t{0});
             break;
         case 3:
             TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
-                         at(1).size, at(2).data, at(2).size, nullptr);
+                         at(1).size, at(2).data, at(2).size, nullptr, std::size_t{0});
             break;
         case 4:
             TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
-                         at(1).size, at(2).data, at(2).size, at(3).data, at(3).size, nullptr);
+                         at(1).size, at(2).data, at(2).size, at(3).data, at(3).size, nullptr, std::size_t{0});
             break;
         default:
             return;

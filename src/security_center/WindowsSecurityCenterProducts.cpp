@@ -69,6 +69,22 @@ void LogProduct(const Product& product)
               product.instanceGuid, product.productExecutable.Utf8(), product.reportingExecutable.Utf8());
 }
 
+// The security of a WMI proxy as Microsoft's documentation asks of WMI clients: calls
+// authenticated, and the provider allowed to impersonate the agent (otherwise the level is the
+// machine's default, Identify, too low for providers that impersonate). An object that is no proxy
+// (a provider in this process) has no security to set. A failure leaves the query to go on with the
+// default, and says so.
+void SetWmiProxySecurity(IUnknown* proxy, const char* which)
+{
+    const HRESULT hresult =
+        OnDemand::CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                                    RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    if (FAILED(hresult) && hresult != E_NOINTERFACE) {
+        LogFormat(Component, LogLevel::Warn, "Failed to set the security of the WMI {} (Error: 0x{:08X})", which,
+                  static_cast<std::uint32_t>(hresult));
+    }
+}
+
 Result<ComPointer<IWbemServices>> ConnectSecurityCenterNamespace()
 {
     using Connection = Result<ComPointer<IWbemServices>>;
@@ -84,6 +100,7 @@ Result<ComPointer<IWbemServices>> ConnectSecurityCenterNamespace()
     if (FAILED(hresult)) {
         return Connection(ConvertHResultToErrorCode(hresult), "Can't connect WMI instance");
     }
+    SetWmiProxySecurity(services.Get(), "services");
     return Connection(std::move(services));
 }
 
@@ -130,6 +147,7 @@ Result<Products> WindowsSecurityCenterProducts::ListProducts()
     if (FAILED(hresult)) {
         return Result<Products>(ConvertHResultToErrorCode(hresult), Format("Can't execute request {}", Query));
     }
+    SetWmiProxySecurity(enumerator.Get(), "enumerator");
     Products products;
     for (;;) {
         ComPointer<IWbemClassObject> object;

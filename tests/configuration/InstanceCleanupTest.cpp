@@ -96,10 +96,15 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
         L"kept")
         << "the link leads to the target";
 
+    const LogCapture capture;
     Configuration configuration;
     configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
 
     EXPECT_FALSE(LinkExists(linkPath)) << "the link itself is gone";
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::string>{"The registry key \"" + Utf16ToUtf8(settings.Key()->GetFullName().Value()) +
+                                       "\\Instance\\" + std::to_string(ended.Id()) +
+                                       "\" is a registry link and is not followed"});
     EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", std::wstring()).Value(), L"kept");
     EXPECT_TRUE(settings.Child(L"target\\child")->Exists());
 

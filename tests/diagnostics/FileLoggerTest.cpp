@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <chrono>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -54,6 +57,20 @@ TEST(FileLoggerTest, LineCarriesTimestampLevelThreadTitleAndComponent)
     // A message of several lines has the file's one kind of line end throughout.
     EXPECT_EQ(FileLogger::FormatLine(time, LogLevel::Warn, 1, "T", "", "held by:\n  - Pid 4\r\n  - Pid 8"),
               "2024-03-01 09:15:02:7 [WARN]  [1] [T] held by:\r\n  - Pid 4\r\n  - Pid 8\r\n");
+}
+
+// A line kept until the log opened is written with the time it was logged at, not the time it
+// reached the file.
+TEST(FileLoggerTest, LineIsWrittenWithTheTimeItWasLoggedAt)
+{
+    const ScratchFolder folder;
+    FileLogger logger(std::make_unique<LogFileWriter>(folder.Path() / "agent.log"));
+    const Tessaro::Vantrel::Common::LogStamp stamp{
+        std::chrono::system_clock::time_point(std::chrono::seconds(1577836800)), 42};
+    FileLogger::Write(&logger, stamp, LogLevel::Warn, "Title", "Setup", "kept");
+    EXPECT_EQ(FileText(folder.Path() / "agent.log").rfind("2020-01-01 00:00:00:0 [WARN]  [42] [Title] [Setup] kept", 0),
+              0u)
+        << FileText(folder.Path() / "agent.log");
 }
 
 TEST(FileLoggerTest, ThresholdIsInfoUnlessTheTableSaysOtherwise)
@@ -193,6 +210,39 @@ TEST(FileLoggerTest, PlantedHardLinksAreNotWrittenThrough)
     LogFileWriter writer(folder.Path() / "agent.log");
     writer.Write("line\r\n");
     EXPECT_EQ(FileText(folder.Path() / "agent.log"), "line\r\n");
+}
+
+// The owners whose files may hold the log. (Wine gives every file the token's user as its owner
+// and keeps no other, so a file planted by somebody else cannot be made here; the decision is
+// checked on the owners themselves.)
+TEST(FileLoggerTest, OnlyTheSystemAdministratorsAndThisTokenOwnTheLog)
+{
+    const auto owns = [](const wchar_t* text) {
+        PSID sid = nullptr;
+        if (!ConvertStringSidToSidW(text, &sid)) {
+            ADD_FAILURE() << "no SID";
+            return false;
+        }
+        const bool owned = LogFileWriter::IsOwnFileOwner(sid);
+        LocalFree(sid);
+        return owned;
+    };
+    EXPECT_TRUE(owns(L"S-1-5-18")) << "SYSTEM";
+    EXPECT_TRUE(owns(L"S-1-5-32-544")) << "Administrators";
+    EXPECT_FALSE(owns(L"S-1-5-32-545")) << "Users";
+    EXPECT_FALSE(owns(L"S-1-1-0")) << "Everyone";
+    EXPECT_FALSE(owns(L"S-1-5-21-1111-2222-3333-1001")) << "another user";
+    EXPECT_FALSE(LogFileWriter::IsOwnFileOwner(nullptr));
+
+    HANDLE rawToken = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken));
+    const Tessaro::WinHandle token(rawToken);
+    DWORD size = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<std::uint8_t> user(size);
+    ASSERT_TRUE(GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size));
+    EXPECT_TRUE(LogFileWriter::IsOwnFileOwner(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid))
+        << "the files this process creates";
 }
 
 TEST(FileLoggerTest, WriterWithoutAFileDropsLines)

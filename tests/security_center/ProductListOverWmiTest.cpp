@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace Tessaro::Testing;
@@ -56,6 +58,53 @@ TEST_F(ProductListOverWmiTest, EveryEntryIsListedWhateverItHolds)
         products.GetOwnProductState();
         products.ListRegisteredProducts();
     });
+}
+
+// Another product's entry may name a network location: its path is mapped by its text alone, so
+// that the agent (SYSTEM) never connects to a host an entry names. Asked about, the host would not
+// answer here and the path would stay in its device form.
+TEST_F(ProductListOverWmiTest, NetworkPathOfAnotherProductIsMappedByItsTextAlone)
+{
+    SimulatorState::Reset();
+    Product product;
+    product.instanceGuid = L"{network}";
+    product.displayName = L"Elsewhere";
+    product.path = L"\\Device\\UNC\\host\\share\\x.exe";
+    SimulatorState::Save(product);
+
+    const auto listed = WindowsSecurityCenterProducts::ListProducts();
+    ASSERT_TRUE(listed.Succeeded()) << listed.Message();
+    const auto entry = std::find_if(listed.Value().begin(), listed.Value().end(),
+                                    [](const auto& listedProduct) { return listedProduct.name == "Elsewhere"; });
+    ASSERT_NE(entry, listed.Value().end());
+    EXPECT_EQ(entry->reportingExecutable.NormalizedPath(), L"\\\\?\\UNC\\host\\share\\x.exe");
+    EXPECT_EQ(entry->productExecutable.NormalizedPath(), L"\\\\?\\UNC\\host\\share\\x.exe");
+}
+
+// The agent asks WMI's proxies, the services and the enumerator, for the security Microsoft's
+// documentation asks of WMI clients: calls authenticated, impersonation allowed. A refusal is a
+// warning, and the list is read all the same.
+TEST_F(ProductListOverWmiTest, ProxiesAreAskedForImpersonationAndARefusalOnlyWarns)
+{
+    SimulatorState::Reset();
+    ASSERT_TRUE(WindowsSecurityCenterProducts::ListProducts().Succeeded());
+    std::vector<std::wstring> blankets;
+    for (const auto& entry : SimulatorState::Journal()) {
+        if (entry.call == L"SetBlanket") {
+            blankets.push_back(entry.arguments);
+        }
+    }
+    EXPECT_EQ(blankets, (std::vector<std::wstring>{L"services: authentication 10, level 3, impersonation 3",
+                                                   L"enumerator: authentication 10, level 3, impersonation 3"}));
+
+    SimulatorState::ScriptFault(L"SetBlanket", 2, 0x80070005);
+    const LogCapture capture;
+    const auto listed = WindowsSecurityCenterProducts::ListProducts();
+    ASSERT_TRUE(listed.Succeeded()) << listed.Message();
+    EXPECT_EQ(listed.Value().size(), 1u) << "the built-in entry";
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::string>{"Failed to set the security of the WMI services (Error: 0x80070005)",
+                                        "Failed to set the security of the WMI enumerator (Error: 0x80070005)"}));
 }
 
 }  // namespace
