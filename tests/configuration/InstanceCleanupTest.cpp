@@ -20,15 +20,10 @@ using Tessaro::TimePoint;
 using Tessaro::Utf16ToUtf8;
 using Tessaro::Testing::ChildProcess;
 using Tessaro::Testing::CreateRegistryLink;
+using Tessaro::Testing::DeleteRegistryLink;
 using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::ScratchRegistryKey;
 using Tessaro::Vantrel::Common::Utilities::RegistryKey;
-
-// Deletes the link at `path` (below HKLM) as a link; a plain key there goes too when it is empty.
-void DeleteLink(const std::wstring& path)
-{
-    RegistryKey(HKEY_LOCAL_MACHINE, path).Delete();
-}
 
 // The settings key as the agent names it: the scratch key the product's own, opened as itself.
 std::shared_ptr<RegistryKey> OwnSettingsKey(const ScratchRegistryKey& scratch)
@@ -205,8 +200,8 @@ TEST(InstanceCleanupTest, SettingsKeyBehindALinkIsNeitherReadNorWrittenNorCleane
             << "one line for the link, however often it is met";
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "Failed to create the security center key (Error 681)"),
                   2);
-        DeleteLink(scratch.Path() + L"\\" + link);
-        DeleteLink(scratch.Path() + L"\\integration");
+        DeleteRegistryLink(scratch.Path() + L"\\" + link);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (scratch.Path() + L"\\integration").c_str());
     }
 }
 
@@ -228,7 +223,7 @@ TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewher
     std::atomic<int> links{0};
     std::thread swapper([&] {
         for (int round = 0; !done; ++round) {
-            DeleteLink(instance);
+            DeleteRegistryLink(instance);
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, instance.c_str());  // a plain key, never the link
             if (round % 2 == 0) {
                 links += CreateRegistryLink(instance, victim) ? 1 : 0;

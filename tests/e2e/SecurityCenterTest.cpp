@@ -35,6 +35,8 @@ protected:
     void SetUp() override
     {
         SimulatorFixture::SetUp();
+        // A link a failed test left behind goes as the link: the tree deletion would follow it.
+        DeleteRegistryLink(std::wstring(SettingsKey) + L"\\Instance");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, SettingsKey);
         SetString(L"DisplayName", DisplayName);
         ASSERT_TRUE(StartSimulatedService());
@@ -291,6 +293,8 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
                                folder / "remediationtool.exe", std::filesystem::copy_options::overwrite_existing);
     std::filesystem::remove(folder / "remediation_calls.txt");
     std::filesystem::remove(folder / "remediation_privilege.txt");
+    std::filesystem::remove(folder / "remediation_folder.txt");
+    std::filesystem::remove(folder / "remediation_console.txt");
     // The ".." is resolved before the long-path form, after which it would be taken literally.
     SetString(L"RemediationPath", (folder / "sub" / ".." / "remediationtool.exe").wstring());
 
@@ -311,6 +315,9 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     std::string workingFolder;
     std::getline(std::ifstream(folder / "remediation_folder.txt"), workingFolder);
     EXPECT_EQ(workingFolder, "C:\\Program Files\\E2E Antivirus") << "the tool starts in its own folder";
+    std::string consoleProcesses;
+    std::getline(std::ifstream(folder / "remediation_console.txt"), consoleProcesses);
+    EXPECT_EQ(consoleProcesses, "1") << "the tool starts in a console of its own";
     EXPECT_TRUE(SimulatorState::Journal().empty()) << "the launch does not talk to Security Center";
     std::string privilege;
     std::getline(std::ifstream(folder / "remediation_privilege.txt"), privilege);
@@ -404,7 +411,7 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
     EXPECT_FALSE(std::filesystem::exists(probe / "inj.txt")) << "the forwarded command line was interpreted";
 }
 
-// A bare name is the tool in the agent's own folder, where the system's search looked first.
+// A bare name is the tool of that name in the agent's own folder.
 TEST_F(SecurityCenterTest, RemediationToolGivenByItsNameAloneStartsBesideTheAgent)
 {
     const auto besideAgent = std::filesystem::path(TestProgramFolder()) / "remediation_calls.txt";

@@ -1,8 +1,8 @@
 // remediationtool.exe: a stand-in for a product's remediation tool. It appends the command line
 // it was started with, as one UTF-8 line, to remediation_calls.txt beside itself, writes the state
 // of its own debug privilege ("enabled", "disabled" or "absent") to remediation_privilege.txt
-// beside itself, writes the folder it was started in to remediation_folder.txt beside itself, and
-// ends.
+// beside itself, writes the folder it was started in to remediation_folder.txt and the number of
+// processes attached to its console to remediation_console.txt beside itself, and ends.
 
 #include "common/foundation/FileSystem.h"
 #include "common/foundation/StringConversion.h"
@@ -63,6 +63,11 @@ int wmain()
         std::ofstream workingFolder(std::filesystem::path(folder + L"remediation_folder.txt"), std::ios::binary);
         workingFolder << Tessaro::Utf16ToUtf8(std::wstring(current.data(), length)) << "\n";
         written = written && static_cast<bool>(workingFolder);
+        // How many processes share this one's console: 1 in a console of its own, 0 without one.
+        std::array<DWORD, 8> processes{};
+        std::ofstream console(std::filesystem::path(folder + L"remediation_console.txt"), std::ios::binary);
+        console << GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) << "\n";
+        written = written && static_cast<bool>(console);
     }
     std::ofstream calls(std::filesystem::path(folder + L"remediation_calls.txt"), std::ios::binary | std::ios::app);
     calls << Tessaro::Utf16ToUtf8(GetCommandLineW()) << "\n";

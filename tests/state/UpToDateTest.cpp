@@ -3,6 +3,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using Tessaro::TimePoint;
 using Tessaro::Testing::FixedNow;
 
 class UpToDateTest : public Tessaro::Testing::StateFixture {};
@@ -28,6 +29,16 @@ TEST_F(UpToDateTest, InstallationGraceHoldsStrictlyInsideOneDay)
         Store(L"ProductInstallationTime", installed);
         EXPECT_FALSE(configuration->IsUpToDate(false)) << "no grace at its ends or for a clock set back";
     }
+}
+
+// A grace period that would run past the end of time ends there: a clock near its end, with the
+// installation an hour before it, is still inside the grace.
+TEST_F(UpToDateTest, GraceEndingBeyondTheLastTickEndsAtIt)
+{
+    StartRun("/UPDATE_WSC=ENABLE", TimePoint::max() - 1h);
+    Store(L"OutOfDateTime", FixedNow);
+    Store(L"ProductInstallationTime", TimePoint::max() - 2h);
+    EXPECT_TRUE(configuration->IsUpToDate(true));
 }
 
 TEST_F(UpToDateTest, RegistrationGraceLastsFifteenMinutes)

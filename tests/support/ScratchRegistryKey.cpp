@@ -1,5 +1,7 @@
 #include "support/ScratchRegistryKey.h"
 
+#include "common/foundation/NativeApi.h"
+
 #include <windows.h>
 
 // The security descriptor conversions need the declarations of windows.h first.
@@ -46,6 +48,21 @@ std::uint32_t SetKeyAccessList(const std::wstring& path, const wchar_t* sddl)
         return ::testing::AssertionFailure() << "naming the link's target failed with " << code;
     }
     return ::testing::AssertionSuccess();
+}
+
+void DeleteRegistryLink(const std::wstring& path)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_QUERY_VALUE, &opened) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    const KeyHandle key(opened);
+    DWORD type = 0;
+    if (RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+        type == REG_LINK) {
+        NtDeleteKey(opened);
+    }
 }
 
 ScratchRegistryKey::ScratchRegistryKey()

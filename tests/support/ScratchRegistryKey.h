@@ -33,6 +33,11 @@ private:
 // unloaded. A planted link, as a user who may write below a key can make one.
 ::testing::AssertionResult CreateRegistryLink(const std::wstring& path, const std::wstring& target);
 
+// Deletes the registry link at `path` (below HKEY_LOCAL_MACHINE) as the link, never its target; a
+// plain key there, or none, is left alone. Planted links outlive a test that fails half way, and
+// the system's tree deletion would follow them.
+void DeleteRegistryLink(const std::wstring& path);
+
 // Replaces the access list of a key below HKEY_LOCAL_MACHINE with the one the SDDL text gives.
 // Returns 0 or the Windows error.
 std::uint32_t SetKeyAccessList(const std::wstring& path, const wchar_t* sddl);
