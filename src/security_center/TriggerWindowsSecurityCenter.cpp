@@ -10,7 +10,7 @@
 
 #include <functional>
 #include <string_view>
-#include <thread>
+#include <utility>
 
 namespace Tessaro::Ravelin {
 
@@ -40,12 +40,12 @@ bool IsWorthRetrying(std::uint32_t code)
     return code == ERROR_IO_PENDING || code == ERROR_FILE_NOT_FOUND;
 }
 
-Result<> WithRetry(const RetryLines& lines, const std::function<Result<>()>& operation)
+Result<> WithRetry(const RetryLines& lines, const Pacing& pacing, const std::function<Result<>()>& operation)
 {
     Log(Component, LogLevel::Info, std::string(lines.start));
     Result<> result = operation();
     for (int attempt = 1; attempt < Attempts && IsWorthRetrying(result.ErrorCode()); ++attempt) {
-        std::this_thread::sleep_for(RetryPause);
+        pacing.pause(RetryPause);
         LogFormat(Component, LogLevel::Warn, lines.retry, result.ErrorCode(), result.Message());
         result = operation();
     }
@@ -56,6 +56,11 @@ Result<> WithRetry(const RetryLines& lines, const std::function<Result<>()>& ope
 }
 
 }  // namespace
+
+void TriggerWindowsSecurityCenter::SetPacing(Pacing pacing)
+{
+    pacing_ = std::move(pacing);
+}
 
 TriggerWindowsSecurityCenter::TriggerWindowsSecurityCenter()
     : TriggerWindowsSecurityCenter(Configuration::Instance(), std::make_shared<WindowsSecurityCenterIntegration>())
@@ -132,7 +137,7 @@ Result<> TriggerWindowsSecurityCenter::RegisterWithRetry()
     return WithRetry({"Agent going to execute the register antivirus operation",
                       "Retry to execute the register antivirus operation (Error: {}): {}",
                       "Failed to execute the register antivirus operation (Error: {}): {}"},
-                     [this] { return RegisterOnce(); });
+                     pacing_, [this] { return RegisterOnce(); });
 }
 
 Result<> TriggerWindowsSecurityCenter::RegisterOnce()
@@ -156,7 +161,7 @@ Result<> TriggerWindowsSecurityCenter::UpdateWithRetry()
     return WithRetry({"Agent going to execute the update antivirus state operation",
                       "Retry to execute the update antivirus operation (Error: {}): {}",
                       "Failed to execute the update antivirus operation (Error: {}): {}"},
-                     [this] { return Update(); });
+                     pacing_, [this] { return Update(); });
 }
 
 Result<> TriggerWindowsSecurityCenter::Update() const

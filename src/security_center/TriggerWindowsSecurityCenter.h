@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/foundation/Time.h"
 #include "diagnostics/Result.h"
 
 #include <memory>
@@ -26,6 +27,9 @@ public:
     Vantrel::Common::Result<> UpdateWithRetry();
     Vantrel::Common::Result<> RemoveRegistration();
 
+    // The pause between attempts of a registration or an update.
+    void SetPacing(Pacing pacing);
+
 protected:
     // The state and the three sub-states, once.
     Vantrel::Common::Result<> Update() const;
@@ -35,6 +39,7 @@ private:
 
     std::shared_ptr<Configuration> configuration_;
     std::shared_ptr<WindowsSecurityCenterIntegration> integration_;
+    Pacing pacing_;
 };
 
 }  // namespace Tessaro::Ravelin

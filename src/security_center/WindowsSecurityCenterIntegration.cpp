@@ -132,6 +132,11 @@ template Result<ComPointer<IWscAVStatus>> WindowsSecurityCenterIntegration::Quer
 template Result<ComPointer<IWscAVStatus2>> WindowsSecurityCenterIntegration::QueryStatusInterface(REFIID, const char*);
 template Result<ComPointer<IWscAVStatus4>> WindowsSecurityCenterIntegration::QueryStatusInterface(REFIID, const char*);
 
+void WindowsSecurityCenterIntegration::SetPacing(Pacing pacing)
+{
+    pacing_ = std::move(pacing);
+}
+
 Result<> WindowsSecurityCenterIntegration::RegisterProduct(
     const std::string& displayName, const Vantrel::Common::Utilities::FileInfo& reportingExecutable)
 {
@@ -149,7 +154,10 @@ Result<> WindowsSecurityCenterIntegration::RegisterProduct(
         if (SUCCEEDED(hresult)) {
             return Result<>(ERROR_SUCCESS);
         }
-        std::this_thread::sleep_for(RegisterPause);
+        // Between attempts only: after the last one the answer is known.
+        if (attempt + 1 < RegisterAttempts) {
+            pacing_.pause(RegisterPause);
+        }
     }
     return Result<>(ConvertHResultToErrorCode(hresult),
                     Format("WscAvStatus register failed (Error: 0x{:x})", AsUnsigned(hresult)));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/foundation/Time.h"
+
 #include "common/FileInfo.h"
 #include "common/IOsInfo.h"
 #include "diagnostics/Result.h"
@@ -49,6 +51,8 @@ public:
     // near-expiration notice. Quiet keeps the expiration check's own line out of the log.
     SecurityCenterState ToSecurityCenterState(bool quiet, ProductState state);
     SubStates ComputeSubStates();
+    // The pause between registration attempts.
+    void SetPacing(Pacing pacing);
     // Sends the notice unless the day marker shows it went out on this UTC day; the marker is
     // written first, so a failed notice is not repeated that day.
     void NotifyNearExpiration(std::uint32_t days);
@@ -63,6 +67,7 @@ private:
     std::shared_ptr<Configuration> configuration_;
     std::shared_ptr<IComFactory> factory_;
     std::shared_ptr<IOsInfo> osInfo_;
+    Pacing pacing_;
 };
 
 }  // namespace Tessaro::Ravelin

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include <thread>
+#include <utility>
 
 namespace Tessaro::Ravelin {
 
@@ -36,6 +36,11 @@ WindowsSecurityCenterService::WindowsSecurityCenterService(
 {
 }
 
+void WindowsSecurityCenterService::SetPacing(Pacing pacing)
+{
+    pacing_ = std::move(pacing);
+}
+
 Result<ServiceStatus> WindowsSecurityCenterService::QueryWithRetries()
 {
     auto status = service_->QueryStatus();
@@ -44,7 +49,7 @@ Result<ServiceStatus> WindowsSecurityCenterService::QueryWithRetries()
             shutdown_ = true;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pacing_.pause(std::chrono::milliseconds(100));
         status = service_->QueryStatus();
     }
     if (status.ErrorCode() == ERROR_SHUTDOWN_IN_PROGRESS) {
@@ -55,11 +60,11 @@ Result<ServiceStatus> WindowsSecurityCenterService::QueryWithRetries()
 
 Result<> WindowsSecurityCenterService::WaitForService(std::chrono::seconds maximumWait, void* stopEvent)
 {
-    const TimePoint start = Now();
+    const TimePoint start = pacing_.clock();
     LogFormat(Component, LogLevel::Info, "Wait {} sec till Windows Security Center Service is started",
               maximumWait.count());
     for (;;) {
-        if (Now() - start >= maximumWait) {
+        if (pacing_.clock() - start >= maximumWait) {
             return Result<>(ERROR_TIMEOUT);
         }
         const auto status = QueryWithRetries();
@@ -87,7 +92,7 @@ Result<> WindowsSecurityCenterService::WaitForService(std::chrono::seconds maxim
                           static_cast<std::uint32_t>(status.Value().state));
                 return Result<>(ERROR_INTERNAL_ERROR);
         }
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        pacing_.pause(std::chrono::seconds(1));
         if (stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
             return Result<>(StopRequestedCode);
         }

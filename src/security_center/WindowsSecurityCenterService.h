@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/IServiceUtilities.h"
+#include "common/foundation/Time.h"
 #include "diagnostics/Result.h"
 
 #include <chrono>
@@ -23,10 +24,14 @@ public:
     // stop event is signalled.
     Vantrel::Common::Result<> WaitForService(std::chrono::seconds maximumWait, void* stopEvent = nullptr);
 
+    // The clock the wait's deadline reads and the pause between its polls.
+    void SetPacing(Pacing pacing);
+
 private:
     Vantrel::Common::Result<Vantrel::Common::Utilities::ServiceStatus> QueryWithRetries();
 
     bool shutdown_ = false;
+    Pacing pacing_;
     std::shared_ptr<Vantrel::Common::Utilities::IServiceUtilities> service_;
 };
 

@@ -3,10 +3,12 @@
 
 #include "common/OsInfoImpl.h"
 #include "configuration/Configuration.h"
+#include "security_center/TriggerWindowsSecurityCenter.h"
 #include "security_center/WindowsSecurityCenterIntegration.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
 #include "support/SimulatorFixture.h"
 #include "support/LogCapture.h"
+#include "support/SecurityCenterDoubles.h"
 #include "support/ScratchRegistryKey.h"
 #include "state/StateCommand.h"
 
@@ -22,6 +24,7 @@ using Tessaro::Simulator::NormalizeOwner;
 using Tessaro::Simulator::Product;
 using Tessaro::Simulator::SimulatorState;
 using Tessaro::Testing::LogCapture;
+using Tessaro::Testing::PausesOnly;
 using Tessaro::Testing::ScratchRegistryKey;
 
 constexpr std::uint32_t Failure = 0x80004005;  // E_FAIL
@@ -88,6 +91,8 @@ TEST_F(SecurityCenterAnswersTest, OwnEntryNeedsTheNameAndTheExecutableExactly)
 
 TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
 {
+    PausesOnly clock;
+    integration.SetPacing(clock.Pace());
     SimulatorState::ScriptFault(L"Register", 10, Pending);
     const auto registered = integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable());
     EXPECT_EQ(registered.ErrorCode(), static_cast<std::uint32_t>(ERROR_IO_PENDING));
@@ -97,6 +102,7 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     EXPECT_EQ(
         std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }), 10)
         << "ten attempts, whatever the answer";
+    EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::milliseconds(500))) << "half a second apart";
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded())
         << "the eleventh call is answered";
 
@@ -120,6 +126,34 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     const auto removed = integration.UnregisterProduct();
     EXPECT_FALSE(removed.Succeeded());
     EXPECT_EQ(removed.Message().rfind("AVStatus Unregister failed (Error: 0x80004005)", 0), 0u) << removed.Message();
+}
+
+// An update Security Center answers with "pending" or "not found" (it is still catching up) is tried
+// again a second later, ten times in all; any other answer ends it at once.
+TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCenterCatchesUp)
+{
+    TriggerWindowsSecurityCenter trigger(
+        configuration, std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
+                                                                          std::make_shared<Tessaro::OsInfoImpl>()));
+    PausesOnly clock;
+    trigger.SetPacing(clock.Pace());
+    EXPECT_EQ(trigger.UpdateWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND))
+        << "never registered";
+    EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::seconds(1)));
+
+    ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
+    const struct {
+        std::uint32_t answer;
+        bool succeeds;
+        std::size_t pauses;
+    } cases[] = {{Pending, true, 1}, {Failure, false, 0}};
+    for (const auto& testCase : cases) {
+        SimulatorState::ScriptFault(L"UpdateStatus", 1, testCase.answer);
+        clock.pauses.clear();
+        EXPECT_EQ(trigger.UpdateWithRetry().Succeeded(), testCase.succeeds) << testCase.answer;
+        EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(testCase.pauses, std::chrono::seconds(1)))
+            << testCase.answer;
+    }
 }
 
 }  // namespace

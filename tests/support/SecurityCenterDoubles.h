@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/foundation/Time.h"
+
 #include "common/IServiceUtilities.h"
 #include "common/OsInfoImpl.h"
 #include "security_center/IComFactory.h"
@@ -82,6 +84,22 @@ public:
 
 // A service whose status queries give the scripted answers in turn (the last one for ever), or
 // raise.
+// A clock that moves only by the pauses of the object it paces, which it records: a test sees each
+// pause and every deadline without sleeping.
+struct PausesOnly {
+    TimePoint now = FromStoredSeconds(1'780'315'200);
+    std::vector<Ticks> pauses;
+
+    Pacing Pace()
+    {
+        return Pacing{[this] { return now; },
+                      [this](Ticks duration) {
+                          pauses.push_back(duration);
+                          now += duration;
+                      }};
+    }
+};
+
 class ScriptedService : public Vantrel::Common::Utilities::IServiceUtilities {
 public:
     using ServiceStatus = Vantrel::Common::Utilities::ServiceStatus;

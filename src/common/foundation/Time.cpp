@@ -3,6 +3,7 @@
 #include "common/foundation/Format.h"
 
 #include <limits>
+#include <thread>
 
 namespace Tessaro {
 
@@ -11,6 +12,11 @@ namespace {
 constexpr std::int64_t TicksPerSecond = 10'000'000;
 
 }  // namespace
+
+void Pacing::Sleep(Ticks duration)
+{
+    std::this_thread::sleep_for(duration);
+}
 
 TimePoint Now()
 {

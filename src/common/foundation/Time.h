@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <ratio>
 #include <string>
 
@@ -21,6 +22,17 @@ TimePoint FromStoredSeconds(std::int64_t seconds);
 TimePoint SaturatingAdd(TimePoint time, Ticks duration);
 // Ticks divided by 10,000,000, truncated toward zero.
 std::int64_t ToStoredSeconds(TimePoint time);
+
+// The waits of one object: the clock its deadlines read and the pause between its attempts. The
+// real clock and a real sleep unless a test puts its own in, to see each pause and its length and
+// to move the clock without sleeping.
+struct Pacing {
+    std::function<TimePoint()> clock = &Now;
+    std::function<void(Ticks)> pause = &Sleep;
+
+    // Sleeps for the duration.
+    static void Sleep(Ticks duration);
+};
 
 // "{:%Y-%m-%d %X}" in UTC. A time the calendar functions cannot represent still gives a readable
 // text (its second count) instead of failing the log line it goes into.
