@@ -52,7 +52,10 @@ TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
     const std::wstring endedName = std::to_wstring(ended.Id());
     const std::wstring runningName = std::to_wstring(running.Id());
     const std::wstring ownName = std::to_wstring(GetCurrentProcessId());
-    for (const auto& name : {endedName, runningName, ownName, std::wstring(L"abc"), std::wstring(L"99999999999")}) {
+    // A process id that names no process (ids are multiples of four; none is this high).
+    const std::wstring noProcess = L"2147483644";
+    for (const auto& name :
+         {endedName, runningName, ownName, noProcess, std::wstring(L"abc"), std::wstring(L"99999999999")}) {
         ASSERT_EQ(settings.Child(L"Instance\\" + name)->CreateRecursively(), 0u);
     }
     ASSERT_EQ(settings.Child(L"Instance\\" + endedName + L"\\nested")->CreateRecursively(), 0u);
@@ -63,6 +66,7 @@ TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
     configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
 
     EXPECT_FALSE(settings.Child(L"Instance\\" + endedName)->Exists()) << "ended process: deleted with its subkeys";
+    EXPECT_FALSE(settings.Child(L"Instance\\" + noProcess)->Exists()) << "no such process: deleted";
     EXPECT_TRUE(settings.Child(L"Instance\\" + runningName)->Exists());
     EXPECT_TRUE(settings.Child(L"Instance\\" + ownName)->Exists());
     EXPECT_TRUE(settings.Child(L"Instance\\abc")->Exists());

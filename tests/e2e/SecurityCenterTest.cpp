@@ -327,6 +327,12 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_NOT_FOUND));
     EXPECT_EQ(Logged("Unable to find the remediation agent path"), 1u);
     EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+
+    // A tool that passes every check but cannot be started ends the run with the start's code.
+    SetString(L"RemediationPath", (folder / "missing.exe").wstring());
+    ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Logged("Failed to launch the product (Code: 2)"), 1u);
+    EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 0u);
 }
 
 // The display name is the product's text: a line break in it, or a character that Unicode-aware

@@ -3,6 +3,7 @@
 
 #include "common/OsInfoImpl.h"
 #include "configuration/Configuration.h"
+#include "diagnostics/HResultConversion.h"
 #include "security_center/TriggerWindowsSecurityCenter.h"
 #include "security_center/WindowsSecurityCenterIntegration.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
@@ -154,6 +155,135 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
         EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(testCase.pauses, std::chrono::seconds(1)))
             << testCase.answer;
     }
+}
+
+// Every call an update makes, with every argument, for each state and for an up-to-date product and
+// one that is not: the near-expiration notice (a valid product on or snoozed), the state with its
+// up-to-date flag, and the three sub-states.
+TEST_F(SecurityCenterAnswersTest, EveryCallOfAnUpdateWithItsArgumentsInEachState)
+{
+    const auto now = Tessaro::FromStoredSeconds(1'780'315'200);
+    configuration->SetClock([now] { return now; });
+    TriggerWindowsSecurityCenter trigger(
+        configuration, std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
+                                                                          std::make_shared<Tessaro::OsInfoImpl>()));
+    const auto seconds = [now](std::int64_t offset) {
+        return static_cast<std::uint64_t>(Tessaro::ToStoredSeconds(now) + offset);
+    };
+    const struct {
+        const char* word;
+        std::int64_t expiresIn;
+        std::int64_t outOfDateIn;
+        std::vector<std::wstring> calls;
+    } cases[] = {
+        {"ENABLE",
+         10 * 86400,
+         3600,
+         {L"NotifyUserForNearExpiration(10)", L"UpdateStatus(0, 1)", L"UpdateSettingsSubstatus(1)",
+          L"UpdateProtectionUpdateSubstatus(1)", L"UpdateScanSubstatus(1)"}},
+        {"ENABLE",
+         10 * 86400,
+         -3600,
+         {L"NotifyUserForNearExpiration(10)", L"UpdateStatus(0, 0)", L"UpdateSettingsSubstatus(1)",
+          L"UpdateProtectionUpdateSubstatus(2)", L"UpdateScanSubstatus(1)"}},
+        {"SNOOZE",
+         86400 + 1,
+         -3600,
+         {L"NotifyUserForNearExpiration(2)", L"UpdateStatus(2, 0)", L"UpdateSettingsSubstatus(2)",
+          L"UpdateProtectionUpdateSubstatus(1)", L"UpdateScanSubstatus(1)"}},
+        // Off is no word of its own: a time word takes the state the product stored for the instance.
+        {"SET_EXPIRATION_TIME",
+         10 * 86400,
+         3600,
+         {L"UpdateStatus(1, 1)", L"UpdateSettingsSubstatus(3)", L"UpdateProtectionUpdateSubstatus(1)",
+          L"UpdateScanSubstatus(1)"}},
+        {"ENABLE",
+         -1,
+         3600,
+         {L"UpdateStatus(3, 1)", L"UpdateSettingsSubstatus(1)", L"UpdateProtectionUpdateSubstatus(1)",
+          L"UpdateScanSubstatus(1)"}},
+        {"SNOOZE",
+         -1,
+         -3600,
+         {L"UpdateStatus(3, 0)", L"UpdateSettingsSubstatus(1)", L"UpdateProtectionUpdateSubstatus(2)",
+          L"UpdateScanSubstatus(1)"}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(std::string(testCase.word) + " " + std::to_string(testCase.expiresIn) + " " +
+                     std::to_string(testCase.outOfDateIn));
+        SimulatorState::Reset();
+        ASSERT_TRUE(
+            integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
+        settings.Key()->DeleteValue(L"LastNearExpirationNotificationTime");
+        ASSERT_EQ(settings.Key()->SetQword(L"ExpirationTime", seconds(testCase.expiresIn)), 0u);
+        ASSERT_EQ(settings.Key()->SetQword(L"OutOfDateTime", seconds(testCase.outOfDateIn)), 0u);
+        const auto instance = settings.Child(L"Instance\\" + std::to_wstring(GetCurrentProcessId()));
+        ASSERT_EQ(instance->CreateRecursively(), 0u);
+        ASSERT_EQ(instance->SetQword(L"StoredState", 1), 0u);
+        ASSERT_EQ(configuration->ParseCommandLine(std::string("/UPDATE_WSC=") + testCase.word, settings.Key(), nullptr),
+                  0u);
+        ASSERT_TRUE(trigger.UpdateWithRetry().Succeeded());
+        std::vector<std::wstring> calls;
+        for (const auto& entry : SimulatorState::Journal()) {
+            if (entry.call != L"Register") {
+                calls.push_back(entry.call + L"(" + entry.arguments + L")");
+            }
+        }
+        EXPECT_EQ(calls, testCase.calls);
+    }
+}
+
+// Each sub-state write may be answered "pending", with another failure, or done: pending is a
+// warning and the update goes on; another failure ends the update with its code, untried again,
+// and the sub-states after it are not written.
+TEST_F(SecurityCenterAnswersTest, EachAnswerToASubStateWriteAndWhatItDoesToTheUpdate)
+{
+    TriggerWindowsSecurityCenter trigger(
+        configuration, std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
+                                                                          std::make_shared<Tessaro::OsInfoImpl>()));
+    PausesOnly clock;
+    trigger.SetPacing(clock.Pace());
+    ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
+    const std::wstring calls[] = {L"UpdateSettingsSubstatus", L"UpdateProtectionUpdateSubstatus",
+                                  L"UpdateScanSubstatus"};
+    const char* const failures[] = {
+        "Failed to set the antivirus sub state (Error: ", "Failed to set the protection sub state (Error: ",
+        "Failed to set the scan sub state (Error: "};
+    const auto failed = Tessaro::Vantrel::Common::ConvertHResultToErrorCode(static_cast<HRESULT>(Failure));
+    for (std::size_t failing = 0; failing < std::size(calls); ++failing) {
+        for (const std::uint32_t answer : {Pending, Failure}) {
+            SCOPED_TRACE(std::to_string(failing) + " " + std::to_string(answer));
+            const auto before = SimulatorState::Journal().size();
+            SimulatorState::ScriptFault(calls[failing], 1, answer);
+            const LogCapture capture;
+            const auto result = trigger.UpdateWithRetry();
+            const auto journal = SimulatorState::Journal();
+            std::vector<std::wstring> made;
+            for (auto entry = journal.begin() + static_cast<std::ptrdiff_t>(before); entry != journal.end(); ++entry) {
+                if (entry->call != L"NotifyUserForNearExpiration") {
+                    made.push_back(entry->call);
+                }
+            }
+            std::vector<std::wstring> expected{L"UpdateStatus"};
+            const std::size_t written = answer == Pending ? std::size(calls) : failing + 1;
+            expected.insert(expected.end(), calls, calls + written);
+            EXPECT_EQ(made, expected);
+            const auto lines = capture.Lines();
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const auto& logged) {
+                return logged.message.rfind(failures[failing], 0) == 0;
+            });
+            ASSERT_NE(line, lines.end());
+            if (answer == Pending) {
+                EXPECT_TRUE(result.Succeeded());
+                EXPECT_EQ(line->level, Tessaro::Vantrel::Common::LogLevel::Warn);
+                EXPECT_EQ(line->message, std::string(failures[failing]) + "997)");
+            } else {
+                EXPECT_EQ(result.ErrorCode(), failed);
+                EXPECT_EQ(line->level, Tessaro::Vantrel::Common::LogLevel::Error);
+            }
+        }
+    }
+    EXPECT_TRUE(clock.pauses.empty()) << "neither answer is worth another attempt";
 }
 
 }  // namespace
