@@ -455,6 +455,16 @@ Result<FileInfo> FileInfo::GetTempFolderIn(const std::filesystem::path& windowsF
     return Result<FileInfo>(ERROR_DIRECTORY);
 }
 
+std::wstring FileInfo::RestrictedFolderAccessList()
+{
+    // Protected: nothing is inherited from the parent, so only these three may ever enter.
+    std::wstring descriptorText = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (const std::wstring owner = TokenOwnerSidText(); !owner.empty()) {
+        descriptorText += L"(A;OICI;FA;;;" + owner + L")";
+    }
+    return descriptorText;
+}
+
 std::uint32_t FileInfo::CreateDirectoriesWithRestrictedPermissions(const std::filesystem::path& path)
 {
     if (path.empty()) {
@@ -471,11 +481,7 @@ std::uint32_t FileInfo::CreateDirectoriesWithRestrictedPermissions(const std::fi
         }
     }
 
-    // Protected: nothing is inherited from the parent, so only these three may ever enter.
-    std::wstring descriptorText = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    if (const std::wstring owner = TokenOwnerSidText(); !owner.empty()) {
-        descriptorText += L"(A;OICI;FA;;;" + owner + L")";
-    }
+    const std::wstring descriptorText = RestrictedFolderAccessList();
     Scoped<void*> descriptor([](void*& value) { LocalFree(value); });
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1,
                                                               &descriptor.Get(), nullptr)) {

@@ -83,6 +83,9 @@ public:
     // Creates the folder and any missing parents, each with a protected access list that grants
     // full control to SYSTEM, the Administrators group and the token's owner only.
     static std::uint32_t CreateDirectoriesWithRestrictedPermissions(const std::filesystem::path& path);
+    // That access list, as SDDL text: protected from inheritance, full control for SYSTEM, the
+    // Administrators group and the token's owner, nobody else.
+    static std::wstring RestrictedFolderAccessList();
 
 private:
     void SetPath(std::wstring path);

@@ -59,6 +59,14 @@ protected:
 
     ProductState OwnState() { return WindowsSecurityCenterProducts(*configuration).GetOwnProductState().Value(); }
 
+    // The commands' own runner, with its own connection to Security Center.
+    std::unique_ptr<TriggerWindowsSecurityCenter> Trigger() const
+    {
+        return std::make_unique<TriggerWindowsSecurityCenter>(
+            configuration, std::make_shared<WindowsSecurityCenterIntegration>(
+                               configuration, std::make_shared<ComFactory>(), std::make_shared<Tessaro::OsInfoImpl>()));
+    }
+
     ScratchRegistryKey settings;
     std::shared_ptr<Configuration> configuration = std::make_shared<Configuration>();
     WindowsSecurityCenterIntegration integration{configuration, std::make_shared<ComFactory>(),
@@ -133,12 +141,10 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
 // again a second later, ten times in all; any other answer ends it at once.
 TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCenterCatchesUp)
 {
-    TriggerWindowsSecurityCenter trigger(
-        configuration, std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
-                                                                          std::make_shared<Tessaro::OsInfoImpl>()));
+    auto trigger = Trigger();
     PausesOnly clock;
-    trigger.SetPacing(clock.Pace());
-    EXPECT_EQ(trigger.UpdateWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND))
+    trigger->SetPacing(clock.Pace());
+    EXPECT_EQ(trigger->UpdateWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND))
         << "never registered";
     EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::seconds(1)));
 
@@ -151,7 +157,7 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
     for (const auto& testCase : cases) {
         SimulatorState::ScriptFault(L"UpdateStatus", 1, testCase.answer);
         clock.pauses.clear();
-        EXPECT_EQ(trigger.UpdateWithRetry().Succeeded(), testCase.succeeds) << testCase.answer;
+        EXPECT_EQ(trigger->UpdateWithRetry().Succeeded(), testCase.succeeds) << testCase.answer;
         EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(testCase.pauses, std::chrono::seconds(1)))
             << testCase.answer;
     }
@@ -164,9 +170,7 @@ TEST_F(SecurityCenterAnswersTest, EveryCallOfAnUpdateWithItsArgumentsInEachState
 {
     const auto now = Tessaro::FromStoredSeconds(1'780'315'200);
     configuration->SetClock([now] { return now; });
-    TriggerWindowsSecurityCenter trigger(
-        configuration, std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
-                                                                          std::make_shared<Tessaro::OsInfoImpl>()));
+    auto trigger = Trigger();
     const auto seconds = [now](std::int64_t offset) {
         return static_cast<std::uint64_t>(Tessaro::ToStoredSeconds(now) + offset);
     };
@@ -222,7 +226,7 @@ TEST_F(SecurityCenterAnswersTest, EveryCallOfAnUpdateWithItsArgumentsInEachState
         ASSERT_EQ(instance->SetQword(L"StoredState", 1), 0u);
         ASSERT_EQ(configuration->ParseCommandLine(std::string("/UPDATE_WSC=") + testCase.word, settings.Key(), nullptr),
                   0u);
-        ASSERT_TRUE(trigger.UpdateWithRetry().Succeeded());
+        ASSERT_TRUE(trigger->UpdateWithRetry().Succeeded());
         std::vector<std::wstring> calls;
         for (const auto& entry : SimulatorState::Journal()) {
             if (entry.call != L"Register") {
@@ -238,11 +242,9 @@ TEST_F(SecurityCenterAnswersTest, EveryCallOfAnUpdateWithItsArgumentsInEachState
 // and the sub-states after it are not written.
 TEST_F(SecurityCenterAnswersTest, EachAnswerToASubStateWriteAndWhatItDoesToTheUpdate)
 {
-    TriggerWindowsSecurityCenter trigger(
-        configuration, std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
-                                                                          std::make_shared<Tessaro::OsInfoImpl>()));
+    auto trigger = Trigger();
     PausesOnly clock;
-    trigger.SetPacing(clock.Pace());
+    trigger->SetPacing(clock.Pace());
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
     const std::wstring calls[] = {L"UpdateSettingsSubstatus", L"UpdateProtectionUpdateSubstatus",
                                   L"UpdateScanSubstatus"};
@@ -256,7 +258,7 @@ TEST_F(SecurityCenterAnswersTest, EachAnswerToASubStateWriteAndWhatItDoesToTheUp
             const auto before = SimulatorState::Journal().size();
             SimulatorState::ScriptFault(calls[failing], 1, answer);
             const LogCapture capture;
-            const auto result = trigger.UpdateWithRetry();
+            const auto result = trigger->UpdateWithRetry();
             const auto journal = SimulatorState::Journal();
             std::vector<std::wstring> made;
             for (auto entry = journal.begin() + static_cast<std::ptrdiff_t>(before); entry != journal.end(); ++entry) {

@@ -1,42 +1,43 @@
 #include "common/ServiceUtilities.h"
 #include "security_center/WindowsSecurityCenterService.h"
+#include "support/SecurityCenterDoubles.h"
 #include "support/SimulatorFixture.h"
 
 #include <chrono>
+#include <vector>
 
 namespace {
 
 using Tessaro::Ravelin::WindowsSecurityCenterService;
 using Tessaro::Simulator::ServiceMode;
 using Tessaro::Simulator::SimulatorState;
+using Tessaro::Testing::PausesOnly;
 using Tessaro::Vantrel::Common::Utilities::ServiceState;
 using Tessaro::Vantrel::Common::Utilities::ServiceUtilities;
 
 class ServiceWaitTest : public Tessaro::Testing::SimulatorFixture {};
 
-TEST_F(ServiceWaitTest, ServiceHeldInStartPendingEndsTheWaitWith1460)
+// The real service control manager's answers: a service held in start-pending is waited out to the
+// deadline, a poll a second; a running one ends the wait at its first poll, without a pause.
+TEST_F(ServiceWaitTest, StartPendingIsWaitedOutAndRunningEndsTheWait)
 {
     SimulatorState::SetServiceMode(ServiceMode::StartPending);
     ASSERT_TRUE(StartSimulatedService());
     ASSERT_TRUE(WaitForServiceState(SERVICE_START_PENDING, 5000));
-
+    PausesOnly pending;
     WindowsSecurityCenterService service;
-    const auto started = std::chrono::steady_clock::now();
-    const auto result = service.WaitForService(std::chrono::seconds(3));
-    const auto elapsed = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(result.ErrorCode(), static_cast<std::uint32_t>(ERROR_TIMEOUT));
-    // About one poll a second: three polls and the time-out check after the third sleep.
-    EXPECT_GE(elapsed, std::chrono::milliseconds(2900));
-    EXPECT_LT(elapsed, std::chrono::seconds(6));
-}
+    service.SetPacing(pending.Pace());
+    EXPECT_EQ(service.WaitForService(std::chrono::seconds(3)).ErrorCode(), static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_EQ(pending.pauses, std::vector<Tessaro::Ticks>(3, std::chrono::seconds(1)));
 
-TEST_F(ServiceWaitTest, RunningServiceIsFoundWithoutSleeping)
-{
+    StopSimulatedService();
+    SimulatorState::SetServiceMode(ServiceMode::Running);
     ASSERT_TRUE(StartSimulatedService());
     ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(WindowsSecurityCenterService().WaitForService(std::chrono::seconds(120)).Succeeded());
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+    PausesOnly running;
+    service.SetPacing(running.Pace());
+    EXPECT_TRUE(service.WaitForService(std::chrono::seconds(120)).Succeeded());
+    EXPECT_TRUE(running.pauses.empty());
 }
 
 TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
