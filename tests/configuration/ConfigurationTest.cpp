@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 
 using namespace Tessaro::Testing;
@@ -155,9 +158,10 @@ TEST(ConfigurationTest, WritesWithoutSettingsKeyAndTheReportingExecutable)
 }
 
 // Values of any type and size under the names the agent reads, through every typed reader and
-// every configuration getter. The readers answer with a code; the string getters may meet text
-// that is not UTF-16.
-TEST(ConfigurationTest, SettingsValuesOfAnyTypeAndSizeGiveAValueOrACode)
+// every configuration getter. Each read is what was written or the documented default with its
+// documented code: 222 for another type, 232 for too few bytes; a time getter's value is the
+// stored time or its default. The string getters may meet text that is not UTF-16.
+TEST(ConfigurationTest, SettingsValuesOfAnyTypeAndSizeReadBackOrGiveTheirDefault)
 {
     const std::vector<std::wstring> names = {L"DisplayName",
                                              L"RemediationPath",
@@ -172,34 +176,76 @@ TEST(ConfigurationTest, SettingsValuesOfAnyTypeAndSizeGiveAValueOrACode)
                            REG_MULTI_SZ, REG_QWORD, REG_LINK,      0x12345,    REG_SZ,    REG_QWORD};
     const ScratchRegistryKey settings;
     const LogCapture quiet;
+    const TimePoint now = FromStoredSeconds(1'780'315'200);
     Configuration configuration;
+    configuration.SetClock([now] { return now; });
     Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
     configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
     const auto key = settings.Key();
+    // What a typed read of `bytes` of `type` answers: the code, and the value when it is 0.
+    const auto expectedCode = [](DWORD type, std::size_t size, std::initializer_list<DWORD> accepted,
+                                 std::size_t minimum) -> std::uint32_t {
+        if (std::find(accepted.begin(), accepted.end(), type) == accepted.end()) {
+            return ERROR_BAD_FILE_TYPE;
+        }
+        return size < minimum ? ERROR_NO_DATA : ERROR_SUCCESS;
+    };
+    const auto littleEndian = [](const std::vector<std::uint8_t>& bytes, std::size_t count) {
+        std::uint64_t value = 0;
+        for (std::size_t index = 0; index < count; ++index) {
+            value |= static_cast<std::uint64_t>(bytes[index]) << (8 * index);
+        }
+        return value;
+    };
     ForEachCase(PropertyCases, [&](HostileInput& input) {
         const std::wstring& name = names[input.Below(static_cast<std::uint32_t>(names.size()))];
         const DWORD type = types[input.Below(static_cast<std::uint32_t>(std::size(types)))];
-        ASSERT_EQ(key->SetValue(name, type, input.Bytes(input.Size())), 0u);
+        const auto bytes = input.Bytes(input.Size());
+        ASSERT_EQ(key->SetValue(name, type, bytes), 0u);
 
         std::uint32_t readType = 0;
         std::vector<std::uint8_t> data;
         EXPECT_EQ(key->GetValue(name, readType, data), 0u);
         EXPECT_EQ(readType, type);
-        key->GetString(name, L"");
-        key->GetDword(name, 0);
-        key->GetQword(name, 0);
-        key->GetMultiString(name, {});
-        key->GetBinary(name, {});
+        const auto qword = key->GetQword(name, 7);
+        const auto qwordCode = expectedCode(type, bytes.size(), {REG_QWORD}, 8);
+        EXPECT_EQ(qword.ErrorCode(), qwordCode);
+        EXPECT_EQ(qword.Value(), qwordCode == 0 ? littleEndian(bytes, 8) : 7u);
+        const auto dword = key->GetDword(name, 7);
+        const auto dwordCode = expectedCode(type, bytes.size(), {REG_DWORD, REG_DWORD_BIG_ENDIAN}, 4);
+        EXPECT_EQ(dword.ErrorCode(), dwordCode);
+        EXPECT_EQ(dword.Value(), dwordCode == 0 ? littleEndian(bytes, 4) : 7u);
+        const auto binary = key->GetBinary(name, {});
+        EXPECT_EQ(binary.Value(), type == REG_BINARY ? bytes : std::vector<std::uint8_t>{});
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            EXPECT_EQ(key->GetString(name, L"default").ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
+        }
+        if (type != REG_MULTI_SZ) {
+            EXPECT_EQ(key->GetMultiString(name, {}).ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
+        }
         ASSERT_TRUE(key->GetValues().Succeeded());
 
-        configuration.GetExpirationTime();
+        // A stored time is its seconds; anything else gives the getter's default.
+        const bool stored = qwordCode == 0;
+        const TimePoint storedTime = FromStoredSeconds(static_cast<std::int64_t>(qword.Value()));
+        const auto defaulted = [&](const wchar_t* which, TimePoint fallBack) {
+            return stored && name == which ? storedTime : fallBack;
+        };
+        EXPECT_EQ(configuration.GetExpirationTime(),
+                  defaulted(L"ExpirationTime", now + std::chrono::seconds(157'784'760)));
+        EXPECT_EQ(configuration.GetLastNearExpirationNotificationTime(),
+                  defaulted(L"LastNearExpirationNotificationTime", TimePoint{}));
+        EXPECT_EQ(configuration.GetRegisterTime(), defaulted(L"RegisterTime", now));
+        const auto installation = configuration.GetProductInstallationTime();
+        EXPECT_EQ(installation.Succeeded(), stored && name == L"ProductInstallationTime");
         configuration.GetRemainingDaysToExpiration();
         configuration.IsExpired(false);
         configuration.IsUpToDate(false);
-        configuration.GetProductInstallationTime();
-        configuration.GetLastNearExpirationNotificationTime();
         try {
-            configuration.GetDisplayName();
+            const std::string displayName = configuration.GetDisplayName();
+            if (name != L"DisplayName" || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+                EXPECT_EQ(displayName, "");
+            }
             configuration.GetRemediationPath();
         } catch (const ConversionException&) {
             // A name that is not UTF-16: the agent's barrier turns it into its exit code.

@@ -2,6 +2,7 @@
 // and any state. The agent lists them all, finds its own entry among them and logs them, whatever
 // they hold: generated lists from a fixed seed, served by the simulator over WMI.
 
+#include "common/foundation/StringConversion.h"
 #include "configuration/Configuration.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
 #include "support/SimulatorFixture.h"
@@ -21,6 +22,7 @@ using Tessaro::Ravelin::Configuration;
 using Tessaro::Ravelin::WindowsSecurityCenterProducts;
 using Tessaro::Simulator::Product;
 using Tessaro::Simulator::SimulatorState;
+using Tessaro::Vantrel::Common::Utilities::FileInfo;
 
 class ProductListOverWmiTest : public SimulatorFixture {};
 
@@ -54,7 +56,25 @@ TEST_F(ProductListOverWmiTest, EveryEntryIsListedWhateverItHolds)
 
         const auto listed = WindowsSecurityCenterProducts::ListProducts();
         ASSERT_TRUE(listed.Succeeded()) << listed.Message();
-        EXPECT_EQ(listed.Value().size(), count + 1u) << "every entry, and the built-in one";
+        ASSERT_EQ(listed.Value().size(), count + 1u) << "every entry, and the built-in one";
+        // Entry for entry, in Security Center's order after the built-in one, as it was saved; a
+        // text that is not valid UTF-16 is listed empty.
+        const auto asListed = [](const std::wstring& text) {
+            try {
+                return Tessaro::Utf16ToUtf8(text);
+            } catch (const std::exception&) {
+                return std::string();
+            }
+        };
+        const auto saved = SimulatorState::Products();
+        for (std::size_t entry = 1; entry < saved.size(); ++entry) {
+            const auto& product = listed.Value()[entry];
+            EXPECT_EQ(product.instanceGuid, asListed(saved[entry].instanceGuid));
+            EXPECT_EQ(product.name, asListed(saved[entry].displayName));
+            EXPECT_EQ(product.reportingExecutable.Utf8(), FileInfo(asListed(saved[entry].path).c_str()).Utf8());
+            EXPECT_EQ(product.upToDate, saved[entry].upToDate);
+            EXPECT_EQ(product.timestamp, asListed(saved[entry].timestamp));
+        }
         products.GetOwnProductState();
         products.ListRegisteredProducts();
     });
