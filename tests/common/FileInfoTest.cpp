@@ -3,7 +3,7 @@
 #include "support/LogCapture.h"
 #include "support/ScratchFolder.h"
 #include "common/foundation/FileSystem.h"
-#include "common/foundation/WinHandle.h"
+#include "support/ProcessToken.h"
 #include "support/HostileInput.h"
 
 #include <gtest/gtest.h>
@@ -155,18 +155,8 @@ TEST(FileInfoTest, CreatesEachMissingFolderWithTheProtectedAccessList)
     EXPECT_EQ(DaclText(folder.Path()), plain) << "an existing folder keeps its list";
     // What Wine cannot read back, the list the folders are created with says: protected, and the
     // three entries alone.
-    HANDLE rawToken = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken));
-    const Tessaro::WinHandle token(rawToken);
-    DWORD size = 0;
-    GetTokenInformation(token.Get(), TokenOwner, nullptr, 0, &size);
-    std::vector<std::uint8_t> owner(size);
-    ASSERT_TRUE(GetTokenInformation(token.Get(), TokenOwner, owner.data(), size, &size));
-    wchar_t* ownerText = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner, &ownerText));
     EXPECT_EQ(FileInfo::RestrictedFolderAccessList(),
-              L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + std::wstring(ownerText) + L")");
-    LocalFree(ownerText);
+              L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + Tessaro::Testing::TokenSidText(TokenOwner) + L")");
     EXPECT_EQ(FileInfo::CreateDirectoriesWithRestrictedPermissions(deepest), 0u);
     EXPECT_EQ(FileInfo::CreateDirectoriesWithRestrictedPermissions({}),
               static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));

@@ -1,6 +1,7 @@
 #include "diagnostics/FileLogger.h"
 #include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
+#include "support/ProcessToken.h"
 #include "support/ScratchFolder.h"
 #include "common/foundation/WinHandle.h"
 
@@ -233,16 +234,7 @@ TEST(FileLoggerTest, OnlyTheSystemAdministratorsAndThisTokenOwnTheLog)
     EXPECT_FALSE(owns(L"S-1-1-0")) << "Everyone";
     EXPECT_FALSE(owns(L"S-1-5-21-1111-2222-3333-1001")) << "another user";
     EXPECT_FALSE(LogFileWriter::IsOwnFileOwner(nullptr));
-
-    HANDLE rawToken = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken));
-    const Tessaro::WinHandle token(rawToken);
-    DWORD size = 0;
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<std::uint8_t> user(size);
-    ASSERT_TRUE(GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size));
-    EXPECT_TRUE(LogFileWriter::IsOwnFileOwner(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid))
-        << "the files this process creates";
+    EXPECT_TRUE(owns(Tessaro::Testing::TokenSidText(TokenUser).c_str())) << "the files this process creates";
 }
 
 TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
