@@ -49,7 +49,8 @@ public:
     // key named below it are opened and created as themselves, one path component at a time, each
     // relative to its parent's handle, so that no registry link there is followed. A link met is
     // logged once (Warn) and the key counts as missing (StoppedOnLink); nothing is created through
-    // one. The system's own links in `systemPath` (CurrentControlSet is one) are followed as usual.
+    // one. The system's own links in `systemPath` (CurrentControlSet is one) are followed as usual;
+    // `systemPath` names at least one key below the root.
     RegistryKey(Root root, const std::wstring& systemPath, const std::wstring& ownPath);
     // A key named relative to an open key handle, which it keeps open while it lives.
     RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path);
