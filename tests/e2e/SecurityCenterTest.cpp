@@ -26,7 +26,6 @@ using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 constexpr const wchar_t* SettingsKey =
     L"SYSTEM\\CurrentControlSet\\Services\\torq1\\Settings\\integration\\security_center";
 constexpr const wchar_t* DisplayName = L"E2E Antivirus";
-constexpr std::uint32_t EPending = 0x8000000A;
 constexpr std::uint32_t EFail = 0x80004005;
 
 // ravelin.exe against the simulated Security Center, with its settings key written fresh.
@@ -225,39 +224,6 @@ TEST_F(SecurityCenterTest, EmptyDisplayNameRefusesRegistrationWithoutCallingSecu
     EXPECT_EQ(Logged("Unable to find the display name parameter"), 1u);
     EXPECT_EQ(Logged("Failed to execute the register antivirus operation (Error: 87): "), 1u);
     EXPECT_TRUE(SimulatorState::Journal().empty()) << "neither the status class nor WMI was asked";
-}
-
-TEST_F(SecurityCenterTest, PendingRegistrationIsRetried)
-{
-    SimulatorState::ScriptFault(L"Register", 3, EPending);
-    ASSERT_EQ(Run("/REGISTER"), 0u);
-    EXPECT_EQ(Logged("Register anti virus state provider (Agent: "), 4u);
-    EXPECT_EQ(CountCalls(L"Register"), 4u);
-    EXPECT_TRUE(OwnProduct().has_value());
-}
-
-TEST_F(SecurityCenterTest, UpdateOfAnUnregisteredProductEndsWithNotFoundAfterTenAttempts)
-{
-    ASSERT_EQ(Run("/UPDATE_WSC=ENABLE"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(CountCalls(L"UpdateStatus"), 10u);
-    EXPECT_EQ(Logged("Retry to execute the update antivirus operation (Error: 2): "), 9u);
-    EXPECT_EQ(Logged("Failed to set the antivirus state as no registration was found (Error: 2)"), 10u);
-    EXPECT_EQ(Logged("Failed to execute the update antivirus operation (Error: 2): "), 1u);
-    EXPECT_EQ(Logged("Failed to trigger the Windows Security Center (Error: 2)"), 1u);
-}
-
-TEST_F(SecurityCenterTest, PendingSubStateDoesNotFailTheUpdate)
-{
-    ASSERT_EQ(Run("/REGISTER"), 0u);
-    SimulatorState::ScriptFault(L"UpdateSettingsSubstatus", 1, EPending);
-    const auto updatesBefore = CountCalls(L"UpdateProtectionUpdateSubstatus");
-    const auto statesBefore = CountCalls(L"UpdateStatus");
-    ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE"), 0u);
-    EXPECT_EQ(CountCalls(L"UpdateStatus"), statesBefore + 1) << "the update is not tried again";
-    EXPECT_EQ(Logged("Failed to set the antivirus sub state (Error: 997)"), 1u);
-    EXPECT_EQ(CountCalls(L"UpdateProtectionUpdateSubstatus"), updatesBefore + 1)
-        << "the next sub-states are still written";
-    EXPECT_EQ(OwnProduct()->state, 2u);
 }
 
 TEST_F(SecurityCenterTest, ServiceNotInstalledOrPausedEndsTheCommandBeforeAnyCall)

@@ -144,9 +144,17 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
     auto trigger = Trigger();
     PausesOnly clock;
     trigger->SetPacing(clock.Pace());
+    const LogCapture capture;
     EXPECT_EQ(trigger->UpdateWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND))
         << "never registered";
     EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::seconds(1)));
+    const auto messages = capture.Messages();
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& message) {
+                                return message.rfind("Retry to execute the update antivirus operation (Error: 2)", 0) == 0;
+                            }),
+              9);
+    EXPECT_EQ(messages.back().rfind("Failed to execute the update antivirus operation (Error: 2)", 0), 0u);
 
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
     const struct {
