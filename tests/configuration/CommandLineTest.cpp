@@ -7,6 +7,9 @@
 #include "support/ScratchRegistryKey.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
 #include <windows.h>
 
 #include <filesystem>
@@ -15,6 +18,7 @@
 namespace {
 
 using Tessaro::Ravelin::Configuration;
+using Tessaro::Ravelin::RunMode;
 
 using Tessaro::ConversionException;
 
@@ -110,16 +114,26 @@ TEST(CommandLineTest, CommandLinesEndInACodeOrAConversionError)
     int notUtf8 = 0;
     ForEachCase(PropertyCases, [&](HostileInput& input) {
         const std::string commandLine = input.Text(words, 12);
-        try {
-            std::string upper = commandLine;
-            Tessaro::Ravelin::ToUpper(upper);
-            Tessaro::Ravelin::FindSwitch(upper, "/REGISTER");
-            Tessaro::Ravelin::GetOptionValue(commandLine, "/ID=");
+        // The command and its code, as a run reads them from the line.
+        const auto parse = [&](const std::string& line) {
             Configuration configuration;
             Tessaro::Ravelin::InstallStateCommands(configuration, nullptr);
-            const auto code = configuration.ParseCommandLine(commandLine, settings.Key(), nullptr);
+            const auto code = configuration.ParseCommandLine(line, settings.Key(), nullptr);
+            return std::make_pair(code, configuration.GetRunMode());
+        };
+        try {
+            const auto [code, mode] = parse(commandLine);
             ASSERT_TRUE(code == ERROR_SUCCESS || code == ERROR_INVALID_PARAMETER) << code;
             ++(code == ERROR_SUCCESS ? accepted : refused);
+            // Words are matched without regard to case, and option values are taken in upper case:
+            // the line in lower case means the same.
+            std::string lower = commandLine;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+            EXPECT_EQ(parse(lower), std::make_pair(code, mode)) << commandLine;
+            // "/REMOVE" wins over every other command, wherever they stand.
+            EXPECT_EQ(parse("/REMOVE " + commandLine), std::make_pair(std::uint32_t{ERROR_SUCCESS}, RunMode::Remove))
+                << commandLine;
         } catch (const ConversionException&) {
             // Text that is not UTF-8: the agent's barrier turns it into its exit code.
             ++notUtf8;

@@ -151,7 +151,8 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
     const auto messages = capture.Messages();
     EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
                             [](const std::string& message) {
-                                return message.rfind("Retry to execute the update antivirus operation (Error: 2)", 0) == 0;
+                                return message.rfind("Retry to execute the update antivirus operation (Error: 2)", 0) ==
+                                       0;
                             }),
               9);
     EXPECT_EQ(messages.back().rfind("Failed to execute the update antivirus operation (Error: 2)", 0), 0u);
