@@ -65,7 +65,8 @@ demo: build
 	@tools/demo.sh $(BUILD)
 
 # The release package in dist/, built in a tree of its own. Every time in it is the commit's, so
-# two builds of one commit give the same bytes. Signing (tools/dist.sh says more): SIGN_CERT (a PEM
+# two builds of one commit give the same bytes (a signature without a time stamp is refused when the
+# commit's time lies outside the signer certificate's validity). Signing (tools/dist.sh says more): SIGN_CERT (a PEM
 # chain, signer first) with SIGN_KEY (a key file, or a PKCS#11 URI with SIGN_PKCS11_MODULE), and
 # SIGN_CA, the root the signature must chain to; SIGN_TIMESTAMP_URL adds an RFC 3161 time stamp,
 # SIGN_TSA_CA names the root it must chain to.

@@ -15,7 +15,8 @@ rm -rf "$work"
 "$here/../helpers/make-test-signing-chain.sh" "$work/chain"
 "$here/../helpers/make-test-signing-chain.sh" "$work/other"
 chain=$work/chain
-epoch=1780315200
+# A signing time within the throwaway signer's validity, which begins now.
+epoch=$(date +%s)
 dist() { "$here/../../tools/dist.sh" "$build" "$work/$1" "$epoch"; }
 
 # A second apart, so that any time taken from the clock instead of the commit shows.
@@ -47,5 +48,12 @@ if SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key dist unpinned 2> "$work
 fi
 grep -q "signing needs SIGN_CA" "$work/unpinned.log" ||
   { cat "$work/unpinned.log" >&2; fail "the refusal without SIGN_CA does not say \"signing needs SIGN_CA\" (above)"; }
-[ -z "$(ls "$work"/foreign "$work"/unpinned 2>/dev/null)" ] || fail "a refused signature left a package"
+# A signing time before the signer's certificate was issued: refused, and no package.
+epoch=$((epoch - 86400))
+if SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key SIGN_CA=$chain/root.pem dist early 2> "$work/early.log"; then
+  fail "a signature that predates its certificate was packed"
+fi
+grep -q "lies outside the signer certificate's validity" "$work/early.log" ||
+  { cat "$work/early.log" >&2; fail "the refusal of an early signing time does not say why (above)"; }
+[ -z "$(ls "$work"/foreign "$work"/unpinned "$work"/early 2>/dev/null)" ] || fail "a refused signature left a package"
 echo "release package: reproducible, sums match, signature verifies against the pinned root only, notices complete"

@@ -44,9 +44,19 @@ cat token-signer.pem token-root.pem > token-chain.pem
 rm -f request.key token-root.key
 cd - >/dev/null
 
-SIGN_PKCS11_MODULE=$module SIGN_KEY="pkcs11:token=ravelin-test;object=signer;type=private;pin-value=1234" \
+# The PIN comes from a file only this user may read, never from a command line others can see.
+printf '1234' > "$work/pin"
+chmod 600 "$work/pin"
+SIGN_PKCS11_MODULE=$module SIGN_KEY="pkcs11:token=ravelin-test;object=signer;type=private;pin-source=file:$work/pin" \
 SIGN_CERT=$work/chain/token-chain.pem SIGN_CA=$work/chain/token-root.pem \
-  "$here/../../tools/dist.sh" "$build" "$work/package" 1780315200 > "$work/dist.log"
+  "$here/../../tools/dist.sh" "$build" "$work/package" "$(date +%s)" > "$work/dist.log"
+# A PIN written into the URI would be on a command line: refused before anything is signed.
+if SIGN_PKCS11_MODULE=$module SIGN_KEY="pkcs11:token=ravelin-test;object=signer;type=private;pin-value=1234" \
+  SIGN_CERT=$work/chain/token-chain.pem SIGN_CA=$work/chain/token-root.pem \
+  "$here/../../tools/dist.sh" "$build" "$work/with-pin" "$(date +%s)" > /dev/null 2> "$work/with-pin.log"; then
+  fail "a key URI holding its PIN was used"
+fi
+grep -q "pin-source=file:" "$work/with-pin.log" || { cat "$work/with-pin.log" >&2; fail "the PIN refusal does not say what to do"; }
 unzip -q "$work/package"/ravelin-*-win-x64.zip -d "$work/unpacked"
 agent=$(echo "$work"/unpacked/ravelin-*-win-x64/ravelin.exe)
 expect_status "the packed agent's signature against the token's root" \
