@@ -252,7 +252,12 @@ int Uninstall()
         }
     }
     CallServerEntry("DllUnregisterServer");
-    DeleteFileW(SimulatorState::StateFilePath().c_str());
+    // A state file left behind would be the next installation's: say so.
+    if (!DeleteFileW(SimulatorState::StateFilePath().c_str())) {
+        if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+            Print(L"wscsim: the state file could not be removed (error " + std::to_wstring(error) + L")\n");
+        }
+    }
     Print(L"wscsim: uninstalled\n");
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "agent/AgentEntry.h"
+#include "diagnostics/Log.h"
 #include "diagnostics/TraceChannel.h"
 
 #include <windows.h>
@@ -7,10 +8,16 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    namespace Common = Tessaro::Vantrel::Common;
+    // What is logged before the log file is open waits for it.
+    Common::KeepLogLinesUntilSinkInstalled();
     // Before anything can load a library: a name is looked up in the system directory only, never
     // in the executable's folder, the working folder or the search path, where anybody who can
-    // write there could plant one.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // write there could plant one. Refused, the run goes on with the system's search, and says so.
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        Common::LogFormat(Common::LogComponent::Setup, Common::LogLevel::Warn,
+                          "Failed to restrict the library search to the system folder (Error: {})", GetLastError());
+    }
     // Narrow strings are UTF-8 throughout. The msvcrt runtime refuses this locale; our own
     // conversions keep the promise regardless. The command line is taken in its wide form: the
     // narrow one is UTF-8 only where the manifest's code page is honoured (Windows 10 1903 and

@@ -4,6 +4,7 @@
 #include "common/foundation/GrowingBuffer.h"
 #include "common/foundation/StringConversion.h"
 #include "common/foundation/WinHandle.h"
+#include "diagnostics/Log.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -60,8 +61,11 @@ public:
     }
     ~DebugPrivilegeScope()
     {
-        if (previous_.PrivilegeCount != 0) {
-            AdjustTokenPrivileges(token_.Get(), FALSE, &previous_, 0, nullptr, nullptr);
+        // A privilege left on would reach every program the agent starts afterwards: say so.
+        if (previous_.PrivilegeCount != 0 &&
+            !AdjustTokenPrivileges(token_.Get(), FALSE, &previous_, 0, nullptr, nullptr)) {
+            LogFormat(LogComponent::Setup, LogLevel::Warn,
+                      "Failed to put the debug privilege back as it was (Error: {})", GetLastError());
         }
     }
     DebugPrivilegeScope(const DebugPrivilegeScope&) = delete;

@@ -608,6 +608,7 @@ std::uint32_t RegistryKey::DeleteTreeRenamedAway(Root key, std::uint32_t inPlace
     }
     const auto code = DeleteOpenedTree(key);
     if (code != ERROR_SUCCESS) {
+        // NOLINTNEXTLINE(bugprone-unused-return-value): best effort; the caller learns the deletion's error either way
         RegRenameKey(key, nullptr, name.c_str());
     }
     return code;

@@ -1,5 +1,7 @@
 #include "diagnostics/LogFileWriter.h"
 
+#include "diagnostics/TraceChannel.h"
+
 #include "common/foundation/FileSystem.h"
 #include "common/foundation/Scoped.h"
 
@@ -73,6 +75,8 @@ public:
     ~CrossProcessTurn()
     {
         if (lockFile_ != nullptr) {
+            // A lock not let go ends with the handle, and the others' wait for it is bounded.
+            // NOLINTNEXTLINE(bugprone-unused-return-value): as said above
             UnlockFileEx(lockFile_->Get(), 0, 1, 0, &region_);
         }
     }
@@ -198,7 +202,7 @@ void LogFileWriter::PrepareFileForWrite()
         file_.reset();
         // Never replace an existing file. A failed rename leaves the full file in place and
         // writing goes on there.
-        MoveFileExW(path_.c_str(), target.c_str(), 0);
+        MoveFileExW(path_.c_str(), target.c_str(), 0);  // NOLINT(bugprone-unused-return-value): as said above
         Open();
         return;
     }
@@ -218,8 +222,14 @@ void LogFileWriter::Write(const std::string& line)
     if (file_ == nullptr || line.empty()) {
         return;
     }
+    // A lost or cut line cannot go into the log it failed to reach: it is traced (file message 13,
+    // the log's path and the error; a short write as ERROR_WRITE_FAULT).
     DWORD written = 0;
-    WriteFile(file_->Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (!WriteFile(file_->Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+        TraceFileEvent(13, path_.native(), GetLastError());
+    } else if (written != line.size()) {
+        TraceFileEvent(13, path_.native(), ERROR_WRITE_FAULT);
+    }
 }
 
 }  // namespace Tessaro::Vantrel::Common
