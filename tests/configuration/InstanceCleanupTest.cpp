@@ -25,6 +25,21 @@ using Tessaro::Testing::LogCapture;
 using Tessaro::Testing::ScratchRegistryKey;
 using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 
+// What a planted link points at: a key with a value and a subkey, whole unless something followed
+// the link. Its native name, for the link.
+std::wstring PlantVictim(const ScratchRegistryKey& settings)
+{
+    EXPECT_EQ(settings.Child(L"victim\\deep")->CreateRecursively(), 0u);
+    EXPECT_EQ(settings.Child(L"victim")->SetString(L"precious", L"kept"), 0u);
+    return settings.Key()->GetFullName().Value() + L"\\victim";
+}
+
+bool VictimIsWhole(const ScratchRegistryKey& settings)
+{
+    return settings.Child(L"victim")->GetString(L"precious", std::wstring()).Value() == L"kept" &&
+           settings.Child(L"victim\\deep")->Exists();
+}
+
 // The settings key as the agent names it: the scratch key the product's own, opened as itself.
 std::shared_ptr<RegistryKey> OwnSettingsKey(const ScratchRegistryKey& scratch)
 {
@@ -82,14 +97,13 @@ TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
 TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
 {
     const ScratchRegistryKey settings;
-    ASSERT_EQ(settings.Child(L"target\\child")->CreateRecursively(), 0u);
-    ASSERT_EQ(settings.Child(L"target")->SetString(L"precious", L"kept"), 0u);
+    const std::wstring victim = PlantVictim(settings);
     ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
     ended.WaitForExit();
     ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
 
     const std::wstring linkPath = settings.Path() + L"\\Instance\\" + std::to_wstring(ended.Id());
-    ASSERT_TRUE(CreateRegistryLink(linkPath, settings.Key()->GetFullName().Value() + L"\\target"));
+    ASSERT_TRUE(CreateRegistryLink(linkPath, victim));
     ASSERT_EQ(
         settings.Child(L"Instance\\" + std::to_wstring(ended.Id()))->GetString(L"precious", std::wstring()).Value(),
         L"kept")
@@ -104,8 +118,7 @@ TEST(InstanceCleanupTest, StaleLinkIsRemovedAsALinkAndItsTargetIsKept)
               std::vector<std::string>{"The registry key \"" + Utf16ToUtf8(settings.Key()->GetFullName().Value()) +
                                        "\\Instance\\" + std::to_string(ended.Id()) +
                                        "\" is a registry link and is not followed"});
-    EXPECT_EQ(settings.Child(L"target")->GetString(L"precious", std::wstring()).Value(), L"kept");
-    EXPECT_TRUE(settings.Child(L"target\\child")->Exists());
+    EXPECT_TRUE(VictimIsWhole(settings));
 
     // A stale link whose target is gone is removed too: followed, it would look missing and stay.
     ASSERT_TRUE(CreateRegistryLink(linkPath, settings.Key()->GetFullName().Value() + L"\\gone"));
@@ -144,21 +157,18 @@ TEST(InstanceCleanupTest, InstanceKeysBehindALinkAreLeftAlone)
 TEST(InstanceCleanupTest, LinkBelowAStaleInstanceKeyLeavesItsTargetWhole)
 {
     const ScratchRegistryKey settings;
-    ASSERT_EQ(settings.Child(L"victim\\deep")->CreateRecursively(), 0u);
-    ASSERT_EQ(settings.Child(L"victim")->SetString(L"precious", L"kept"), 0u);
+    const std::wstring victim = PlantVictim(settings);
     ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
     ended.WaitForExit();
     const std::wstring instance = L"Instance\\" + std::to_wstring(ended.Id());
     ASSERT_EQ(settings.Child(instance + L"\\plain\\leaf")->CreateRecursively(), 0u);
-    ASSERT_TRUE(CreateRegistryLink(settings.Path() + L"\\" + instance + L"\\plain\\child",
-                                   settings.Key()->GetFullName().Value() + L"\\victim"));
+    ASSERT_TRUE(CreateRegistryLink(settings.Path() + L"\\" + instance + L"\\plain\\child", victim));
 
     Configuration configuration;
     configuration.ParseCommandLine("/FOO", OwnSettingsKey(settings), nullptr);
 
     EXPECT_FALSE(settings.Child(instance)->Exists()) << "the stale instance key is gone with its link";
-    EXPECT_EQ(settings.Child(L"victim")->GetString(L"precious", std::wstring()).Value(), L"kept");
-    EXPECT_TRUE(settings.Child(L"victim\\deep")->Exists());
+    EXPECT_TRUE(VictimIsWhole(settings));
 }
 
 // The settings key, or a key above it that is the product's, a link: the run reads its defaults,
@@ -215,13 +225,11 @@ TEST(InstanceCleanupTest, SettingsKeyBehindALinkIsNeitherReadNorWrittenNorCleane
 TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewhere)
 {
     const ScratchRegistryKey settings;
-    ASSERT_EQ(settings.Child(L"victim\\deep")->CreateRecursively(), 0u);
-    ASSERT_EQ(settings.Child(L"victim")->SetString(L"precious", L"kept"), 0u);
+    const std::wstring victim = PlantVictim(settings);
     ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
     ended.WaitForExit();
     ASSERT_EQ(settings.Child(L"Instance")->Create(), 0u);
     const std::wstring instance = settings.Path() + L"\\Instance\\" + std::to_wstring(ended.Id());
-    const std::wstring victim = settings.Key()->GetFullName().Value() + L"\\victim";
 
     std::atomic<bool> done{false};
     std::atomic<int> links{0};
@@ -245,8 +253,7 @@ TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewher
     done = true;
     swapper.join();
     EXPECT_GE(links.load(), 50);
-    EXPECT_EQ(settings.Child(L"victim")->GetString(L"precious", std::wstring()).Value(), L"kept");
-    EXPECT_TRUE(settings.Child(L"victim\\deep")->Exists());
+    EXPECT_TRUE(VictimIsWhole(settings));
 }
 
 TEST(InstanceCleanupTest, MissingOrEmptyInstanceKeysAreNoFailure)
