@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <system_error>
 
@@ -102,9 +103,18 @@ TEST(OsInfoTest, FileVersionComesFromTheVersionResource)
 {
     OsInfoImpl os;
     const std::filesystem::path folder(Tessaro::Testing::TestProgramFolder());
-    std::uint32_t major = 0, minor = 9, build = 9, revision = 9;
-    os.GetFileVersion((folder / "ravelin.exe").string(), major, minor, build, revision);
-    EXPECT_EQ(std::vector<std::uint32_t>({major, minor, build, revision}), std::vector<std::uint32_t>({1, 0, 0, 0}));
+    // Every program of the build carries the project's one version: the agent's is this program's.
+    const auto versionOf = [&os](const std::filesystem::path& file) {
+        std::uint32_t major = 0, minor = 9, build = 9, revision = 9;
+        os.GetFileVersion(file.string(), major, minor, build, revision);
+        return std::vector<std::uint32_t>({major, minor, build, revision});
+    };
+    std::array<wchar_t, MAX_PATH> self{};
+    GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    const auto own = versionOf(self.data());
+    EXPECT_NE(own, std::vector<std::uint32_t>({0, 9, 9, 9})) << "the version was read";
+    EXPECT_EQ(versionOf(folder / "ravelin.exe"), own);
+    std::uint32_t major = 0, minor = 0, build = 0, revision = 0;
 
     try {
         // The test library is the one program of the build without a version resource.

@@ -19,13 +19,14 @@ Bytes WideBytes(const std::wstring& text)
     return Bytes(first, first + text.size() * sizeof(wchar_t));
 }
 
+// Beyond what the settings property test covers: missing values, strings cut short or holding a
+// NUL, and the text of an expandable string.
 TEST(RegistryKeyTest, TypedReadersCheckTypeAndSizeAndKeepTheDefault)
 {
     const ScratchRegistryKey scratch;
     auto key = scratch.Key();
     ASSERT_EQ(key->SetDword(L"number", 7), 0u);
     ASSERT_EQ(key->SetValue(L"oneByteString", REG_SZ, Bytes{0x41}), 0u);
-    ASSERT_EQ(key->SetValue(L"shortDword", REG_DWORD, Bytes{1, 2}), 0u);
     ASSERT_EQ(key->SetValue(L"embeddedNul", REG_SZ, WideBytes(std::wstring(L"ab\0cd", 5))), 0u);
     ASSERT_EQ(key->SetExpandString(L"expand", L"%SystemRoot%\\x"), 0u);
     ASSERT_EQ(key->SetQword(L"quad", 0x0102030405060708ull), 0u);
@@ -40,12 +41,7 @@ TEST(RegistryKeyTest, TypedReadersCheckTypeAndSizeAndKeepTheDefault)
     EXPECT_EQ(key->GetString(L"embeddedNul", L"").Value(), L"ab");
     EXPECT_EQ(key->GetString(L"expand", L"").Value(), L"%SystemRoot%\\x") << "not expanded";
 
-    const auto shortDword = key->GetDword(L"shortDword", 99);
-    EXPECT_EQ(shortDword.ErrorCode(), static_cast<std::uint32_t>(ERROR_NO_DATA));
-    EXPECT_EQ(shortDword.Value(), 99u);
-    EXPECT_EQ(key->GetQword(L"number", 5).ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
     EXPECT_EQ(key->GetQword(L"quad", 0).Value(), 0x0102030405060708ull);
-    EXPECT_EQ(key->GetDword(L"number", 0).Value(), 7u);
     EXPECT_EQ(key->GetBinary(L"number", Bytes{9}).ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
 }
 

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -25,16 +26,17 @@ std::string LocaleName()
     return std::setlocale(LC_CTYPE, nullptr);
 }
 
-template <typename Function>
-ConversionException CatchConversion(Function function)
+// The code and the text of the exception the function raises.
+template <typename Exception = std::system_error, typename Function>
+std::pair<int, std::string> Caught(Function function)
 {
     try {
         function();
-    } catch (const ConversionException& exception) {
-        return exception;
+    } catch (const Exception& exception) {
+        return {exception.code().value(), exception.what()};
     }
-    ADD_FAILURE() << "no ConversionException";
-    return ConversionException("none", std::string("x"), {});
+    ADD_FAILURE() << "no exception of the expected kind";
+    return {0, ""};
 }
 
 TEST(StringConversionTest, RoundTripsTextOutsideAsciiAndStopsAtNul)
@@ -55,18 +57,18 @@ TEST(StringConversionTest, RoundTripsTextOutsideAsciiAndStopsAtNul)
 
 TEST(StringConversionTest, UnpairedSurrogateFailsInTheConversionStepWithItsBytes)
 {
-    const auto exception = CatchConversion([] { Utf16ToUtf8(std::wstring(1, wchar_t(0xD800))); });
-    EXPECT_EQ(exception.code().value(), ERROR_NO_UNICODE_TRANSLATION);
-    EXPECT_EQ(std::string(exception.what()),
+    const auto exception = Caught<ConversionException>([] { Utf16ToUtf8(std::wstring(1, wchar_t(0xD800))); });
+    EXPECT_EQ(exception.first, ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(exception.second,
               "WideCharToMultiByte error. Can't convert bytes: \"0/-40\" from UTF-16 to UTF-8. locale: " +
                   LocaleName() + ". Error: " + SystemErrorText(ERROR_NO_UNICODE_TRANSLATION));
 }
 
 TEST(StringConversionTest, InvalidUtf8FailsInTheLengthQueryWithSignedBytes)
 {
-    const auto exception = CatchConversion([] { Utf8ToUtf16("a\xC3(\xFF"); });
-    EXPECT_EQ(exception.code().value(), ERROR_NO_UNICODE_TRANSLATION);
-    EXPECT_EQ(std::string(exception.what()),
+    const auto exception = Caught<ConversionException>([] { Utf8ToUtf16("a\xC3(\xFF"); });
+    EXPECT_EQ(exception.first, ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(exception.second,
               "MultiByteToWideChar error. Can't get destination length.. Can't convert bytes: \"97/-61/40/-1\" "
               "from UTF-8 to UTF-16. locale: " +
                   LocaleName() + ". Error: " + SystemErrorText(ERROR_NO_UNICODE_TRANSLATION));
@@ -87,22 +89,12 @@ TEST(StringConversionTest, ChangePathFormReportsEachFailingStepWithTheLastError)
             return 5;
         };
     };
-    try {
-        ChangePathForm(L"C:\\x", "test", failAt(1));
-        ADD_FAILURE() << "length step did not fail";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code().value(), ERROR_ACCESS_DENIED);
-        EXPECT_EQ(
-            std::string(error.what()).rfind("Can't convert path to test path. Failed to retrieve its length.: ", 0),
-            0u);
-    }
-    try {
-        ChangePathForm(L"C:\\x", "test", failAt(2));
-        ADD_FAILURE() << "fill step did not fail";
-    } catch (const std::system_error& error) {
-        EXPECT_EQ(error.code().value(), ERROR_ACCESS_DENIED);
-        EXPECT_EQ(std::string(error.what()).rfind("Can't convert path to test path: ", 0), 0u);
-    }
+    const auto length = Caught([&] { ChangePathForm(L"C:\\x", "test", failAt(1)); });
+    EXPECT_EQ(length.first, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(length.second.rfind("Can't convert path to test path. Failed to retrieve its length.: ", 0), 0u);
+    const auto fill = Caught([&] { ChangePathForm(L"C:\\x", "test", failAt(2)); });
+    EXPECT_EQ(fill.first, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(fill.second.rfind("Can't convert path to test path: ", 0), 0u);
     EXPECT_EQ(ChangePathForm(L"C:\\x", "test", failAt(3)), L"C:\\X");
     EXPECT_THROW(ChangePathForm(L"C:\\x", "test", {}), std::bad_function_call);
 }

@@ -131,39 +131,27 @@ TEST(FileLoggerTest, RotatesAtExactlyFiveMebibytesAndNotOneByteBelow)
     EXPECT_EQ(FileText(path), "after\r\n");
 }
 
-TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberAndNeverReplacesAFile)
+// Rotation takes the lowest free number and never replaces a file, also when the writer starts. The
+// agent's log path is in long-path form; on Windows the C runtime sees no such file, so a check
+// through it would never rotate.
+TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberInEveryPathForm)
 {
-    const ScratchFolder folder;
-    const auto path = folder.Path() / "agent.log";
-    std::ofstream(folder.Path() / "agent_1.log") << "first";
-    std::ofstream(folder.Path() / "agent_2.log") << "second";
-    std::ofstream(folder.Path() / "agent_4.log") << "fourth";
-    WriteText(path, std::string(FiveMebibytes, 'x'));
-
-    LogFileWriter writer(path);  // the check also runs when the writer starts
-    EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_3.log"), FiveMebibytes);
-    EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "first");
-    EXPECT_EQ(FileText(folder.Path() / "agent_4.log"), "fourth");
-    EXPECT_EQ(writer.NextRotationTarget(), folder.Path() / "agent_5.log");
-}
-
-// The agent's log path is in long-path form; on Windows the C runtime sees no such file, so a
-// check through it would never rotate.
-TEST(FileLoggerTest, RotatesThroughTheLongPathAndNativeForms)
-{
-    for (const std::wstring prefix : {L"\\\\?\\", L"\\??\\"}) {
+    for (const std::wstring prefix : {L"", L"\\\\?\\", L"\\??\\"}) {
         const ScratchFolder folder;
-        std::ofstream(folder.Path() / "agent_1.log") << "first";
+        for (const int number : {1, 2, 4}) {
+            WriteText(folder.Path() / ("agent_" + std::to_string(number) + ".log"), std::to_string(number));
+        }
         WriteText(folder.Path() / "agent.log", std::string(FiveMebibytes, 'x'));
         const std::filesystem::path path = prefix + (folder.Path() / "agent.log").native();
 
         LogFileWriter writer(path);
         writer.Write("next\r\n");
-        EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "first");
-        ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_2.log")) << path.string();
-        EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_2.log"), FiveMebibytes);
+        EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "1");
+        EXPECT_EQ(FileText(folder.Path() / "agent_4.log"), "4");
+        ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_3.log")) << path.string();
+        EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_3.log"), FiveMebibytes);
         EXPECT_EQ(FileText(folder.Path() / "agent.log"), "next\r\n");
-        EXPECT_EQ(writer.NextRotationTarget(), prefix + (folder.Path() / "agent_3.log").native());
+        EXPECT_EQ(writer.NextRotationTarget(), prefix + (folder.Path() / "agent_5.log").native());
     }
 }
 

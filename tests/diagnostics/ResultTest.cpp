@@ -19,46 +19,20 @@ void ExpectSystemTextAfter(const std::string& message, const std::string& prefix
     EXPECT_EQ(std::string(" \r\n\t").find(systemText.back()), std::string::npos) << "untrimmed: " << message;
 }
 
-TEST(ResultTest, ErrorWithoutMessageCarriesCodeAndSystemTextWithoutParentheses)
+// "Error: <code> - Message: <system text>", wrapped in parentheses after a description when there
+// is one; a code the system has no text for says so; success carries the text for 0.
+TEST(ResultTest, MessageShapes)
 {
-    const Result<> result(87);
-    EXPECT_EQ(result.ErrorCode(), 87u);
-    EXPECT_FALSE(result.Succeeded());
-    ExpectSystemTextAfter(result.Message(), "Error: 87 - Message: ");
-    EXPECT_EQ(result.Message().find('('), std::string::npos);
-}
+    const Result<> bare(87);
+    EXPECT_FALSE(bare.Succeeded());
+    ExpectSystemTextAfter(bare.Message(), "Error: 87 - Message: ");
+    EXPECT_EQ(bare.Message().find('('), std::string::npos);
 
-TEST(ResultTest, ErrorWithMessageWrapsTheDescriptionInParentheses)
-{
-    const Result<> withMessage(2, "Open key");
-    const Result<> withoutMessage(2);
-    EXPECT_EQ(withMessage.Message(), "Open key (" + withoutMessage.Message() + ")");
-}
-
-TEST(ResultTest, SuccessAlsoCarriesTheTextForZero)
-{
-    const Result<std::string> result(std::string("value"));
-    EXPECT_TRUE(result.Succeeded());
-    EXPECT_EQ(result.Value(), "value");
-    ExpectSystemTextAfter(result.Message(), "Error: 0 - Message: ");
-}
-
-TEST(ResultTest, CodeWithoutSystemTextSaysUnknownError)
-{
-    const Result<> result(0xE0060001u);
-    EXPECT_EQ(result.Message(), "Error: 3758489601 - Message: unknown error");
-}
-
-TEST(ResultTest, NumericValuesKeepValueCodeAndMessageApart)
-{
+    EXPECT_EQ(Result<>(2, "Open key").Message(), "Open key (" + Result<>(2).Message() + ")");
+    EXPECT_EQ(Result<>(0xE0060001u).Message(), "Error: 3758489601 - Message: unknown error");
+    ExpectSystemTextAfter(Result<std::string>(std::string("value")).Message(), "Error: 0 - Message: ");
     const Result<std::uint64_t> failure(0, 1168, "Missing setting");
-    EXPECT_EQ(failure.Value(), 0u);
-    EXPECT_EQ(failure.ErrorCode(), 1168u);
     EXPECT_EQ(failure.Message().rfind("Missing setting (Error: 1168 - Message: ", 0), 0u);
-
-    const Result<std::uint64_t> success(std::uint64_t{87});
-    EXPECT_TRUE(success.Succeeded());
-    EXPECT_EQ(success.Value(), 87u);
 }
 
 }  // namespace

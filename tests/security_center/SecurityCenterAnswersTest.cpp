@@ -92,10 +92,15 @@ TEST_F(SecurityCenterAnswersTest, OwnEntryNeedsTheNameAndTheExecutableExactly)
     List(L"{2}", L"Answers Antivirus", upperPath, 0);
     EXPECT_EQ(OwnState(), ProductState::Unregistered) << "letter case counts in the name and in the path";
 
-    SimulatorState::Reset();
-    List(L"{1}", L"Answers Antivirus", ReportingPath(), 2);
-    List(L"{2}", L"Answers Antivirus", ReportingPath(), 0);
-    EXPECT_EQ(OwnState(), ProductState::Snoozed) << "the first matching entry decides";
+    // The first matching entry decides, with Security Center's state read back as the product's.
+    const std::pair<std::uint32_t, ProductState> states[] = {
+        {1, ProductState::Off}, {2, ProductState::Snoozed}, {3, ProductState::Expired}, {0, ProductState::On}};
+    for (const auto& [state, expected] : states) {
+        SimulatorState::Reset();
+        List(L"{1}", L"Answers Antivirus", ReportingPath(), state);
+        List(L"{2}", L"Answers Antivirus", ReportingPath(), state == 0 ? 1 : 0);
+        EXPECT_EQ(OwnState(), expected) << state;
+    }
 }
 
 TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)

@@ -10,14 +10,11 @@ namespace {
 
 using namespace Tessaro::Ravelin;
 
-TEST(SecurityCenterStateTest, StatesReadBackFromSecurityCenter)
+// The known states are read back in every listing test; a state Security Center does not define
+// counts as snoozed, and says so.
+TEST(SecurityCenterStateTest, UnknownStateReadBackFromSecurityCenter)
 {
     const Tessaro::Testing::LogCapture capture;
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::On), ProductState::On);
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Off), ProductState::Off);
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Snoozed), ProductState::Snoozed);
-    EXPECT_EQ(FromSecurityCenterState(SecurityCenterState::Expired), ProductState::Expired);
-    EXPECT_TRUE(capture.Messages().empty());
     EXPECT_EQ(FromSecurityCenterState(static_cast<SecurityCenterState>(9)), ProductState::Snoozed);
     EXPECT_EQ(capture.Messages(),
               std::vector<std::string>{"Unknown state to set in Windows Security Center (State: 9)"});

@@ -1,44 +1,16 @@
 #include "common/ServiceUtilities.h"
-#include "security_center/WindowsSecurityCenterService.h"
-#include "support/SecurityCenterDoubles.h"
 #include "support/SimulatorFixture.h"
 
 #include <chrono>
-#include <vector>
 
 namespace {
 
-using Tessaro::Ravelin::WindowsSecurityCenterService;
 using Tessaro::Simulator::ServiceMode;
 using Tessaro::Simulator::SimulatorState;
-using Tessaro::Testing::PausesOnly;
 using Tessaro::Vantrel::Common::Utilities::ServiceState;
 using Tessaro::Vantrel::Common::Utilities::ServiceUtilities;
 
 class ServiceWaitTest : public Tessaro::Testing::SimulatorFixture {};
-
-// The real service control manager's answers: a service held in start-pending is waited out to the
-// deadline, a poll a second; a running one ends the wait at its first poll, without a pause.
-TEST_F(ServiceWaitTest, StartPendingIsWaitedOutAndRunningEndsTheWait)
-{
-    SimulatorState::SetServiceMode(ServiceMode::StartPending);
-    ASSERT_TRUE(StartSimulatedService());
-    ASSERT_TRUE(WaitForServiceState(SERVICE_START_PENDING, 5000));
-    PausesOnly pending;
-    WindowsSecurityCenterService service;
-    service.SetPacing(pending.Pace());
-    EXPECT_EQ(service.WaitForService(std::chrono::seconds(3)).ErrorCode(), static_cast<std::uint32_t>(ERROR_TIMEOUT));
-    EXPECT_EQ(pending.pauses, std::vector<Tessaro::Ticks>(3, std::chrono::seconds(1)));
-
-    StopSimulatedService();
-    SimulatorState::SetServiceMode(ServiceMode::Running);
-    ASSERT_TRUE(StartSimulatedService());
-    ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
-    PausesOnly running;
-    service.SetPacing(running.Pace());
-    EXPECT_TRUE(service.WaitForService(std::chrono::seconds(120)).Succeeded());
-    EXPECT_TRUE(running.pauses.empty());
-}
 
 TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
 {

@@ -22,30 +22,24 @@ using Tessaro::Vantrel::Common::Result;
 using Tessaro::Vantrel::Common::Utilities::ServiceState;
 using Tessaro::Vantrel::Common::Utilities::ServiceStatus;
 
+// Shutdown ends the wait at once; any other failure to query is asked again ten times, 100 ms apart.
 TEST(WindowsSecurityCenterServiceTest, ServiceWaitEndsAtOnceOnShutdownAndRequeriesOtherFailures)
 {
-    auto shutdown = std::make_shared<ScriptedService>();
-    shutdown->answers = {Result<ServiceStatus>(ERROR_SHUTDOWN_IN_PROGRESS)};
     const LogCapture capture;
-    PausesOnly clock;
-    WindowsSecurityCenterService service(shutdown);
-    service.SetPacing(clock.Pace());
-    EXPECT_EQ(service.WaitForService(std::chrono::seconds(120)).ErrorCode(),
-              static_cast<std::uint32_t>(ERROR_SHUTDOWN_IN_PROGRESS));
-    EXPECT_EQ(shutdown->queries, 1) << "no re-queries";
-    EXPECT_TRUE(clock.pauses.empty());
-    EXPECT_EQ(capture.Messages().back(),
-              "Wait for Windows Security Center Service failed as system shutdown is in progress");
-
-    auto denied = std::make_shared<ScriptedService>();
-    denied->answers = {Result<ServiceStatus>(ERROR_ACCESS_DENIED)};
-    WindowsSecurityCenterService deniedService(denied);
-    deniedService.SetPacing(clock.Pace());
-    EXPECT_EQ(deniedService.WaitForService(std::chrono::seconds(120)).ErrorCode(),
-              static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(denied->queries, 11) << "one query and ten re-queries";
-    EXPECT_EQ(clock.pauses, std::vector<Ticks>(10, std::chrono::milliseconds(100))) << "100 ms apart";
-    EXPECT_EQ(capture.Messages().back(), "Can't get Windows security center service state (Error: 5)");
+    for (const std::uint32_t failure : {ERROR_SHUTDOWN_IN_PROGRESS, ERROR_ACCESS_DENIED}) {
+        auto failing = std::make_shared<ScriptedService>();
+        failing->answers = {Result<ServiceStatus>(failure)};
+        PausesOnly clock;
+        WindowsSecurityCenterService service(failing);
+        service.SetPacing(clock.Pace());
+        EXPECT_EQ(service.WaitForService(std::chrono::seconds(120)).ErrorCode(), failure);
+        const bool shutdown = failure == ERROR_SHUTDOWN_IN_PROGRESS;
+        EXPECT_EQ(failing->queries, shutdown ? 1 : 11);
+        EXPECT_EQ(clock.pauses, std::vector<Ticks>(shutdown ? 0 : 10, std::chrono::milliseconds(100)));
+        EXPECT_EQ(capture.Messages().back(),
+                  shutdown ? "Wait for Windows Security Center Service failed as system shutdown is in progress"
+                           : "Can't get Windows security center service state (Error: 5)");
+    }
 }
 
 // Every state the wait can meet: stopped, starting and stopping are waited out, a poll a second;
@@ -84,26 +78,21 @@ TEST(WindowsSecurityCenterServiceTest, EachServiceStateAndThePaceOfThePolls)
     }
 }
 
-// A service that never runs: the wait polls until its deadline and ends with 1460 exactly there.
+// A service that never runs: the wait polls until its deadline and ends with 1460 exactly there;
+// with no time at all, before any query.
 TEST(WindowsSecurityCenterServiceTest, WaitEndsAtItsDeadline)
 {
-    auto starting = std::make_shared<ScriptedService>();
-    starting->answers = {Result<ServiceStatus>(ServiceStatus{ServiceState::Starting, 0, 0})};
-    PausesOnly clock;
-    WindowsSecurityCenterService service(starting);
-    service.SetPacing(clock.Pace());
-    EXPECT_EQ(service.WaitForService(std::chrono::seconds(3)).ErrorCode(), static_cast<std::uint32_t>(ERROR_TIMEOUT));
-    EXPECT_EQ(starting->queries, 3) << "at 0, 1 and 2 seconds; at 3 the time is up";
-    EXPECT_EQ(clock.pauses, std::vector<Ticks>(3, std::chrono::seconds(1)));
-}
-
-TEST(WindowsSecurityCenterServiceTest, WaitWithoutTimeEndsWith1460BeforeAnyQuery)
-{
-    auto running = std::make_shared<ScriptedService>();
-    running->answers = {Result<ServiceStatus>(ServiceStatus{ServiceState::Running, 0, 0})};
-    EXPECT_EQ(WindowsSecurityCenterService(running).WaitForService(std::chrono::seconds(0)).ErrorCode(),
-              static_cast<std::uint32_t>(ERROR_TIMEOUT));
-    EXPECT_EQ(running->queries, 0);
+    for (const int seconds : {3, 0}) {
+        auto starting = std::make_shared<ScriptedService>();
+        starting->answers = {Result<ServiceStatus>(ServiceStatus{ServiceState::Starting, 0, 0})};
+        PausesOnly clock;
+        WindowsSecurityCenterService service(starting);
+        service.SetPacing(clock.Pace());
+        EXPECT_EQ(service.WaitForService(std::chrono::seconds(seconds)).ErrorCode(),
+                  static_cast<std::uint32_t>(ERROR_TIMEOUT));
+        EXPECT_EQ(starting->queries, seconds) << "at 0, 1 and 2 seconds; at 3 the time is up";
+        EXPECT_EQ(clock.pauses, std::vector<Ticks>(seconds, std::chrono::seconds(1)));
+    }
 }
 
 TEST(WindowsSecurityCenterServiceTest, ServiceWaitStopsOnTheStopEvent)

@@ -105,27 +105,10 @@ TEST_F(ExpirationTest, StateUpdateRunsNotifyAtMostOncePerUtcDay)
     EXPECT_EQ(Notices(), std::vector<std::uint32_t>{10});
 }
 
-TEST_F(ExpirationTest, SubStatesForEachState)
+// The stored state of the instance reaches the other states through a time word.
+TEST_F(ExpirationTest, SubStatesForEachStoredState)
 {
-    struct Case {
-        const char* commandLine;
-        SecurityCenterSubState settings;
-        SecurityCenterSubState updates;
-    };
     Store(L"OutOfDateTime", FixedNow + 1h);
-    const Case cases[] = {
-        {"/UPDATE_WSC=ENABLE", SecurityCenterSubState::NoAction, SecurityCenterSubState::NoAction},
-        {"/UPDATE_WSC=SNOOZE", SecurityCenterSubState::ActionRecommended, SecurityCenterSubState::NoAction},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.commandLine);
-        StartRun(testCase.commandLine);
-        const auto subStates = integration->ComputeSubStates();
-        EXPECT_EQ(subStates.protectionSettings, testCase.settings);
-        EXPECT_EQ(subStates.protectionUpdates, testCase.updates);
-    }
-
-    // The stored state of the instance reaches the other states through a time word.
     const std::wstring instance = L"Instance\\" + std::to_wstring(GetCurrentProcessId());
     ASSERT_EQ(settings.Child(instance)->CreateRecursively(), 0u);
     for (const auto& [stored, expectedSettings] : std::vector<std::pair<std::uint64_t, SecurityCenterSubState>>{
