@@ -1,7 +1,6 @@
 #include "support/AgentLog.h"
 #include "e2e/AgentProcess.h"
 #include "support/ChildProcess.h"
-#include "support/HeldLogTurn.h"
 #include "common/foundation/StringConversion.h"
 #include "common/foundation/WinHandle.h"
 
@@ -9,7 +8,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
@@ -85,29 +83,6 @@ TEST(AgentLogTest, ParentThatHasEndedIsNamedWithAnUnknownPath)
     }
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[3].message, "Called from parent pid: " + std::to_string(launcher.Id()) + " and path: <unknown>");
-}
-
-// Whoever holds the log's turn (a suspended agent, anybody in a shared temporary folder) delays a
-// command by one bounded wait, and its lines still reach the log.
-TEST(AgentLogTest, HeldLogTurnDelaysACommandByOneBoundedWait)
-{
-    // A copy of the agent under a name of its own writes a log of its own: holding its turn slows
-    // no other test's agent.
-    const std::wstring agent = TestProgramFolder() + L"ravelin_heldturn.exe";
-    ASSERT_TRUE(CopyFileW(AgentExecutablePath().c_str(), agent.c_str(), FALSE)) << GetLastError();
-    std::wstring lockFile = AgentLogPath(L"ravelin_heldturn");
-    CreateDirectoryW(lockFile.substr(0, lockFile.find_last_of(L'\\')).c_str(), nullptr);
-    lockFile.replace(lockFile.size() - 4, 4, L".lock");
-    const HeldLogTurn held(lockFile);
-    ASSERT_TRUE(held.Held());
-
-    const std::string identifier = UniqueRunIdentifier("held");
-    const auto started = std::chrono::steady_clock::now();
-    ChildProcess run(agent, L"/FOO /ID=" + Wide(identifier));
-    EXPECT_EQ(run.WaitForExit(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10))
-        << "about two seconds for the one wait, not one per line";
-    EXPECT_EQ(AgentLogLinesOfRun(Upper(identifier), L"ravelin_heldturn").size(), 8u);
 }
 
 }  // namespace

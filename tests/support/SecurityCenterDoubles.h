@@ -82,8 +82,6 @@ public:
     bool IsWorkstation() override { return workstation; }
 };
 
-// A service whose status queries give the scripted answers in turn (the last one for ever), or
-// raise.
 // A clock that moves only by the pauses of the object it paces, which it records: a test sees each
 // pause and every deadline without sleeping.
 struct PausesOnly {
@@ -100,6 +98,8 @@ struct PausesOnly {
     }
 };
 
+// A service whose status queries give the scripted answers in turn (the last one for ever), or
+// raise.
 class ScriptedService : public Vantrel::Common::Utilities::IServiceUtilities {
 public:
     using ServiceStatus = Vantrel::Common::Utilities::ServiceStatus;
