@@ -25,6 +25,8 @@ required=(
   "softhsm2:/usr/bin/softhsm2-util"
   "opensc:/usr/bin/pkcs11-tool"
   "libengine-pkcs11-openssl:/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so"
+  "node-spdx-license-ids:/usr/share/nodejs/spdx-license-ids/index.json"
+  "node-spdx-exceptions:/usr/share/nodejs/spdx-exceptions/index.json"
 )
 
 missing=()

@@ -49,13 +49,37 @@ LICENCES = [
      "extensions, import libraries)", "ZPL-2.1 AND LicenseRef-MinGW-w64-public-domain",
      "The notice travels with the executable: parts of the run-time are under the Zope Public License "
      "2.1 and other licences that ask for it. The package's copyright file:", None),
-    ("libfmt-dev", r"^namespace fmt$", "{fmt}", "MIT",
+    ("libfmt-dev", r"^namespace fmt$", "{fmt}", "LicenseRef-fmt-Expat-with-embedded-exception",
      "No notice is required: {fmt}'s licence carries an exception for portions embedded in object "
      "form by compiling source code that uses it. Its licence, with the exception:",
      [("Files: *", "License: Expat with embedded exception"),
       ("License: Expat with embedded exception\n Permission", "without including the above copyright and "
        "permission notices.")]),
 ]
+
+# Archive members whose sources the package's copyright file puts under licences of their own, on
+# top of the component's: the gdtoa code (strtod and its helpers, used by the C run-time's number
+# formatting) and the printf family. (archive, member pattern, the LicenseRefs they add).
+MEMBER_LICENCES = [
+    ("libmingwex.a", r"-(dmisc|dtoa|g__fmt|g_[dfx]fmt|gdtoa|gethex|gmisc|hd_init|hexnan|misc|smisc|strtodg|"
+     r"strtof|strtopx|sum|ulp)\.o$", ["LicenseRef-Lucent"]),
+    ("libmingwex.a", r"-(qnan|strtodnrp)\.o$", ["LicenseRef-David-Gay"]),
+    ("libmingwex.a", r"-mingw_pformat\.o$", ["LicenseRef-Lucent", "LicenseRef-Keith-Marshall"]),
+    ("libmingwex.a", r"-mingw_(v?f|v?s|v?sn|v?)printf\.o$", ["LicenseRef-Keith-Marshall"]),
+]
+
+# The licences that have no SPDX identifier, each with its text: (package, the licence's name in the
+# package's copyright file, or None for a text of our own), in the bill of materials.
+EXTRACTED_LICENCES = {
+    "LicenseRef-MinGW-w64-public-domain": ("mingw-w64-x86-64-dev", "public-domain"),
+    "LicenseRef-Lucent": ("mingw-w64-x86-64-dev", "Lucent"),
+    "LicenseRef-David-Gay": ("mingw-w64-x86-64-dev", "David-Gay"),
+    "LicenseRef-Keith-Marshall": ("mingw-w64-x86-64-dev", "Keith-Marshall"),
+    "LicenseRef-fmt-Expat-with-embedded-exception": ("libfmt-dev", "Expat with embedded exception"),
+}
+
+# Who makes the agent, as its version resource names the company.
+SUPPLIER = "Organization: Tessaro"
 
 HEADER_FOLDERS = ("/usr/include", "/usr/x86_64-w64-mingw32/include")
 
@@ -66,16 +90,19 @@ def linked_inputs(map_path):
     text = open(map_path, encoding="utf-8", errors="replace").read()
     files = set()
     # "Archive member included to satisfy reference by file (symbol)": one line per member pulled in.
-    for archive in re.findall(r"^(/\S+?\.a)\(", text, re.M):
+    members = set()
+    for archive, member in re.findall(r"^(/\S+?\.a)\(([^)]+)\)", text, re.M):
         files.add(os.path.realpath(archive))
+        members.add((os.path.realpath(archive), member))
     for loaded in re.findall(r"^LOAD (/\S+\.o)$", text, re.M):
         files.add(os.path.realpath(loaded))
     # Ours are in the build tree, beside the map; anything else is somebody else's.
     build = os.path.dirname(os.path.realpath(map_path)) + os.sep
     files = {path for path in files if not path.startswith(build)}
+    members = {"%s(%s)" % (os.path.basename(archive), member) for archive, member in members if archive in files}
     # A mangled name in a namespace: "_ZN", qualifiers, then the namespace's length and name.
     namespaces = {name[:int(length)] for length, name in re.findall(r"_ZN[KVr]*(\d+)([A-Za-z_]\w*)", text)}
-    return files, namespaces
+    return files, members, namespaces
 
 
 def owner(path):
@@ -102,9 +129,30 @@ def copyright_text(package, pieces):
     return "\n\n".join(chosen)
 
 
+def licence_text(package, name):
+    """The text of a stand-alone licence paragraph of the package's copyright file ("License: NAME"
+    followed by its indented lines), as plain text."""
+    text = open(os.path.join("/usr/share/doc", package, "copyright"), encoding="utf-8").read()
+    found = re.search(r"^License: %s\n((?: .*\n?)+)" % re.escape(name), text, re.M)
+    if found is None:
+        sys.exit("third-party notices: the copyright file of %s has no text for the licence %s" % (package, name))
+    lines = [line[1:] for line in found.group(1).splitlines()]
+    return "\n".join("" if line == "." else line for line in lines).strip()
+
+
+def expression(licence, names, members):
+    """A component's licence expression: its own, and the licences the archive members it links add."""
+    added = []
+    for archive, pattern, references in MEMBER_LICENCES:
+        if archive in names and any(member.startswith(archive + "(") and re.search(pattern, member[:-1])
+                                    for member in members):
+            added += [reference for reference in references if reference not in added]
+    return " AND ".join([licence] + added)
+
+
 def components(map_path):
     """Each component with the package it came from and the map's names for it."""
-    files, namespaces = linked_inputs(map_path)
+    files, members, namespaces = linked_inputs(map_path)
     found = {}
     inputs = [(owner(path), os.path.basename(path)) for path in sorted(files)]
     for namespace in sorted(namespaces):
@@ -121,7 +169,8 @@ def components(map_path):
         else:
             sys.exit("third-party notices: %s (package %s) is linked into the executable, and the licence "
                      "table has no entry for it" % (name, package))
-    return [(entry, sorted(set(names))) for _, (entry, names) in sorted(found.items())]
+    return [(entry, sorted(set(names)), expression(entry[3], set(names), members))
+            for _, (entry, names) in sorted(found.items())]
 
 
 def main():
@@ -134,7 +183,7 @@ def main():
     notices = ["Third-party notices for ravelin.exe " + release, "",
                "ravelin.exe links parts of these components statically. Each is named with the Debian",
                "package and version it was built from and the files of it that the linker took.", ""]
-    for (package, _, name, licence, handling, pieces), names in linked:
+    for (package, _, name, _, handling, pieces), names, licence in linked:
         notices += ["=" * 78, name, "  package:     %s %s" % (package, version(package)),
                     "  linked from: " + ", ".join(names), "  licence:     " + licence, "=" * 78, "",
                     handling, "", copyright_text(package, pieces), "", ""]
@@ -143,14 +192,14 @@ def main():
 
     digest = hashlib.sha256(open(executable, "rb").read()).hexdigest()
     packages = [{
-        "name": "ravelin", "SPDXID": "SPDXRef-Package-ravelin", "versionInfo": release,
+        "name": "ravelin", "SPDXID": "SPDXRef-Package-ravelin", "versionInfo": release, "supplier": SUPPLIER,
         "downloadLocation": "NOASSERTION", "filesAnalyzed": False, "licenseConcluded": "NOASSERTION",
         "licenseDeclared": "NOASSERTION", "copyrightText": "NOASSERTION", "primaryPackagePurpose": "APPLICATION",
         "checksums": [{"algorithm": "SHA256", "checksumValue": digest}],
     }]
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
                       "relatedSpdxElement": "SPDXRef-Package-ravelin"}]
-    for number, ((package, _, name, licence, _, _), names) in enumerate(linked, 1):
+    for number, ((package, _, name, _, _, _), names, licence) in enumerate(linked, 1):
         identifier = "SPDXRef-Package-%d" % number
         packages.append({
             "name": name, "SPDXID": identifier, "versionInfo": version(package),
@@ -167,13 +216,14 @@ def main():
         "name": "ravelin-" + release,
         "documentNamespace": "https://spdx.org/spdxdocs/ravelin-%s-%s" % (release, digest),
         "creationInfo": {"created": created.strftime("%Y-%m-%dT%H:%M:%SZ"),
-                         "creators": ["Tool: ravelin third-party-notices.py"],
+                         "creators": [SUPPLIER, "Tool: ravelin third-party-notices.py"],
                          "licenseListVersion": "3.19"},
         "packages": packages, "relationships": relationships,
-        "hasExtractedLicensingInfos": [{
-            "licenseId": "LicenseRef-MinGW-w64-public-domain", "name": "MinGW-w64 public domain files",
-            "extractedText": "Parts of the MinGW-w64 run-time are in the public domain; see "
-                             "THIRD_PARTY_NOTICES.txt for the package's copyright file."}],
+        "hasExtractedLicensingInfos": [
+            {"licenseId": reference, "name": "%s (as %s's copyright file names it)" % (name, package),
+             "extractedText": licence_text(package, name)}
+            for reference, (package, name) in sorted(EXTRACTED_LICENCES.items())
+            if any(reference in licence for _, _, licence in linked)],
     }
     with open(os.path.join(out, "ravelin-%s.spdx.json" % release), "w", encoding="utf-8") as file:
         json.dump(document, file, indent=2, sort_keys=True)
