@@ -202,11 +202,10 @@ void StopService()
 HRESULT CallServerEntry(const char* entry)
 {
     const std::wstring path = ProgramFolder() + L"wscsim.dll";
-    const HMODULE module = LoadLibraryW(path.c_str());
-    if (module == nullptr) {
+    const UniqueLibrary library(LoadLibraryW(path.c_str()), path);
+    if (library.Get() == nullptr) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
-    const UniqueLibrary library(module, path);
     using Entry = HRESULT(STDAPICALLTYPE*)();
     const auto function = reinterpret_cast<Entry>(library.GetProcedure(entry));
     return function != nullptr ? function() : E_FAIL;

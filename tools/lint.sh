@@ -2,12 +2,17 @@
 # The second compiler and the static analysis (make lint): builds src/, simulator/ and the tests
 # with clang 14 for the MinGW-w64 target (-Wall -Wextra -Werror, cmake/clang-mingw-w64-x86_64.cmake)
 # in a build folder of its own, then runs clang-tidy with the checks of .clang-tidy over every
-# source of src/ and simulator/. Fails on any warning of either.
+# source of src/ and simulator/. Fails on any warning of either, and first on a handle opened
+# outside its owner's construction (tools/check-handle-owners.py).
 #   tools/lint.sh [BUILD-FOLDER]     (make lint; default build-lint)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build-lint}
 jobs=$(nproc)
+
+# What the analyser cannot follow, a rule keeps out: a handle goes into its owner as it is opened.
+git -C "$top" ls-files -z -- 'src/*.cpp' 'src/*.h' 'simulator/*.cpp' 'simulator/*.h' |
+  (cd "$top" && xargs -0 python3 tools/check-handle-owners.py cmake/lint/HandleOwnership.h)
 
 # Without precompiled headers: clang-tidy reads every file as it is, not a header clang built.
 cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \

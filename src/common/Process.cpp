@@ -94,11 +94,11 @@ Result<std::shared_ptr<ProcessHandle>> Process::OpenProcessHandle(std::uint32_t 
 {
     // A refused or unknown process is a null handle; OpenProcess never answers INVALID_HANDLE_VALUE,
     // which is the current process's own pseudo handle.
-    HANDLE handle = OpenProcess(access, FALSE, id);
-    if (handle == nullptr) {
-        return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(), GetLastError());
+    auto handle = std::make_shared<ProcessHandle>(OpenProcess(access, FALSE, id));
+    if (handle->Get() == nullptr) {
+        return Result<std::shared_ptr<ProcessHandle>>(std::move(handle), GetLastError());
     }
-    return Result<std::shared_ptr<ProcessHandle>>(std::make_shared<ProcessHandle>(handle));
+    return Result<std::shared_ptr<ProcessHandle>>(std::move(handle));
 }
 
 Result<std::shared_ptr<ProcessHandle>> Process::OpenWithDebugPrivilege(std::uint32_t id, std::uint32_t access)

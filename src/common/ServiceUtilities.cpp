@@ -63,11 +63,11 @@ std::uint32_t ServiceUtilities::EnsureOpen(std::uint32_t managerAccess, std::uin
     bool managerReopened = false;
     if (manager_ == nullptr || (managerAccess_ & managerAccess) != managerAccess) {
         const std::uint32_t combined = managerAccess | managerAccess_;
-        const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, combined);
-        if (manager == nullptr) {
+        auto manager = OwnServiceHandle(OpenSCManagerW(nullptr, nullptr, combined));
+        if (!manager->IsValid()) {
             return GetLastError();
         }
-        manager_ = OwnServiceHandle(manager);
+        manager_ = std::move(manager);
         managerAccess_ = combined;
         managerReopened = true;
     }
@@ -75,11 +75,11 @@ std::uint32_t ServiceUtilities::EnsureOpen(std::uint32_t managerAccess, std::uin
         return ERROR_SUCCESS;
     }
     const std::uint32_t combined = serviceAccess | serviceAccess_;
-    const SC_HANDLE service = OpenServiceW(Native(manager_), serviceName_.c_str(), combined);
-    if (service == nullptr) {
+    auto service = OwnServiceHandle(OpenServiceW(Native(manager_), serviceName_.c_str(), combined));
+    if (!service->IsValid()) {
         return GetLastError();
     }
-    service_ = OwnServiceHandle(service);
+    service_ = std::move(service);
     serviceAccess_ = combined;
     return ERROR_SUCCESS;
 }

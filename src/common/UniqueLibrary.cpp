@@ -388,7 +388,7 @@ UniqueLibrary::UniqueLibrary(std::wstring name, LoadMode mode) : name_(std::move
                                                       Hex(static_cast<std::uint32_t>(trusted)) + ")\n" +
                                                       DiagnosticReport());
     }
-    module_ = LoadLibraryExW(verified.c_str(), nullptr, loadFlags_);
+    module_ = LoadLibraryExW(verified.c_str(), nullptr, loadFlags_);  // owned by this object
     if (module_ == nullptr) {
         const DWORD error = GetLastError();
         Fail(error, "Failed to load signed library (code=0x" + Hex(error) + ")\n" + DiagnosticReport());

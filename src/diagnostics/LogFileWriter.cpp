@@ -40,14 +40,15 @@ std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD 
 {
     planted = false;
     error = ERROR_SUCCESS;
-    HANDLE handle = CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    auto file = std::make_unique<WinHandle>(CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                        nullptr));
+    if (!file->IsValid()) {
         error = GetLastError();
         return nullptr;
     }
-    auto file = std::make_unique<WinHandle>(handle);
+    const HANDLE handle = file->Get();
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information) ||
         (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||

@@ -1,6 +1,7 @@
 #include "common/foundation/FileSystem.h"
 
 #include "common/foundation/GrowingBuffer.h"
+#include "common/foundation/Scoped.h"
 
 #include <windows.h>
 
@@ -53,11 +54,15 @@ bool QueryThroughFolderListing(const std::wstring& path, FileStatus& status)
         return false;
     }
     WIN32_FIND_DATAW data{};
-    const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) {
+    Scoped<HANDLE> search(FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0),
+                          [](HANDLE& opened) {
+                              if (opened != INVALID_HANDLE_VALUE) {
+                                  FindClose(opened);
+                              }
+                          });
+    if (search.Get() == INVALID_HANDLE_VALUE) {
         return false;
     }
-    FindClose(search);
     status = FromAttributes(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
     return true;
 }
