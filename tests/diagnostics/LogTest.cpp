@@ -20,17 +20,6 @@ using Tessaro::Vantrel::Common::LogLevel;
 using Tessaro::Vantrel::Common::LogSink;
 using Tessaro::Vantrel::Common::LogStamp;
 
-TEST(LogTest, WithoutSinkLogCallsDoNothing)
-{
-    // A sink that is installed but then taken away: the calls after it reach nothing.
-    const LogCapture capture;
-    Log(LogComponent::SecurityCenter, LogLevel::Error, "captured");
-    InstallLogSink({}, LogSink{});
-    Log(LogComponent::SecurityCenter, LogLevel::Error, "nowhere");
-    LogFormat(LogComponent::SecurityCenter, LogLevel::Error, "{}", 1);
-    EXPECT_EQ(capture.Messages(), std::vector<std::string>{"captured"});
-}
-
 // Once asked to, lines logged before a sink exists wait for it: the first sink gets them in their
 // order, with the times they were logged at, then one line that counts those beyond the limit.
 // After that, and before being asked, a line with no sink is dropped as always.

@@ -85,14 +85,6 @@ protected:
     std::vector<Message> messages;
 };
 
-TEST_F(TraceChannelTest, NothingIsSentWhileNoControllerEnabledTheSiteBlock)
-{
-    EmitBothKinds();
-    EXPECT_EQ(Request(WMI_ENABLE_EVENTS, 0, 5, 0xFFFFFFFF), 0u) << "another block";
-    EmitBothKinds();
-    EXPECT_TRUE(messages.empty());
-}
-
 TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
 {
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 2, TraceChannel::UtilitySitesFlag), 0u);
@@ -152,8 +144,14 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
 }
 
+// Nothing is sent while no controller enabled the sites' block: before any request, after one for
+// another block, and after the block was disabled.
 TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)
 {
+    EmitBothKinds();
+    EXPECT_EQ(Request(WMI_ENABLE_EVENTS, 0, 5, 0xFFFFFFFF), 0u) << "another block";
+    EmitBothKinds();
+    EXPECT_TRUE(messages.empty());
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, TraceChannel::UtilitySitesFlag), 0u);
     EXPECT_EQ(Request(static_cast<WMIDPREQUESTCODE>(7), 4, 1, 0), static_cast<ULONG>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(TraceChannel::Block(4).level, 3) << "an unknown request changes nothing";

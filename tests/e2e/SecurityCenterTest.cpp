@@ -290,31 +290,6 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 0u);
 }
 
-// The display name is the product's text: a line break in it, or a character that Unicode-aware
-// viewers take as one or that reorders a line, reaches the log escaped. It cannot add a line that
-// looks like the agent's, and every message stays one line in any viewer.
-TEST_F(SecurityCenterTest, DisplayNameCannotForgeSplitOrReorderALogLine)
-{
-    const std::string token = UniqueRunIdentifier("FORGED");
-    const std::string forged = "\r\n2026-01-01 00:00:00:0 [ERROR] [1] [Windows Security Center Agent] " + token;
-    const wchar_t special[] = L"\u0085\u009f\u061c\u200e\u200f\u2028\u2029\u202a\u202e\u2066\u2069";
-    SetString(L"DisplayName", L"Name" + std::wstring(special) + std::wstring(forged.begin(), forged.end()));
-    ASSERT_EQ(Run("/REGISTER"), 0u);
-
-    EXPECT_EQ(Logged("List registered products: Name\\u0085\\u009f\\u061c\\u200e\\u200f\\u2028\\u2029\\u202a"
-                     "\\u202e\\u2066\\u2069\\r\\n2026-01-01 00:00:00:0 [ERROR]"),
-              2u);
-    const auto logged = std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
-        return message.find(token) != std::string::npos;
-    });
-    std::ifstream file(std::filesystem::path(AgentLogPath()), std::ios::binary);
-    std::ptrdiff_t rawLines = 0;
-    for (std::string line; std::getline(file, line);) {
-        rawLines += line.find(token) != std::string::npos ? 1 : 0;
-    }
-    EXPECT_EQ(rawLines, logged) << "one line per logged message";
-}
-
 // The checks apply to the path that is started, after expansion: a relative path with a folder or a
 // quote (written or arriving through a variable) starts nothing (87), nor does anything but a file
 // on a local fixed drive in drive-letter form (87: a network share, or a path that names the
