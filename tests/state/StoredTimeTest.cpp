@@ -36,7 +36,9 @@ constexpr Extreme Extremes[] = {
     {static_cast<std::uint64_t>(-922'337'203'686ll), true, "one second before the tick range"},
 };
 
-TEST_F(StoredTimeTest, ExpirationTimeAtEitherEnd)
+// Each stored time at either end: the expiration, the out-of-date and definitions times, and the
+// installation and registration times that would grant a grace period.
+TEST_F(StoredTimeTest, EveryStoredTimeAtEitherEnd)
 {
     for (const auto& extreme : Extremes) {
         SCOPED_TRACE(extreme.name);
@@ -50,33 +52,23 @@ TEST_F(StoredTimeTest, ExpirationTimeAtEitherEnd)
             // Days to the end of the tick range (about year 31,000), not a wrapped count.
             EXPECT_GT(configuration->GetRemainingDaysToExpiration(), 10'000'000u);
         }
-    }
-}
 
-TEST_F(StoredTimeTest, OutOfDateAndDefinitionsTimesAtEitherEnd)
-{
-    for (const auto& extreme : Extremes) {
-        SCOPED_TRACE(extreme.name);
         StoreRaw(L"OutOfDateTime", extreme.bits);
         EXPECT_EQ(configuration->IsUpToDate(true), !extreme.past) << "OutOfDateTime";
-
         settings.Key()->DeleteValue(L"OutOfDateTime");
         StoreRaw(L"DefinitionsUpdateTime", extreme.bits);
         EXPECT_EQ(configuration->IsUpToDate(true), !extreme.past) << "DefinitionsUpdateTime + 7 days";
         settings.Key()->DeleteValue(L"DefinitionsUpdateTime");
-    }
-}
 
-TEST_F(StoredTimeTest, InstallationAndRegistrationTimesAtEitherEndGrantNoGrace)
-{
-    Store(L"OutOfDateTime", FixedNow - 1s);
-    for (const auto& extreme : Extremes) {
-        SCOPED_TRACE(extreme.name);
+        Store(L"OutOfDateTime", FixedNow - 1s);
         StoreRaw(L"ProductInstallationTime", extreme.bits);
         StoreRaw(L"RegisterTime", extreme.bits);
-        EXPECT_FALSE(configuration->IsUpToDate(false));
+        EXPECT_FALSE(configuration->IsUpToDate(false)) << "no grace from either";
+        settings.Key()->DeleteValue(L"OutOfDateTime");
+        settings.Key()->DeleteValue(L"ProductInstallationTime");
+        settings.Key()->DeleteValue(L"RegisterTime");
     }
-    EXPECT_FALSE(Logged("Reporting product is still up to date"));
+    EXPECT_FALSE(Logged("Reporting product is still up to date")) << "no grace was granted";
 }
 
 TEST_F(StoredTimeTest, EveryTimeInALogLineIsReadable)
