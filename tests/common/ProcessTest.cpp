@@ -16,19 +16,33 @@ using Tessaro::Vantrel::Common::Utilities::IsSamePath;
 using Tessaro::Vantrel::Common::Utilities::Process;
 using Tessaro::Vantrel::Common::Utilities::ProcessStartInfo;
 
-TEST(ProcessTest, CurrentProcessIsRunningAndNamesItsParent)
+// The current process runs and names its image; a child names its parent; an ended process does not
+// run; an identifier that names no process fails with 87.
+TEST(ProcessTest, RunningEndedAndUnknownProcesses)
 {
     const auto current = Process::GetCurrent();
     ASSERT_TRUE(current.Succeeded());
     EXPECT_EQ(current.Value()->GetId(), GetCurrentProcessId());
     EXPECT_TRUE(current.Value()->IsRunning());
 
-    ChildProcess child(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
-    const auto opened = Process::OpenById(child.Id());
-    ASSERT_TRUE(opened.Succeeded()) << opened.Message();
-    const auto parent = opened.Value()->GetParentProcess();
-    ASSERT_TRUE(parent.Succeeded()) << parent.Message();
-    EXPECT_EQ(parent.Value()->GetId(), GetCurrentProcessId());
+    {
+        ChildProcess child(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
+        const auto opened = Process::OpenById(child.Id());
+        ASSERT_TRUE(opened.Succeeded()) << opened.Message();
+        const auto parent = opened.Value()->GetParentProcess();
+        ASSERT_TRUE(parent.Succeeded()) << parent.Message();
+        EXPECT_EQ(parent.Value()->GetId(), GetCurrentProcessId());
+    }
+    ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
+    const auto opened = Process::OpenById(ended.Id());
+    ASSERT_TRUE(opened.Succeeded());
+    ended.WaitForExit();
+    EXPECT_FALSE(opened.Value()->IsRunning());
+    // Process ids are multiples of four; this one is far beyond any the test platform hands out.
+    const auto missing = Process::OpenById(0x7FFFFFF0);
+    EXPECT_EQ(missing.ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(missing.Message().rfind("Unable to open the process handle for 2147483632 (", 0), 0u)
+        << missing.Message();
 
     // A suspended child has no loaded modules yet; the running test itself has.
     const auto image = current.Value()->GetImagePath();
@@ -65,21 +79,6 @@ TEST(ProcessTest, ProcessThatRefusesTheFullQueryIsNamedThroughTheLimitedOne)
     const auto image = suspended.GetImagePath();
     ASSERT_TRUE(image.Succeeded()) << image.Message();
     EXPECT_TRUE(IsSamePath(image.Value(), expected)) << image.Value().Utf8();
-}
-
-TEST(ProcessTest, EndedProcessIsNotRunningAndUnknownIdsFailWith87)
-{
-    ChildProcess child(L"logwriter.exe", L"NUL 0 0");
-    const auto opened = Process::OpenById(child.Id());
-    ASSERT_TRUE(opened.Succeeded());
-    child.WaitForExit();
-    EXPECT_FALSE(opened.Value()->IsRunning());
-
-    // Process ids are multiples of four; this one is far beyond any the test platform hands out.
-    const auto missing = Process::OpenById(0x7FFFFFF0);
-    EXPECT_EQ(missing.ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(missing.Message().rfind("Unable to open the process handle for 2147483632 (", 0), 0u)
-        << missing.Message();
 }
 
 TEST(ProcessTest, LaunchQuotesThePathAndPassesTheArguments)

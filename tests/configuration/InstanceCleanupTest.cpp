@@ -57,9 +57,22 @@ bool LinkExists(const std::wstring& path)
     return exists;
 }
 
+// Keys of ended processes and of identifiers that name no process go; the running ones stay, and a
+// name that is no number is logged and stays. No settings key, or no or an empty "Instance", is no
+// failure and logs nothing.
 TEST(InstanceCleanupTest, RemovesTheKeysOfEndedProcessesOnly)
 {
     const ScratchRegistryKey settings;
+    {
+        const LogCapture none;
+        Configuration configuration;
+        EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", settings.Child(L"missing"), nullptr), 0u);
+        EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", nullptr, nullptr), 0u);
+        EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr), 0u);
+        ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
+        EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr), 0u);
+        EXPECT_TRUE(none.Lines().empty());
+    }
     ChildProcess ended(L"logwriter.exe", L"NUL 0 0");
     ended.WaitForExit();
     ChildProcess running(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
@@ -254,18 +267,6 @@ TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewher
     swapper.join();
     EXPECT_GE(links.load(), 50);
     EXPECT_TRUE(VictimIsWhole(settings));
-}
-
-TEST(InstanceCleanupTest, MissingOrEmptyInstanceKeysAreNoFailure)
-{
-    const ScratchRegistryKey settings;
-    const LogCapture capture;
-    Configuration configuration;
-    EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", settings.Child(L"missing"), nullptr), 0u);
-    EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", nullptr, nullptr), 0u);
-    ASSERT_EQ(settings.Child(L"Instance")->CreateRecursively(), 0u);
-    EXPECT_EQ(configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr), 0u);
-    EXPECT_TRUE(capture.Lines().empty());
 }
 
 }  // namespace
