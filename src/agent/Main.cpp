@@ -9,7 +9,8 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     namespace Common = Tessaro::Vantrel::Common;
-    // What is logged before the log file is open waits for it.
+    // What is logged before the log file is open (this warning; the settings are read and the
+    // instance keys cleaned up before the agent opens its log) waits for it.
     Common::KeepLogLinesUntilSinkInstalled();
     // Before anything can load a library: a name is looked up in the system directory only, never
     // in the executable's folder, the working folder or the search path, where anybody who can

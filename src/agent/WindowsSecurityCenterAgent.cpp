@@ -69,9 +69,6 @@ WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& comman
 WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& commandLine,
                                                        std::shared_ptr<WindowsSecurityCenterService> service)
 {
-    // What is logged before the log file is open (the settings are read and the instance keys
-    // cleaned up first) waits for it.
-    Vantrel::Common::KeepLogLinesUntilSinkInstalled();
     auto settingsKey = std::make_shared<RegistryKey>(HKEY_LOCAL_MACHINE, RegistryLayout::SystemServicesKey,
                                                      RegistryLayout::SecurityCenterKeyBelowServices);
     const auto configuration = Configuration::Instance();

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -243,9 +244,7 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / "remediationtool.exe",
                                folder / "remediationtool.exe", std::filesystem::copy_options::overwrite_existing);
     std::filesystem::remove(folder / "remediation_calls.txt");
-    std::filesystem::remove(folder / "remediation_privilege.txt");
-    std::filesystem::remove(folder / "remediation_folder.txt");
-    std::filesystem::remove(folder / "remediation_console.txt");
+    std::filesystem::remove(folder / "remediation_state.txt");
     // The ".." is resolved before the long-path form, after which it would be taken literally.
     SetString(L"RemediationPath", (folder / "sub" / ".." / "remediationtool.exe").wstring());
 
@@ -258,16 +257,12 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(Logged("WSC remediation path: \\\\?\\C:\\Program Files\\E2E Antivirus\\remediationtool.exe /AV /quiet"),
               1u)
         << "the log names the file that was started";
-    std::string workingFolder;
-    std::getline(std::ifstream(folder / "remediation_folder.txt"), workingFolder);
-    EXPECT_EQ(workingFolder, "C:\\Program Files\\E2E Antivirus") << "the tool starts in its own folder";
-    std::string consoleProcesses;
-    std::getline(std::ifstream(folder / "remediation_console.txt"), consoleProcesses);
-    EXPECT_EQ(consoleProcesses, "1") << "the tool starts in a console of its own";
+    std::stringstream state;
+    state << std::ifstream(folder / "remediation_state.txt").rdbuf();
+    // The tool does not inherit the debug privilege the agent used, and starts in its own folder
+    // and in a console of its own.
+    EXPECT_EQ(state.str(), "disabled\nC:\\Program Files\\E2E Antivirus\n1\n");
     EXPECT_TRUE(SimulatorState::Journal().empty()) << "the launch does not talk to Security Center";
-    std::string privilege;
-    std::getline(std::ifstream(folder / "remediation_privilege.txt"), privilege);
-    EXPECT_EQ(privilege, "disabled") << "the tool does not inherit the debug privilege the agent used";
 
     SetString(L"RemediationPath", L"");
     ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_NOT_FOUND));

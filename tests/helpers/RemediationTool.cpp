@@ -1,8 +1,8 @@
-// remediationtool.exe: a stand-in for a product's remediation tool. It appends the command line
-// it was started with, as one UTF-8 line, to remediation_calls.txt beside itself, writes the state
-// of its own debug privilege ("enabled", "disabled" or "absent") to remediation_privilege.txt
-// beside itself, writes the folder it was started in to remediation_folder.txt and the number of
-// processes attached to its console to remediation_console.txt beside itself, and ends.
+// remediationtool.exe: a stand-in for a product's remediation tool. It writes to
+// remediation_state.txt beside itself, a line each, the state of its own debug privilege
+// ("enabled", "disabled" or "absent"), the folder it was started in and the number of processes
+// attached to its console; then it appends the command line it was started with, as one UTF-8
+// line, to remediation_calls.txt beside itself, and ends.
 
 #include "common/foundation/FileSystem.h"
 #include "common/foundation/StringConversion.h"
@@ -50,24 +50,18 @@ int wmain()
 {
     std::wstring folder = Tessaro::Vantrel::Common::Utilities::ModulePath();
     folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
-    // The privilege first: a caller that sees the call line finds the privilege file complete.
+    // The state first: a caller that sees the call line finds the state file complete.
     bool written = false;
-    {
-        std::ofstream privilege(std::filesystem::path(folder + L"remediation_privilege.txt"), std::ios::binary);
-        privilege << DebugPrivilegeState() << "\n";
-        written = static_cast<bool>(privilege);
-    }
     {
         std::array<wchar_t, MAX_PATH> current{};
         const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data());
-        std::ofstream workingFolder(std::filesystem::path(folder + L"remediation_folder.txt"), std::ios::binary);
-        workingFolder << Tessaro::Utf16ToUtf8(std::wstring(current.data(), length)) << "\n";
-        written = written && static_cast<bool>(workingFolder);
         // How many processes share this one's console: 1 in a console of its own, 0 without one.
         std::array<DWORD, 8> processes{};
-        std::ofstream console(std::filesystem::path(folder + L"remediation_console.txt"), std::ios::binary);
-        console << GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) << "\n";
-        written = written && static_cast<bool>(console);
+        std::ofstream state(std::filesystem::path(folder + L"remediation_state.txt"), std::ios::binary);
+        state << DebugPrivilegeState() << "\n"
+              << Tessaro::Utf16ToUtf8(std::wstring(current.data(), length)) << "\n"
+              << GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) << "\n";
+        written = static_cast<bool>(state);
     }
     std::ofstream calls(std::filesystem::path(folder + L"remediation_calls.txt"), std::ios::binary | std::ios::app);
     calls << Tessaro::Utf16ToUtf8(GetCommandLineW()) << "\n";
