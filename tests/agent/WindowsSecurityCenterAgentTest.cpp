@@ -2,6 +2,7 @@
 #include "agent/WindowsSecurityCenterAgent.h"
 #include "security_center/WindowsSecurityCenterService.h"
 #include "support/AgentLog.h"
+#include "support/Platform.h"
 #include "support/ScratchFolder.h"
 #include "support/SecurityCenterDoubles.h"
 
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -45,6 +47,20 @@ TEST(WindowsSecurityCenterAgentTest, LogRefusedInTheFirstTemporaryFolderIsKeptIn
     std::string line;
     std::getline(std::ifstream(temp / "agent.log"), line);
     EXPECT_EQ(line, "kept");
+}
+
+// On Windows SystemTemp is SYSTEM's alone: any other account's log goes to Temp. Wine keeps no
+// access lists.
+TEST(WindowsSecurityCenterAgentTest, SystemTempTakesOnlyTheLogOfSystem)
+{
+    std::array<wchar_t, MAX_PATH> windows{};
+    GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
+    auto opened = WindowsSecurityCenterAgent::OpenLog(windows.data(), L"ravelin_platform_probe.log");
+    EXPECT_EQ(opened.refusedFolder.IsEmpty(), Tessaro::Testing::RunningUnderWine() || Tessaro::Testing::RunningAsSystem())
+        << opened.file.Utf8();
+    opened.writer.reset();
+    DeleteFileW(opened.file.SystemCallPath().c_str());
+    DeleteFileW((opened.file.SystemCallPath().substr(0, opened.file.SystemCallPath().size() - 4) + L".lock").c_str());
 }
 
 // A shutdown seen by the service wait ends the whole command with 1115, logged as no failure; an

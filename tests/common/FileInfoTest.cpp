@@ -5,6 +5,7 @@
 #include "common/foundation/FileSystem.h"
 #include "support/ProcessToken.h"
 #include "support/HostileInput.h"
+#include "support/Platform.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -112,13 +113,10 @@ TEST(FileInfoTest, SamePathIgnoresSlashDirectionButNotLetterCase)
     EXPECT_FALSE(IsSamePath(FileInfo(L"C:\\Product\\av.exe"), FileInfo(L"C:\\Product\\av2.exe")));
 }
 
-std::wstring DaclText(const std::filesystem::path& path)
+// An access list as the system writes it (with its own names for well-known accounts), from the
+// descriptor, which it frees.
+std::wstring WrittenBack(PSECURITY_DESCRIPTOR descriptor)
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS) {
-        return L"<unreadable>";
-    }
     wchar_t* text = nullptr;
     ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
                                                          nullptr);
@@ -128,9 +126,19 @@ std::wstring DaclText(const std::filesystem::path& path)
     return result;
 }
 
-// Wine keeps no access list of its own on files: it derives one from the Unix mode, where a
-// folder without the restricted list grants Everyone (WD) read access. On Windows the list reads
-// back exactly as "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<owner>)".
+std::wstring DaclText(const std::filesystem::path& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"<unreadable>";
+    }
+    return WrittenBack(descriptor);
+}
+
+// On Windows each folder's list reads back exactly as it was created: protected, and the three
+// entries alone. Wine keeps no access list of its own on files: it derives one from the Unix mode,
+// where a folder without the restricted list grants Everyone (WD) read access.
 TEST(FileInfoTest, CreatesEachMissingFolderWithTheProtectedAccessList)
 {
     const ScratchFolder folder;
@@ -138,12 +146,21 @@ TEST(FileInfoTest, CreatesEachMissingFolderWithTheProtectedAccessList)
     ASSERT_EQ(FileInfo::CreateDirectoriesWithRestrictedPermissions(deepest), 0u);
 
     const std::wstring plain = DaclText(folder.Path());
-    ASSERT_NE(plain.find(L";;;WD)"), std::wstring::npos) << "a folder created without the list is open to Everyone";
-    for (const auto& created : {folder.Path() / L"one", folder.Path() / L"one" / L"two", deepest}) {
-        EXPECT_TRUE(std::filesystem::is_directory(created));
-        const std::wstring dacl = DaclText(created);
+    if (RunningUnderWine()) {
+        ASSERT_NE(plain.find(L";;;WD)"), std::wstring::npos) << "a folder created without the list is open to Everyone";
+    }
+    PSECURITY_DESCRIPTOR asCreated = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(FileInfo::RestrictedFolderAccessList().c_str(),
+                                                                     SDDL_REVISION_1, &asCreated, nullptr));
+    const std::wstring created = WrittenBack(asCreated);
+    for (const auto& made : {folder.Path() / L"one", folder.Path() / L"one" / L"two", deepest}) {
+        EXPECT_TRUE(std::filesystem::is_directory(made));
+        const std::wstring dacl = DaclText(made);
         EXPECT_EQ(dacl.find(L";;;WD)"), std::wstring::npos) << std::string(dacl.begin(), dacl.end());
         EXPECT_NE(dacl.find(L"(A;OICI;FA;;;SY)"), std::wstring::npos) << std::string(dacl.begin(), dacl.end());
+        if (!RunningUnderWine()) {
+            EXPECT_EQ(dacl, created) << std::string(dacl.begin(), dacl.end());
+        }
     }
     EXPECT_EQ(DaclText(folder.Path()), plain) << "an existing folder keeps its list";
     // What Wine cannot read back, the list the folders are created with says: protected, and the

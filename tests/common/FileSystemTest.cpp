@@ -1,13 +1,17 @@
 #include "common/foundation/FileSystem.h"
 #include "support/ScratchFolder.h"
+#include "support/Platform.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// The stat declarations need the declarations of windows.h first.
+#include <sys/stat.h>
 
 #include <fstream>
 
 namespace {
 
+using Tessaro::Testing::RunningUnderWine;
 using Tessaro::Testing::ScratchFolder;
 using namespace Tessaro::Vantrel::Common::Utilities;
 
@@ -41,6 +45,22 @@ TEST(FileSystemTest, AnswersForEveryPathFormTheAgentUses)
     EXPECT_FALSE(QueryFileStatus(LongForm(folder.Path() / L"missing" / L"deeper.log"), "exists").Exists())
         << "a missing folder on the way is not found, not an error";
     EXPECT_FALSE(QueryFileStatus(LongForm(file / L"below-a-file"), "exists").Exists());
+    // After the prefix ".." is a name like any other: this path names no file.
+    EXPECT_FALSE(QueryFileStatus(LongForm(folder.Path() / L"missing") + L"\\..\\present.log", "exists").Exists());
+}
+
+// The C runtime itself, not the tests' stand-in in front of it: Windows' msvcrt refuses a "\\?\"
+// path, Wine's answers it.
+TEST(FileSystemTest, TheRuntimeRefusesLongPathsOnWindows)
+{
+    const ScratchFolder folder;
+    std::ofstream(folder.Path() / L"present.log") << "x";
+    using Stat = int(__cdecl*)(const wchar_t*, struct _stat64*);
+    const auto runtimeStat = reinterpret_cast<Stat>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "_wstat64")));
+    ASSERT_NE(runtimeStat, nullptr);
+    struct _stat64 status {};
+    EXPECT_EQ(runtimeStat(LongForm(folder.Path() / L"present.log").c_str(), &status), RunningUnderWine() ? 0 : -1);
 }
 
 TEST(FileSystemTest, RefusedQueryRaisesWithTheOperationAndTheWindowsCode)

@@ -1,15 +1,22 @@
 #include "common/Process.h"
 #include "support/ChildProcess.h"
+#include "support/Platform.h"
+#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 // The security calls need the declarations of windows.h first.
 #include <aclapi.h>
 #include <sddl.h>
+#include <tlhelp32.h>
+
+#include <filesystem>
 
 namespace {
 
 using Tessaro::Testing::ChildProcess;
+using Tessaro::Testing::RunningAsSystem;
+using Tessaro::Testing::RunningUnderWine;
 using Tessaro::Testing::TestProgramFolder;
 using Tessaro::Vantrel::Common::Utilities::FileInfo;
 using Tessaro::Vantrel::Common::Utilities::IsSamePath;
@@ -54,6 +61,10 @@ TEST(ProcessTest, RunningEndedAndUnknownProcesses)
 // with limited access, which also names a process that has loaded no module yet.
 TEST(ProcessTest, ProcessThatRefusesTheFullQueryIsNamedThroughTheLimitedOne)
 {
+    if (RunningAsSystem()) {
+        GTEST_SKIP() << "LocalSystem's debug privilege passes any process's access list; the protected "
+                        "process test shows the refusal";
+    }
     ChildProcess child(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
     const Process suspended(child.Id(), nullptr, nullptr);
     const FileInfo expected(TestProgramFolder() + L"logwriter.exe");
@@ -79,6 +90,30 @@ TEST(ProcessTest, ProcessThatRefusesTheFullQueryIsNamedThroughTheLimitedOne)
     const auto image = suspended.GetImagePath();
     ASSERT_TRUE(image.Succeeded()) << image.Message();
     EXPECT_TRUE(IsSamePath(image.Value(), expected)) << image.Value().Utf8();
+}
+
+// On Windows csrss.exe is a protected process: it refuses the full query even to an administrator,
+// and the agent names it through the limited one.
+TEST(ProcessTest, ProtectedProcessIsNamedThroughTheLimitedQuery)
+{
+    if (RunningUnderWine()) {
+        GTEST_SKIP() << "Wine has no protected processes (the access list test shows the refusal instead)";
+    }
+    const auto snapshot = Tessaro::WinHandle::Create(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    DWORD csrss = 0;
+    for (BOOL more = Process32FirstW(snapshot->Get(), &entry); more && csrss == 0;
+         more = Process32NextW(snapshot->Get(), &entry)) {
+        csrss = _wcsicmp(entry.szExeFile, L"csrss.exe") == 0 ? entry.th32ProcessID : 0;
+    }
+    ASSERT_NE(csrss, 0u) << "no csrss.exe among the processes";
+    EXPECT_EQ(Process::OpenProcessHandle(csrss, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ).ErrorCode(),
+              static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    const auto image = Process(csrss, nullptr, nullptr).GetImagePath();
+    ASSERT_TRUE(image.Succeeded()) << image.Message();
+    EXPECT_EQ(_wcsicmp(std::filesystem::path(image.Value().NormalizedPath()).filename().c_str(), L"csrss.exe"), 0)
+        << image.Value().Utf8();
 }
 
 TEST(ProcessTest, LaunchQuotesThePathAndPassesTheArguments)

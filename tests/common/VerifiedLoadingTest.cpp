@@ -1,5 +1,6 @@
 #include "common/UniqueLibrary.h"
 #include "support/ChildProcess.h"
+#include "support/Platform.h"
 #include "support/ScratchFolder.h"
 #include "common/foundation/WinHandle.h"
 
@@ -17,6 +18,8 @@
 namespace {
 
 using Tessaro::Testing::ChildProcess;
+using Tessaro::Testing::RunningElevated;
+using Tessaro::Testing::RunningUnderWine;
 using Tessaro::Testing::ScratchFolder;
 using Tessaro::Testing::TestProgramFolder;
 using Tessaro::Vantrel::Common::Utilities::UniqueLibrary;
@@ -146,6 +149,12 @@ private:
 TEST(VerifiedLoadingTest, SignedLibraryIsLoadedAndItsReportNamesTheSigner)
 {
     const auto signedFolder = std::filesystem::path(TestProgramFolder()) / L"signed";
+    // Its root not yet trusted: Windows refuses the chain (CERT_E_UNTRUSTEDROOT); Wine takes any root.
+    const auto untrusted = Load((signedFolder / L"signed.dll").native(), LoadMode::AbsolutePath);
+    EXPECT_EQ(static_cast<std::uint32_t>(untrusted.code), RunningUnderWine() ? 0u : 0x800B0109u) << untrusted.text;
+    if (!RunningUnderWine() && !RunningElevated()) {
+        GTEST_SKIP() << "trusting the test root in the machine's store needs an elevated run";
+    }
     const TrustedRoot root(signedFolder / L"root.cer");
     ASSERT_TRUE(root.Added()) << root.Failure();
 
@@ -164,6 +173,22 @@ TEST(VerifiedLoadingTest, SignedLibraryIsLoadedAndItsReportNamesTheSigner)
     const auto tampered = Load((signedFolder / L"tampered.dll").native(), LoadMode::AbsolutePath);
     EXPECT_EQ(static_cast<std::uint32_t>(tampered.code), 0x80096010u) << "TRUST_E_BAD_DIGEST";
     EXPECT_TRUE(StartsWith(tampered.text, "DLL Authenticode verification failed (code=0x80096010)\n")) << tampered.text;
+}
+
+// Most System32 files carry no signature of their own: a system catalog vouches for them, as for the
+// Restart Manager the copy's report needs. Wine's are unsigned, and its wintrust cannot look a file
+// up in the catalogs.
+TEST(VerifiedLoadingTest, RestartManagerLibraryVerifiesThroughACatalogOnWindows)
+{
+    const auto restartManager = Load(L"rstrtmgr.dll", LoadMode::System32Signed);
+    if (RunningUnderWine()) {
+        EXPECT_EQ(static_cast<std::uint32_t>(restartManager.code), 0x800B0100u) << "TRUST_E_NOSIGNATURE";
+        EXPECT_NE(restartManager.text.find("method='embedded'"), std::string::npos) << restartManager.text;
+        return;
+    }
+    ASSERT_EQ(restartManager.code, 0) << restartManager.text;
+    const UniqueLibrary library(L"rstrtmgr.dll", LoadMode::System32Signed);
+    EXPECT_NE(library.DiagnosticReport().find("method='catalog'"), std::string::npos) << library.DiagnosticReport();
 }
 
 TEST(VerifiedLoadingTest, FileUnderVerificationCannotBeOpenedForWriting)

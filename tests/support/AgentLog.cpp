@@ -98,13 +98,29 @@ std::vector<std::filesystem::path> LogFilesOldestFirst(const std::filesystem::pa
     return files;
 }
 
+// Every file of the agent's log: in SystemTemp, and in Temp, where the log of a run that may not
+// write SystemTemp goes (on Windows, an administrator's that is not SYSTEM).
+std::vector<std::filesystem::path> AgentLogFiles(const std::wstring& executableStem)
+{
+    const std::filesystem::path systemTemp(AgentLogPath(executableStem));
+    std::vector<std::filesystem::path> files;
+    for (const auto& current : {systemTemp.parent_path().parent_path() / L"Temp" / systemTemp.filename(), systemTemp}) {
+        for (auto& file : LogFilesOldestFirst(current)) {
+            if (std::filesystem::exists(file)) {
+                files.push_back(std::move(file));
+            }
+        }
+    }
+    return files;
+}
+
 }  // namespace
 
 std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, const std::wstring& executableStem)
 {
     const std::string banner = "Agent command " + identifier + " started with pid: ";
     std::stringstream text;
-    for (const auto& path : LogFilesOldestFirst(AgentLogPath(executableStem))) {
+    for (const auto& path : AgentLogFiles(executableStem)) {
         std::ifstream file(path, std::ios::binary);
         text << file.rdbuf();
     }
@@ -145,7 +161,7 @@ std::vector<AgentLogLine> AgentLogLinesOfRun(const std::string& identifier, cons
 std::vector<std::string> AllAgentLogMessages(const std::wstring& executableStem)
 {
     std::vector<std::string> messages;
-    for (const auto& path : LogFilesOldestFirst(AgentLogPath(executableStem))) {
+    for (const auto& path : AgentLogFiles(executableStem)) {
         std::ifstream file(path, std::ios::binary);
         std::string threadId;
         for (std::string raw; std::getline(file, raw);) {
