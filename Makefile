@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: all bootstrap configure build check test trap-test mutants lint demo dist format format-check clean
+.PHONY: all bootstrap configure build check test trap-test mutants lint demo dist windows-kit format format-check clean
 
 all: build
 
@@ -63,6 +63,11 @@ lint: bootstrap
 
 demo: build
 	@tools/demo.sh $(BUILD)
+
+# The Windows test kit in dist/: the unit tests, the agent and run-tests.cmd, for a vendor to run on
+# its own Windows 10 or 11 machines and send the report back (docs/windows-test-kit.md).
+windows-kit: build
+	@tools/windows-kit.sh $(BUILD) dist
 
 # The release package in dist/, built in a tree of its own. Every time in it is the commit's, so
 # two builds of one commit give the same bytes (a signature without a time stamp is refused when the

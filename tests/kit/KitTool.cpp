@@ -1,0 +1,296 @@
+// ravelin-kit.exe: the Windows test kit's helper, for run-tests.cmd.
+//   ravelin-kit products NAME        the entry NAME has in Security Center's product list, read over WMI
+//                                    as the agent reads it: "absent", or its decoded state and whether
+//                                    it is up to date ("On up-to-date", "Snoozed out-of-date", ...)
+//   ravelin-kit report FOLDER ZIP    writes FOLDER\summary.txt (the system, the account, the unit
+//                                    tests' failures and skips from FOLDER\unit-tests.xml, the round
+//                                    trip's verdict from FOLDER\round-trip.txt), then packs every file
+//                                    of FOLDER into the archive ZIP
+// Ends with 0, or with the failure's code after a line on the error stream.
+
+#include "common/OsInfoImpl.h"
+#include "common/foundation/StringConversion.h"
+#include "security_center/com/ComApartment.h"
+#include "security_center/WindowsSecurityCenterProducts.h"
+#include "support/Platform.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Tessaro::Ravelin::WindowsSecurityCenterProducts;
+
+int Fail(const std::string& message, int code)
+{
+    std::fprintf(stderr, "ravelin-kit: %s\n", message.c_str());
+    return code;
+}
+
+int Products(const std::string& name)
+{
+    const Tessaro::Ravelin::ComApartment apartment;
+    const auto listed = WindowsSecurityCenterProducts::ListProducts();
+    if (!listed.Succeeded()) {
+        return Fail("Security Center's product list could not be read: " + listed.Message(),
+                    static_cast<int>(listed.ErrorCode()));
+    }
+    for (const auto& product : listed.Value()) {
+        if (product.name == name) {
+            std::printf("%s %s\n", product.stateText.c_str(), product.upToDate ? "up-to-date" : "out-of-date");
+            return 0;
+        }
+    }
+    std::printf("absent\n");
+    return 0;
+}
+
+std::string ReadText(const fs::path& path)
+{
+    std::stringstream text;
+    if (std::ifstream file{path, std::ios::binary}) {
+        text << file.rdbuf();
+    }
+    return text.str();
+}
+
+// An attribute of an XML start tag, with its character references resolved.
+std::string Attribute(const std::string& tag, const std::string& name)
+{
+    const auto start = tag.find(" " + name + "=\"");
+    if (start == std::string::npos) {
+        return {};
+    }
+    const auto first = start + name.size() + 3;
+    const std::string raw = tag.substr(first, tag.find('"', first) - first);
+    std::string value;
+    for (std::size_t at = 0; at < raw.size(); ++at) {
+        const auto end = raw[at] == '&' ? raw.find(';', at) : std::string::npos;
+        if (end == std::string::npos) {
+            value += raw[at];
+            continue;
+        }
+        const std::string entity = raw.substr(at + 1, end - at - 1);
+        if (entity[0] == '#') {
+            value += static_cast<char>(std::stoul(entity.substr(entity[1] == 'x' ? 2 : 1), nullptr,
+                                                  entity[1] == 'x' ? 16 : 10));
+        } else {
+            value += entity == "lt" ? '<' : entity == "gt" ? '>' : entity == "quot" ? '"' : entity == "apos" ? '\'' : '&';
+        }
+        at = end;
+    }
+    return value;
+}
+
+// "Suite.Test" and its message, indented, for every failed and every skipped test of the report.
+std::string TestResults(const std::string& xml, int& run, int& failed, int& skipped)
+{
+    std::string failures;
+    std::string skips;
+    for (auto at = xml.find("<testcase "); at != std::string::npos; at = xml.find("<testcase ", at + 1)) {
+        const auto tagEnd = xml.find('>', at);
+        const std::string tag = xml.substr(at, tagEnd - at);
+        const auto bodyEnd = tag.back() == '/' ? tagEnd : xml.find("</testcase>", tagEnd);
+        const std::string body = xml.substr(tagEnd, bodyEnd - tagEnd);
+        const std::string name = Attribute(tag, "classname") + "." + Attribute(tag, "name");
+        ++run;
+        const auto indented = [](std::string message) {
+            for (auto line = message.find('\n'); line != std::string::npos; line = message.find('\n', line + 1)) {
+                message.insert(line + 1, "    ");
+            }
+            return "    " + message + "\n";
+        };
+        if (const auto failure = body.find("<failure "); failure != std::string::npos) {
+            ++failed;
+            failures += "FAILED " + name + "\n" + indented(Attribute(body.substr(failure), "message"));
+        } else if (Attribute(tag, "result") == "skipped") {
+            ++skipped;
+            const auto skip = body.find("<skipped ");
+            skips += "SKIPPED " + name + "\n" +
+                     indented(skip != std::string::npos ? Attribute(body.substr(skip), "message") : "");
+        }
+    }
+    return failures + skips;
+}
+
+std::string Summary(const fs::path& folder)
+{
+    std::ostringstream summary;
+    Tessaro::OsInfoImpl os;
+    summary << "Ravelin Windows test kit report\n"
+            << (Tessaro::Testing::RunningUnderWine() ? "Platform: Wine (the simulated Security Center)\n"
+                                                     : "Platform: Windows\n")
+            << Tessaro::DescribeOperatingSystem(os) << "\n";
+    DWORD revision = 0;
+    DWORD size = sizeof(revision);
+    std::array<wchar_t, 64> release{};
+    DWORD releaseSize = sizeof(release);
+    const wchar_t* const versionKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    RegGetValueW(HKEY_LOCAL_MACHINE, versionKey, L"UBR", RRF_RT_REG_DWORD, nullptr, &revision, &size);
+    RegGetValueW(HKEY_LOCAL_MACHINE, versionKey, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, release.data(), &releaseSize);
+    OSVERSIONINFOEXW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    os.GetVersionInfo(version);
+    summary << "Build: " << version.dwBuildNumber << "." << revision << " " << Tessaro::Utf16ToUtf8(release.data())
+            << "\nAccount: "
+            << (Tessaro::Testing::RunningAsSystem()   ? "SYSTEM"
+                : Tessaro::Testing::RunningElevated() ? "elevated administrator"
+                                                      : "not elevated (the tests that write below HKLM fail)")
+            << "\n";
+
+    int run = 0, failed = 0, skipped = 0;
+    const std::string xml = ReadText(folder / "unit-tests.xml");
+    const std::string results = TestResults(xml, run, failed, skipped);
+    summary << (xml.empty() ? std::string("Unit tests: no report (unit-tests.xml is missing)")
+                            : "Unit tests: " + std::to_string(run) + " run, " + std::to_string(failed) + " failed, " +
+                                  std::to_string(skipped) + " skipped")
+            << "\n";
+    // The runner writes a line a step: "ok <step>: ..." or "MISMATCH <step>: expected ..., seen ...".
+    const std::string roundTrip = ReadText(folder / "round-trip.txt");
+    int steps = 0;
+    int mismatched = 0;
+    std::string mismatches;
+    std::istringstream lines(roundTrip);
+    for (std::string line; std::getline(lines, line);) {
+        line = line.substr(0, line.find('\r'));
+        const bool mismatch = line.rfind("MISMATCH ", 0) == 0;
+        steps += mismatch || line.rfind("ok ", 0) == 0 ? 1 : 0;
+        mismatched += mismatch ? 1 : 0;
+        mismatches += mismatch ? "    " + line + "\n" : "";
+    }
+    summary << (roundTrip.empty() ? std::string("Round trip: not taken (run-tests.cmd /roundtrip takes it)")
+                                  : "Round trip: " + std::to_string(steps) + " steps, " +
+                                        std::to_string(steps - mismatched) + " as expected (round-trip.txt)")
+            << "\n"
+            << mismatches
+            << "Whole-process and simulator tests: not in the kit (they need the simulated Security Center and "
+               "run under Wine only, in make test)\n\n"
+            << results;
+    // Windows' own line ends, for any editor it has.
+    std::string text;
+    for (const char c : summary.str()) {
+        text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    return text;
+}
+
+// CRC-32 as the zip format asks for it (the polynomial 0xEDB88320, reflected).
+std::uint32_t Crc32(const std::string& data)
+{
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+void Put(std::string& out, std::uint32_t value, int bytes)
+{
+    for (int index = 0; index < bytes; ++index) {
+        out += static_cast<char>((value >> (8 * index)) & 0xFF);
+    }
+}
+
+// A zip archive of the files, stored without compression: every unzip tool and Windows' own
+// Explorer read it.
+std::string Zip(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    std::string archive;
+    std::string directory;
+    for (const auto& [name, data] : files) {
+        const auto offset = static_cast<std::uint32_t>(archive.size());
+        const std::uint32_t crc = Crc32(data);
+        const auto size = static_cast<std::uint32_t>(data.size());
+        // Local header: signature, version 1.0, no flags, stored, time and date 1980-01-01 00:00.
+        Put(archive, 0x04034B50u, 4);
+        Put(archive, 10, 2);
+        Put(archive, 0, 2);
+        Put(archive, 0, 2);
+        Put(archive, 0, 2);
+        Put(archive, 0x21, 2);
+        Put(archive, crc, 4);
+        Put(archive, size, 4);
+        Put(archive, size, 4);
+        Put(archive, static_cast<std::uint32_t>(name.size()), 2);
+        Put(archive, 0, 2);
+        archive += name + data;
+        // Its central directory entry: the same, made by and needing version 1.0, at its offset.
+        Put(directory, 0x02014B50u, 4);
+        Put(directory, 10, 2);
+        Put(directory, 10, 2);
+        Put(directory, 0, 2);
+        Put(directory, 0, 2);
+        Put(directory, 0, 2);
+        Put(directory, 0x21, 2);
+        Put(directory, crc, 4);
+        Put(directory, size, 4);
+        Put(directory, size, 4);
+        Put(directory, static_cast<std::uint32_t>(name.size()), 2);
+        Put(directory, 0, 4);
+        Put(directory, 0, 4);
+        Put(directory, 0, 4);
+        Put(directory, offset, 4);
+        directory += name;
+    }
+    const auto directoryOffset = static_cast<std::uint32_t>(archive.size());
+    archive += directory;
+    Put(archive, 0x06054B50u, 4);
+    Put(archive, 0, 4);
+    Put(archive, static_cast<std::uint32_t>(files.size()), 2);
+    Put(archive, static_cast<std::uint32_t>(files.size()), 2);
+    Put(archive, static_cast<std::uint32_t>(directory.size()), 4);
+    Put(archive, directoryOffset, 4);
+    Put(archive, 0, 2);
+    return archive;
+}
+
+int Report(const fs::path& folder, const fs::path& archivePath)
+{
+    {
+        std::ofstream summary(folder / "summary.txt", std::ios::binary);
+        summary << Summary(folder);
+        if (!summary) {
+            return Fail("cannot write " + Tessaro::Utf16ToUtf8((folder / "summary.txt").native()), ERROR_WRITE_FAULT);
+        }
+    }
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files.emplace_back(Tessaro::Utf16ToUtf8(entry.path().filename().native()), ReadText(entry.path()));
+        }
+    }
+    std::ofstream archive(archivePath, std::ios::binary);
+    archive << Zip(files);
+    if (!archive) {
+        return Fail("cannot write " + Tessaro::Utf16ToUtf8(archivePath.native()), ERROR_WRITE_FAULT);
+    }
+    std::printf("%s\n", Tessaro::Utf16ToUtf8(archivePath.native()).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 2 && arguments[0] == L"products") {
+        return Products(Tessaro::Utf16ToUtf8(arguments[1]));
+    }
+    if (arguments.size() == 3 && arguments[0] == L"report") {
+        return Report(arguments[1], arguments[2]);
+    }
+    return Fail("usage: ravelin-kit products NAME | ravelin-kit report FOLDER ZIP", ERROR_BAD_ARGUMENTS);
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Packs the Windows test kit: OUTPUT-FOLDER/ravelin-<version>-windows-tests.zip, holding the unit
+# tests and what they start or load, ravelin.exe, the kit's helper and its runner run-tests.cmd
+# (with the line ends of Windows), and the kit's guide.
+#   windows-kit.sh BUILD-FOLDER OUTPUT-FOLDER      (make windows-kit)
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 BUILD-FOLDER OUTPUT-FOLDER" >&2; exit 2; }
+build=$(realpath "$1")
+out=$2
+root=$(dirname "$(realpath "$0")")/..
+fail() { echo "windows-kit: $*" >&2; exit 1; }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+name=ravelin-$version-windows-tests
+bin=$build/bin
+
+# The library the verified loader's tests load, signed with a throwaway chain (its root is trusted
+# by the test for its own run only); the chain's keys stay here.
+[ -f "$bin/signed/signed.dll" ] || "$root/tests/helpers/sign-test-library.sh" "$bin/signedprobe.dll" "$bin/signed" >/dev/null
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$stage/$name/signed"
+for file in unit_tests.exe ravelin.exe ravelin-kit.exe remediationtool.exe logwriter.exe lockholder.exe \
+            wscsim.dll signedprobe.dll; do
+  [ -f "$bin/$file" ] || fail "$bin/$file is missing: build first"
+  cp "$bin/$file" "$stage/$name/"
+done
+cp "$bin/signed/signed.dll" "$bin/signed/tampered.dll" "$bin/signed/root.cer" "$stage/$name/signed/"
+sed 's/$/\r/' "$root/tests/kit/run-tests.cmd" > "$stage/$name/run-tests.cmd"
+sed 's/$/\r/' "$root/docs/windows-test-kit.md" > "$stage/$name/README.txt"
+mkdir -p "$out"
+archive=$(realpath "$out")/$name.zip
+rm -f "$archive"
+(cd "$stage" && zip -q -r -X "$archive" "$name")
+echo "$archive"
