@@ -7,8 +7,8 @@ namespace Tessaro::Vantrel::Common::Utilities {
 void* SystemLibrary::Procedure(const char* name)
 {
     std::call_once(loaded_, [this] {
-        auto library =
-            std::make_unique<UniqueLibrary>(LoadLibraryExW(fileName_, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), fileName_);
+        auto library = std::make_unique<UniqueLibrary>(LoadLibraryExW(fileName_, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+                                                       fileName_);
         if (library->Get() != nullptr) {
             library_ = std::move(library);
         }

@@ -42,8 +42,8 @@ std::unique_ptr<WinHandle> OpenOwnFile(const std::filesystem::path& path, DWORD 
     error = ERROR_SUCCESS;
     auto file = std::make_unique<WinHandle>(CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL,
                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                                        nullptr));
+                                                        OPEN_ALWAYS,
+                                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file->IsValid()) {
         error = GetLastError();
         return nullptr;

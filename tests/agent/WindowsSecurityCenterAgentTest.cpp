@@ -56,7 +56,8 @@ TEST(WindowsSecurityCenterAgentTest, SystemTempTakesOnlyTheLogOfSystem)
     std::array<wchar_t, MAX_PATH> windows{};
     GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
     auto opened = WindowsSecurityCenterAgent::OpenLog(windows.data(), L"ravelin_platform_probe.log");
-    EXPECT_EQ(opened.refusedFolder.IsEmpty(), Tessaro::Testing::RunningUnderWine() || Tessaro::Testing::RunningAsSystem())
+    EXPECT_EQ(opened.refusedFolder.IsEmpty(),
+              Tessaro::Testing::RunningUnderWine() || Tessaro::Testing::RunningAsSystem())
         << opened.file.Utf8();
     opened.writer.reset();
     DeleteFileW(opened.file.SystemCallPath().c_str());
@@ -86,8 +87,9 @@ TEST(WindowsSecurityCenterAgentTest, ShutdownAndExceptionOnTheCommandPathEndTheC
             return std::find(messages.begin(), messages.end(), text) != messages.end();
         };
         if (shutdown) {
-            EXPECT_TRUE(has("Skip the wait for the Windows Security Center service as system shutdown got detected "
-                            "(Error: 1115)"));
+            EXPECT_TRUE(
+                has("Skip the wait for the Windows Security Center service as system shutdown got detected "
+                    "(Error: 1115)"));
             EXPECT_TRUE(has("Successful triggered the Windows Security Center"));
             EXPECT_FALSE(has("Execute command failed with error: 1115"));
         } else {

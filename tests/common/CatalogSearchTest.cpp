@@ -60,7 +60,8 @@ TEST(CatalogSearchTest, EveryListingCatalogIsTriedUntilOneVerifies)
     catalogs.listing.erase(L"SHA256");
     catalogs.answers[L"sha1.cat"] = 0;
     catalogs.asked.clear();
-    EXPECT_EQ(CatalogSearch::Verify(catalogs, verification), 0) << "a SHA-1 catalog answers for a file no SHA-256 one lists";
+    EXPECT_EQ(CatalogSearch::Verify(catalogs, verification), 0)
+        << "a SHA-1 catalog answers for a file no SHA-256 one lists";
     EXPECT_EQ(catalogs.asked, (std::vector<std::wstring>{L"SHA1:sha1.cat"}));
     EXPECT_EQ(verification.catalogFile, "sha1.cat");
 }

@@ -56,8 +56,8 @@ TEST(FileSystemTest, TheRuntimeRefusesLongPathsOnWindows)
     const ScratchFolder folder;
     std::ofstream(folder.Path() / L"present.log") << "x";
     using Stat = int(__cdecl*)(const wchar_t*, struct _stat64*);
-    const auto runtimeStat = reinterpret_cast<Stat>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "_wstat64")));
+    const auto runtimeStat =
+        reinterpret_cast<Stat>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "_wstat64")));
     ASSERT_NE(runtimeStat, nullptr);
     struct _stat64 status {};
     EXPECT_EQ(runtimeStat(LongForm(folder.Path() / L"present.log").c_str(), &status), RunningUnderWine() ? 0 : -1);

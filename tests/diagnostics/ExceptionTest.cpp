@@ -38,8 +38,8 @@ std::vector<BarrierCase> BarrierCases()
         // The line's "Code" slot carries the code's text and the hexadecimal slot its value.
         {"system_error", [] { throw std::system_error(1450, std::system_category(), "Open"); }, 1450,
          std::string("System error exception caught - guarded: ") +
-             std::system_error(1450, std::system_category(), "Open").what() + " (Code: " +
-             std::system_category().message(1450) + " [0x5aa])",
+             std::system_error(1450, std::system_category(), "Open").what() +
+             " (Code: " + std::system_category().message(1450) + " [0x5aa])",
          true},
         {"ConversionException", [] { (void)Tessaro::Utf8ToUtf16("\xff"); }, 1113,
          "System error exception caught - guarded: MultiByteToWideChar error", true},

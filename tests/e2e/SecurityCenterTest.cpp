@@ -275,7 +275,8 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     SetString(L"RemediationPath", L"remediationtool.exe");
     ASSERT_EQ(Run("/AV"), 0u);
     const std::string bare = FirstLineOnceWritten(besideAgent);
-    EXPECT_EQ(bare.rfind("\"\\\\?\\" + (besideAgent.parent_path() / "remediationtool.exe\" /AV").string(), 0), 0u) << bare;
+    EXPECT_EQ(bare.rfind("\"\\\\?\\" + (besideAgent.parent_path() / "remediationtool.exe\" /AV").string(), 0), 0u)
+        << bare;
     std::filesystem::remove(besideAgent);
 
     // A tool that passes every check but cannot be started ends the run with the start's code.

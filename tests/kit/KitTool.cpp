@@ -82,10 +82,14 @@ std::string Attribute(const std::string& tag, const std::string& name)
         }
         const std::string entity = raw.substr(at + 1, end - at - 1);
         if (entity[0] == '#') {
-            value += static_cast<char>(std::stoul(entity.substr(entity[1] == 'x' ? 2 : 1), nullptr,
-                                                  entity[1] == 'x' ? 16 : 10));
+            value += static_cast<char>(
+                std::stoul(entity.substr(entity[1] == 'x' ? 2 : 1), nullptr, entity[1] == 'x' ? 16 : 10));
         } else {
-            value += entity == "lt" ? '<' : entity == "gt" ? '>' : entity == "quot" ? '"' : entity == "apos" ? '\'' : '&';
+            value += entity == "lt"     ? '<'
+                     : entity == "gt"   ? '>'
+                     : entity == "quot" ? '"'
+                     : entity == "apos" ? '\''
+                                        : '&';
         }
         at = end;
     }
@@ -103,6 +107,9 @@ std::string TestResults(const std::string& xml, int& run, int& failed, int& skip
         const auto bodyEnd = tag.back() == '/' ? tagEnd : xml.find("</testcase>", tagEnd);
         const std::string body = xml.substr(tagEnd, bodyEnd - tagEnd);
         const std::string name = Attribute(tag, "classname") + "." + Attribute(tag, "name");
+        if (Attribute(tag, "status") != "run") {
+            continue;  // a disabled test
+        }
         ++run;
         const auto indented = [](std::string message) {
             for (auto line = message.find('\n'); line != std::string::npos; line = message.find('\n', line + 1)) {
@@ -137,11 +144,13 @@ std::string Summary(const fs::path& folder)
     DWORD releaseSize = sizeof(release);
     const wchar_t* const versionKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
     RegGetValueW(HKEY_LOCAL_MACHINE, versionKey, L"UBR", RRF_RT_REG_DWORD, nullptr, &revision, &size);
-    RegGetValueW(HKEY_LOCAL_MACHINE, versionKey, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, release.data(), &releaseSize);
+    RegGetValueW(HKEY_LOCAL_MACHINE, versionKey, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, release.data(),
+                 &releaseSize);
     OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof(version);
     os.GetVersionInfo(version);
-    summary << "Build: " << version.dwBuildNumber << "." << revision << " " << Tessaro::Utf16ToUtf8(release.data())
+    summary << "Build: " << version.dwBuildNumber << "." << revision
+            << (release[0] != L'\0' ? " (" + Tessaro::Utf16ToUtf8(release.data()) + ")" : std::string())
             << "\nAccount: "
             << (Tessaro::Testing::RunningAsSystem()   ? "SYSTEM"
                 : Tessaro::Testing::RunningElevated() ? "elevated administrator"
@@ -197,64 +206,61 @@ std::uint32_t Crc32(const std::string& data)
     return ~crc;
 }
 
-void Put(std::string& out, std::uint32_t value, int bytes)
+// The zip format's records, little-endian as this machine is: version 1.0 needed, no flags, stored
+// (no compression, which every unzip tool and Windows' own Explorer read), dated 1980-01-01 00:00.
+#pragma pack(push, 1)
+struct LocalHeader {
+    std::uint32_t signature = 0x04034B50;
+    std::uint16_t version = 10, flags = 0, method = 0, time = 0, date = 0x21;
+    std::uint32_t crc = 0, compressedSize = 0, size = 0;
+    std::uint16_t nameLength = 0, extraLength = 0;
+};
+struct DirectoryEntry {
+    std::uint32_t signature = 0x02014B50;
+    std::uint16_t madeBy = 10, version = 10, flags = 0, method = 0, time = 0, date = 0x21;
+    std::uint32_t crc = 0, compressedSize = 0, size = 0;
+    std::uint16_t nameLength = 0, extraLength = 0, commentLength = 0, disk = 0, internalAttributes = 0;
+    std::uint32_t externalAttributes = 0, offset = 0;
+};
+struct DirectoryEnd {
+    std::uint32_t signature = 0x06054B50;
+    std::uint16_t disk = 0, directoryDisk = 0, diskEntries = 0, entries = 0;
+    std::uint32_t directorySize = 0, directoryOffset = 0;
+    std::uint16_t commentLength = 0;
+};
+#pragma pack(pop)
+
+template <typename Record>
+void Append(std::string& out, const Record& record)
 {
-    for (int index = 0; index < bytes; ++index) {
-        out += static_cast<char>((value >> (8 * index)) & 0xFF);
-    }
+    out.append(reinterpret_cast<const char*>(&record), sizeof(record));
 }
 
-// A zip archive of the files, stored without compression: every unzip tool and Windows' own
-// Explorer read it.
 std::string Zip(const std::vector<std::pair<std::string, std::string>>& files)
 {
     std::string archive;
     std::string directory;
     for (const auto& [name, data] : files) {
-        const auto offset = static_cast<std::uint32_t>(archive.size());
-        const std::uint32_t crc = Crc32(data);
-        const auto size = static_cast<std::uint32_t>(data.size());
-        // Local header: signature, version 1.0, no flags, stored, time and date 1980-01-01 00:00.
-        Put(archive, 0x04034B50u, 4);
-        Put(archive, 10, 2);
-        Put(archive, 0, 2);
-        Put(archive, 0, 2);
-        Put(archive, 0, 2);
-        Put(archive, 0x21, 2);
-        Put(archive, crc, 4);
-        Put(archive, size, 4);
-        Put(archive, size, 4);
-        Put(archive, static_cast<std::uint32_t>(name.size()), 2);
-        Put(archive, 0, 2);
+        LocalHeader header;
+        header.crc = Crc32(data);
+        header.compressedSize = header.size = static_cast<std::uint32_t>(data.size());
+        header.nameLength = static_cast<std::uint16_t>(name.size());
+        DirectoryEntry entry;
+        entry.crc = header.crc;
+        entry.compressedSize = entry.size = header.size;
+        entry.nameLength = header.nameLength;
+        entry.offset = static_cast<std::uint32_t>(archive.size());
+        Append(archive, header);
         archive += name + data;
-        // Its central directory entry: the same, made by and needing version 1.0, at its offset.
-        Put(directory, 0x02014B50u, 4);
-        Put(directory, 10, 2);
-        Put(directory, 10, 2);
-        Put(directory, 0, 2);
-        Put(directory, 0, 2);
-        Put(directory, 0, 2);
-        Put(directory, 0x21, 2);
-        Put(directory, crc, 4);
-        Put(directory, size, 4);
-        Put(directory, size, 4);
-        Put(directory, static_cast<std::uint32_t>(name.size()), 2);
-        Put(directory, 0, 4);
-        Put(directory, 0, 4);
-        Put(directory, 0, 4);
-        Put(directory, offset, 4);
+        Append(directory, entry);
         directory += name;
     }
-    const auto directoryOffset = static_cast<std::uint32_t>(archive.size());
-    archive += directory;
-    Put(archive, 0x06054B50u, 4);
-    Put(archive, 0, 4);
-    Put(archive, static_cast<std::uint32_t>(files.size()), 2);
-    Put(archive, static_cast<std::uint32_t>(files.size()), 2);
-    Put(archive, static_cast<std::uint32_t>(directory.size()), 4);
-    Put(archive, directoryOffset, 4);
-    Put(archive, 0, 2);
-    return archive;
+    DirectoryEnd end;
+    end.diskEntries = end.entries = static_cast<std::uint16_t>(files.size());
+    end.directorySize = static_cast<std::uint32_t>(directory.size());
+    end.directoryOffset = static_cast<std::uint32_t>(archive.size());
+    Append(directory, end);
+    return archive + directory;
 }
 
 int Report(const fs::path& folder, const fs::path& archivePath)
@@ -286,11 +292,15 @@ int Report(const fs::path& folder, const fs::path& archivePath)
 int wmain(int argc, wchar_t** argv)
 {
     const std::vector<std::wstring> arguments(argv + 1, argv + argc);
-    if (arguments.size() == 2 && arguments[0] == L"products") {
-        return Products(Tessaro::Utf16ToUtf8(arguments[1]));
-    }
-    if (arguments.size() == 3 && arguments[0] == L"report") {
-        return Report(arguments[1], arguments[2]);
+    try {
+        if (arguments.size() == 2 && arguments[0] == L"products") {
+            return Products(Tessaro::Utf16ToUtf8(arguments[1]));
+        }
+        if (arguments.size() == 3 && arguments[0] == L"report") {
+            return Report(arguments[1], arguments[2]);
+        }
+    } catch (const std::exception& exception) {
+        return Fail(exception.what(), ERROR_INVALID_DATA);
     }
     return Fail("usage: ravelin-kit products NAME | ravelin-kit report FOLDER ZIP", ERROR_BAD_ARGUMENTS);
 }
