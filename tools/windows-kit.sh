@@ -27,7 +27,7 @@ for file in unit_tests.exe ravelin.exe ravelin-kit.exe remediationtool.exe logwr
   cp "$bin/$file" "$stage/$name/"
 done
 cp "$bin/signed/signed.dll" "$bin/signed/tampered.dll" "$bin/signed/root.cer" "$stage/$name/signed/"
-sed 's/$/\r/' "$root/tests/kit/run-tests.cmd" > "$stage/$name/run-tests.cmd"
+sed 's/$/\r/' "$root/tools/kit/run-tests.cmd" > "$stage/$name/run-tests.cmd"
 sed 's/$/\r/' "$root/docs/windows-test-kit.md" > "$stage/$name/README.txt"
 mkdir -p "$out"
 archive=$(realpath "$out")/$name.zip
