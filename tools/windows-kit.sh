@@ -26,6 +26,8 @@ for file in unit_tests.exe ravelin.exe ravelin-kit.exe remediationtool.exe logwr
   [ -f "$bin/$file" ] || fail "$bin/$file is missing: build first"
   cp "$bin/$file" "$stage/$name/"
 done
+# Without their symbols, as a release is (the signed library keeps its bytes: its signature covers them).
+x86_64-w64-mingw32-strip "$stage/$name"/*.exe "$stage/$name"/*.dll
 cp "$bin/signed/signed.dll" "$bin/signed/tampered.dll" "$bin/signed/root.cer" "$stage/$name/signed/"
 sed 's/$/\r/' "$root/tools/kit/run-tests.cmd" > "$stage/$name/run-tests.cmd"
 sed 's/$/\r/' "$root/docs/windows-test-kit.md" > "$stage/$name/README.txt"
