@@ -23,6 +23,8 @@ grep -q $'\r$' "$kit/run-tests.cmd" || fail "run-tests.cmd does not have Windows
 
 key='HKLM\SYSTEM\CurrentControlSet\Services\torq1\Settings\integration\security_center'
 wine reg add "$key" /v DisplayName /t REG_SZ /d "Kit Antivirus" /f >/dev/null 2>&1
+# A value the agent writes during the round trip, absent before it: it must be absent after it.
+wine reg delete "$key" /v LastNearExpirationNotificationTime /f >/dev/null 2>&1 || true
 wine reg export "$key" "$(winepath -w "$work/before.reg")" /y >/dev/null 2>&1
 
 # The simulated Security Center, fresh and running, as the machine's would be.

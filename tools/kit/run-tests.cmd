@@ -57,10 +57,19 @@ exit /b 0
 set "key=HKLM\SYSTEM\CurrentControlSet\Services\torq1\Settings\integration\security_center"
 set "trip=%report%\round-trip.txt"
 set "saved="
+rem The key is never deleted (the product's installer may have given it, or "Instance", an access
+rem list of its own): what it held is imported back at the end, and the values it lacked and the
+rem round trip adds are deleted.
+set "values=DisplayName ExpirationTime OutOfDateTime DefinitionsUpdateTime RegisterTime ProductInstallationTime LastNearExpirationNotificationTime"
+set "lacked="
 reg query "%key%" > nul 2>&1
 if not errorlevel 1 (
   reg export "%key%" "%report%\settings-before.reg" /y > nul 2>&1
   if not errorlevel 1 set "saved=1"
+)
+for %%v in (%values%) do (
+  reg query "%key%" /v %%v > nul 2>&1
+  if errorlevel 1 set "lacked=!lacked! %%v"
 )
 set "name="
 for /f "tokens=1,2,*" %%a in ('reg query "%key%" /v DisplayName 2^>nul') do if /i "%%a"=="DisplayName" set "name=%%c"
@@ -87,8 +96,12 @@ call :step "out-of-date time in 2001" "/UPDATE_WSC=SET_OUT_OF_DATE_TIME" "Snooze
 reg delete "%key%" /v OutOfDateTime /f > nul
 call :step "out-of-date time removed" "/UPDATE_WSC=REMOVE_OUT_OF_DATE_TIME" "Snoozed up-to-date"
 call :step "remove" "/REMOVE" "absent"
-reg delete "%key%" /f > nul 2>&1
-if defined saved reg import "%report%\settings-before.reg" > nul 2>&1
+if not defined saved (
+  reg delete "%key%" /f > nul 2>&1
+  exit /b 0
+)
+reg import "%report%\settings-before.reg" > nul 2>&1
+for %%v in (%lacked%) do reg delete "%key%" /v %%v /f > nul 2>&1
 exit /b 0
 
 rem :step NAME ARGUMENTS EXPECTED: runs the agent, reads its entry back, and writes the step's line.
