@@ -37,6 +37,7 @@ const wchar_t* const Help =
     L"  wscsim reset             forget every product, call and scripted fault; only Windows Defender stays\n"
     L"  wscsim show              the antivirus products as Security Center and its WMI view show them\n"
     L"  wscsim journal           every call made to the simulator, oldest first, with its answer\n"
+    L"  wscsim add NAME PATH     list another product's entry: NAME, on, with PATH as both its executables\n"
     L"  wscsim fail CALL N HRESULT\n"
     L"                           answer the next N calls of CALL with HRESULT (hexadecimal with 0x, or decimal).\n"
     L"                           CALL: CreateInstance, QueryInterface.IWscAVStatus, QueryInterface.IWscAVStatus2,\n"
@@ -336,6 +337,15 @@ int wmain(int argc, wchar_t** argv)
         }
         if (command == L"journal") {
             return ShowJournal();
+        }
+        if (command == L"add" && arguments.size() == 3) {
+            Product product;
+            product.instanceGuid = L"{added-" + std::to_wstring(SimulatorState::Products().size()) + L"}";
+            product.displayName = arguments[1];
+            product.path = arguments[2];
+            product.state = 0;
+            SimulatorState::Save(product);
+            return 0;
         }
         if (command == L"fail" && arguments.size() == 4) {
             SimulatorState::ScriptFault(arguments[1], ParseNumber(arguments[2]), ParseNumber(arguments[3]));

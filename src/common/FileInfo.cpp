@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -101,24 +102,6 @@ void MapMupDevice(std::wstring& path)
     }
 }
 
-bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
-{
-    return text.size() >= prefix.size() &&
-           CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
-                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
-}
-
-// The devices of the network redirectors: the multiple UNC provider and the redirectors below it
-// (LanmanRedirector, WebDavRedirector, ...).
-bool IsNetworkDevice(std::wstring_view device)
-{
-    constexpr std::wstring_view redirector = L"Redirector";
-    return CompareStringOrdinal(device.data(), static_cast<int>(device.size()), L"Mup", 3, TRUE) == CSTR_EQUAL ||
-           (device.size() >= redirector.size() &&
-            CompareStringOrdinal(device.data() + device.size() - redirector.size(), static_cast<int>(redirector.size()),
-                                 redirector.data(), static_cast<int>(redirector.size()), TRUE) == CSTR_EQUAL);
-}
-
 // Whether the file system may be asked about the path without reaching the network: a path in
 // drive-letter form on a drive of this machine (not a network drive).
 bool IsOnLocalDrive(const std::wstring& path)
@@ -139,7 +122,6 @@ void MapDeviceToDrive(std::wstring& path)
     if (!StartsWith(path, DevicePrefix)) {
         return;
     }
-    bool mapped = false;
     ForEachLogicalDrive([&](wchar_t letter) {
         const wchar_t driveName[] = {letter, L':', L'\0'};
         std::array<wchar_t, MAX_PATH> device{};
@@ -152,27 +134,11 @@ void MapDeviceToDrive(std::wstring& path)
             return false;
         }
         path = std::wstring(driveName) + path.substr(deviceName.size());
-        mapped = true;
         return true;
     });
-    if (mapped) {
-        return;
-    }
-    // A network location is mapped by its text alone: asking the file system about it would make
-    // the agent (SYSTEM) connect to whichever host the path names, with the machine's credentials.
-    const std::wstring rest = path.substr(DevicePrefix.size());
-    if (StartsWithNoCase(rest, L"UNC\\")) {
-        path = std::wstring(UncLongPathPrefix) + rest.substr(4);
-        return;
-    }
-    if (IsNetworkDevice(rest.substr(0, rest.find(L'\\')))) {
-        return;
-    }
-    const std::wstring candidate = std::wstring(LongPathPrefix) + rest;
-    std::error_code error;
-    if (QueryFileStatus(candidate, error).Exists()) {
-        path = candidate;
-    }
+    // Any other device keeps its text: "\\?\" followed by the rest would not name it, since that
+    // prefix is the DOS-device namespace, where GLOBALROOT, Global and PIPE lead to the network
+    // redirector or a named pipe; asking the file system about it could reach what the text names.
 }
 
 void MapVolumeToDrive(std::wstring& path)
@@ -304,6 +270,14 @@ FileInfo::FileInfo(const wchar_t* path) : FileInfo(std::wstring(path != nullptr 
 
 FileInfo::FileInfo(const char* path) : FileInfo(Utf8ToUtf16(path != nullptr ? path : "")) {}
 
+FileInfo FileInfo::FromUntrustedText(const std::wstring& path)
+{
+    FileInfo text;
+    text.textOnly_ = true;
+    text.SetPath(path);
+    return text;
+}
+
 void FileInfo::SetPath(std::wstring path)
 {
     receivedPath_ = std::move(path);
@@ -321,8 +295,8 @@ void FileInfo::SetPath(std::wstring path)
             throw;
         }
         // A name that is not valid UTF-16 still has a short name that is, which only the file
-        // system knows: it is asked on local drives only.
-        if (!IsOnLocalDrive(normalizedPath_)) {
+        // system knows: it is asked on local drives only, and never about untrusted text.
+        if (textOnly_ || !IsOnLocalDrive(normalizedPath_)) {
             TraceFileEvent(11, normalizedPath_, static_cast<std::uint32_t>(ERROR_NO_UNICODE_TRANSLATION));
             return;
         }
@@ -346,7 +320,7 @@ void FileInfo::ClearCachedForms()
 
 bool FileInfo::Exists() const
 {
-    if (IsEmpty()) {
+    if (IsEmpty() || textOnly_) {
         return false;
     }
     std::error_code error;
@@ -356,7 +330,7 @@ bool FileInfo::Exists() const
 const std::wstring& FileInfo::SystemCallPath() const
 {
     // The normalised form carries the long-path prefix, which every wide file function accepts.
-    if (systemCallPath_.empty()) {
+    if (systemCallPath_.empty() && !textOnly_) {
         systemCallPath_ = normalizedPath_;
     }
     return systemCallPath_;
@@ -385,7 +359,7 @@ const std::string& FileInfo::ParentUtf8() const
 
 const std::wstring& FileInfo::NativePath() const
 {
-    if (nativePath_.empty() && !normalizedPath_.empty()) {
+    if (nativePath_.empty() && !normalizedPath_.empty() && !textOnly_) {
         nativePath_ = StartsWith(normalizedPath_, LongPathPrefix)
                           ? std::wstring(NativePrefix) + normalizedPath_.substr(LongPathPrefix.size())
                           : normalizedPath_;
@@ -511,29 +485,42 @@ bool IsSamePath(const FileInfo& a, const FileInfo& b)
 
 namespace Tessaro::Vantrel::Common::Utilities {
 
-namespace {
-
-// The volume and index that identify an existing file, read through a handle that asks for no
-// access to its content and lets everybody else share it.
-std::optional<std::pair<DWORD, std::uint64_t>> FileIdentity(const FileInfo& file)
+std::optional<FileIdentity> ReadFileIdentity(void* handle)
 {
+    FileIdentity identity;
+    FILE_ID_INFO id{};
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof(id))) {
+        identity.volume = id.VolumeSerialNumber;
+        std::memcpy(identity.id.data(), id.FileId.Identifier, identity.id.size());
+        return identity;
+    }
+    // File systems without 128-bit ids (and systems before Windows 8) give the 64-bit index.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information)) {
+        return std::nullopt;
+    }
+    identity.volume = information.dwVolumeSerialNumber;
+    const std::uint64_t index =
+        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    std::memcpy(identity.id.data(), &index, sizeof(index));
+    return identity;
+}
+
+std::optional<FileIdentity> ReadFileIdentity(const FileInfo& file)
+{
+    if (file.IsTextOnly() || file.IsEmpty()) {
+        return std::nullopt;
+    }
     const WinHandle handle(CreateFileW(file.SystemCallPath().c_str(), 0,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!handle.IsValid() || !GetFileInformationByHandle(handle.Get(), &information)) {
-        return std::nullopt;
-    }
-    return std::make_pair(information.dwVolumeSerialNumber,
-                          (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
+    return handle.IsValid() ? ReadFileIdentity(handle.Get()) : std::nullopt;
 }
-
-}  // namespace
 
 bool IsSameFile(const FileInfo& a, const FileInfo& b)
 {
-    const auto first = FileIdentity(a);
-    return first.has_value() && first == FileIdentity(b);
+    const auto first = ReadFileIdentity(a);
+    return first.has_value() && first == ReadFileIdentity(b);
 }
 
 }  // namespace Tessaro::Vantrel::Common::Utilities

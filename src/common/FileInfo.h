@@ -2,8 +2,10 @@
 
 #include "diagnostics/Result.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,11 @@ public:
     explicit FileInfo(const wchar_t* path);
     // UTF-8, the process's narrow encoding.
     explicit FileInfo(const char* path);
+    // A path the agent only shows and compares, named by somebody it does not trust (another
+    // product's Security Center entry, another process's image): normalised by its text alone,
+    // whatever its form, and with no form for file system calls, so that no call can reach what
+    // it names (a network host, a named pipe, a device).
+    static FileInfo FromUntrustedText(const std::wstring& path);
     FileInfo(const FileInfo& other) = default;
     FileInfo(FileInfo&& other) noexcept = default;
     FileInfo& operator=(const FileInfo& other) = default;
@@ -58,14 +65,16 @@ public:
     const std::wstring& ReceivedPath() const noexcept { return receivedPath_; }
     const std::wstring& NormalizedPath() const noexcept { return normalizedPath_; }
     bool IsEmpty() const noexcept { return normalizedPath_.empty(); }
+    // Made by FromUntrustedText: its system-call and native forms are empty.
+    bool IsTextOnly() const noexcept { return textOnly_; }
 
-    // The form handed to file system calls.
+    // The form handed to file system calls; empty for a path that is text only.
     const std::wstring& SystemCallPath() const;
     // The normalised path in UTF-8.
     const std::string& Utf8() const;
     // The parent folder of the normalised path in UTF-8.
     const std::string& ParentUtf8() const;
-    // The object-manager form for NtCreateFile (\??\...).
+    // The object-manager form for NtCreateFile (\??\...); empty for a path that is text only.
     const std::wstring& NativePath() const;
 
     static std::wstring NormalizePath(const std::wstring& path);
@@ -91,6 +100,7 @@ private:
     void SetPath(std::wstring path);
     void ClearCachedForms();
 
+    bool textOnly_ = false;
     std::wstring receivedPath_;
     std::wstring normalizedPath_;
     mutable std::wstring systemCallPath_;
@@ -99,9 +109,22 @@ private:
     mutable std::wstring nativePath_;
 };
 
+// What identifies a file whatever name it goes by: its volume's serial number and its 128-bit id
+// (FileIdInfo), or its 64-bit index where the file system has no 128-bit id.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::array<std::uint8_t, 16> id{};
+
+    bool operator==(const FileIdentity& other) const = default;
+};
+// The identity of the open file; nothing when it cannot be read.
+std::optional<FileIdentity> ReadFileIdentity(void* handle);
+// The identity of the file at the path, opened without access to its content and shared with
+// everybody; nothing when it cannot be opened or read (or the path is text only).
+std::optional<FileIdentity> ReadFileIdentity(const FileInfo& file);
+
 // True when both name one existing file, whatever names they give it (another path, another form
-// of it, a second hard link): the volume and the file's index agree. False when either cannot be
-// opened.
+// of it, a second hard link): their identities agree. False when either cannot be read.
 bool IsSameFile(const FileInfo& a, const FileInfo& b);
 
 // True when the two name the same path, comparing received and normalised forms element by

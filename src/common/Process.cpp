@@ -8,8 +8,6 @@
 
 #include <windows.h>
 #include <winternl.h>
-// psapi.h needs the declarations of windows.h first.
-#include <psapi.h>
 
 #include <utility>
 #include <vector>
@@ -19,7 +17,6 @@ namespace Tessaro::Vantrel::Common::Utilities {
 namespace {
 
 constexpr DWORD SynchronizeAndLimitedQuery = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
-constexpr DWORD QueryAndReadMemory = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD ImagePathStartLength = MAX_PATH;
 // The longest path the system accepts; a buffer this large holds any image path.
 constexpr DWORD ImagePathMaximumLength = 32768;
@@ -144,34 +141,9 @@ Result<Process::Pointer> Process::GetParentProcess() const
 
 Result<FileInfo> Process::GetImagePath() const
 {
-    const auto handle = OpenProcessHandle(id_, QueryAndReadMemory);
-    if (!handle.Succeeded()) {
-        // A protected process (an anti-malware service that starts the agent usually is one)
-        // refuses this access even to SYSTEM with the debug privilege; it still names its image
-        // to a limited query.
-        return handle.ErrorCode() == ERROR_ACCESS_DENIED ? GetImagePathWithLimitedAccess()
-                                                         : Result<FileInfo>(handle.ErrorCode());
-    }
-    // Paths beyond 260 characters exist; grow the buffer instead of returning a cut path.
-    std::wstring path;
-    const auto code = FillGrowingBuffer(
-        path, ImagePathStartLength, ImagePathMaximumLength, [&handle](wchar_t* buffer, std::size_t size) {
-            const DWORD written =
-                K32GetModuleFileNameExW(handle.Value()->Get(), nullptr, buffer, static_cast<DWORD>(size));
-            if (written == 0) {
-                return BufferNeed{GetLastError(), 0};
-            }
-            // A cut path fills the buffer (with or without its null): ask again with more room.
-            return written + 1 < size ? BufferNeed{0, written} : BufferNeed{0, size + 1};
-        });
-    if (code != ERROR_SUCCESS) {
-        return Result<FileInfo>(code);
-    }
-    return Result<FileInfo>(FileInfo(path));
-}
-
-Result<FileInfo> Process::GetImagePathWithLimitedAccess() const
-{
+    // The name the system keeps for the image, which the process cannot change, unlike the loader
+    // data in its own memory that K32GetModuleFileNameExW reads. A limited query, which a
+    // protected process (an anti-malware service that starts the agent usually is one) grants too.
     const auto handle = OpenProcessHandle(id_, PROCESS_QUERY_LIMITED_INFORMATION);
     if (!handle.Succeeded()) {
         return Result<FileInfo>(handle.ErrorCode());
@@ -190,7 +162,8 @@ Result<FileInfo> Process::GetImagePathWithLimitedAccess() const
     if (code != ERROR_SUCCESS) {
         return Result<FileInfo>(code);
     }
-    return Result<FileInfo>(FileInfo(path));
+    // Whoever started the process chose that name (a share, a pipe, a device): it is only shown.
+    return Result<FileInfo>(FileInfo::FromUntrustedText(path));
 }
 
 bool Process::IsRunning() const

@@ -39,11 +39,9 @@ public:
     std::uint32_t GetId() const noexcept { return id_; }
     void* GetHandle() const noexcept { return process_ != nullptr ? process_->Get() : nullptr; }
     Result<Pointer> GetParentProcess() const;
-    // The image of the process's main module; a process that refuses the full query (a protected
-    // one) is asked with limited access instead.
+    // The image path the system keeps for the process (QueryFullProcessImageNameW, limited access),
+    // as text only: its creator chose it.
     Result<FileInfo> GetImagePath() const;
-    // The image path as a query with limited access gives it (QueryFullProcessImageNameW).
-    Result<FileInfo> GetImagePathWithLimitedAccess() const;
     bool IsRunning() const;
 
 private:

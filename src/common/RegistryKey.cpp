@@ -2,11 +2,14 @@
 
 #include "common/foundation/Format.h"
 #include "common/foundation/NativeApi.h"
+#include "common/foundation/Scoped.h"
 #include "common/foundation/StringConversion.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/TraceChannel.h"
 
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +28,9 @@ namespace {
 // RRF_RT_ANY with RRF_NOEXPAND: every type, REG_EXPAND_SZ unexpanded.
 constexpr DWORD AnyTypeUnexpanded = 0x1000FFFF;
 constexpr DWORD MaximumValueNameLength = 16383;
+// The bound of the typed reads that the agent makes of nobody's values (lists and binary values are
+// read by the tools only).
+constexpr std::size_t AnySize = static_cast<std::size_t>(-1);
 
 std::uint32_t ToCode(LSTATUS status)
 {
@@ -207,13 +213,32 @@ Number FromLittleEndian(const std::vector<std::uint8_t>& bytes)
 // Which call of a value read failed: the size query or the read of the data.
 enum class ReadStep { Size, Data };
 
+// What a read takes: any type and size, or only the listed types up to a size. A value outside is
+// refused after the size query, before anything is allocated for it: whoever can write the value
+// does not decide how much the reader allocates.
+struct ValueShape {
+    const std::initializer_list<std::uint32_t>* types = nullptr;
+    std::size_t maximumSize = static_cast<std::size_t>(-1);
+
+    std::uint32_t Check(DWORD type, DWORD size) const
+    {
+        if (types != nullptr && std::find(types->begin(), types->end(), type) == types->end()) {
+            return ERROR_BAD_FILE_TYPE;
+        }
+        return size > maximumSize ? ERROR_MORE_DATA : ERROR_SUCCESS;
+    }
+};
+
 std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32_t& type,
-                              std::vector<std::uint8_t>& data, ReadStep& failedStep)
+                              std::vector<std::uint8_t>& data, ReadStep& failedStep, const ValueShape& shape)
 {
     DWORD valueType = 0;
     DWORD size = 0;
     failedStep = ReadStep::Size;
     auto code = ToCode(RegQueryValueExW(handle, name.c_str(), nullptr, &valueType, nullptr, &size));
+    if (code == ERROR_SUCCESS) {
+        code = shape.Check(valueType, size);
+    }
     if (code == ERROR_SUCCESS) {
         failedStep = ReadStep::Data;
         data.assign(size, 0);
@@ -223,13 +248,14 @@ std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32
     if (code == ERROR_SUCCESS) {
         data.resize(size);
         type = valueType;
+        code = shape.Check(valueType, size);
     }
     return code;
 }
 
 // The value's type and bytes, strings unexpanded.
 std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data,
-                        ReadStep& failedStep)
+                        ReadStep& failedStep, const ValueShape& shape = {})
 {
     DWORD valueType = 0;
     DWORD size = 0;
@@ -238,18 +264,23 @@ std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& ty
     if (code == ERROR_UNSUPPORTED_TYPE) {
         // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the plain
         // query returns the same bytes for every type that is not a string.
-        return QueryValueBytes(handle, name, type, data, failedStep);
+        return QueryValueBytes(handle, name, type, data, failedStep, shape);
+    }
+    if (code == ERROR_SUCCESS) {
+        code = shape.Check(valueType, size);
     }
     if (code != ERROR_SUCCESS) {
         return code;
     }
     failedStep = ReadStep::Data;
     data.assign(size, 0);
+    // A value that grew since the size query does not fit and is refused (ERROR_MORE_DATA).
     code = ToCode(RegGetValueW(handle, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType,
                                data.empty() ? nullptr : data.data(), &size));
     if (code == ERROR_SUCCESS) {
         data.resize(size);
         type = valueType;
+        code = shape.Check(valueType, size);
     }
     return code;
 }
@@ -780,22 +811,48 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
 }
 
 std::uint32_t RegistryKey::ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
-                                     std::size_t minimumSize, std::vector<std::uint8_t>& data)
+                                     std::size_t minimumSize, std::size_t maximumSize, std::vector<std::uint8_t>& data)
 {
-    std::uint32_t type = 0;
-    if (const auto code = GetValue(name, type, data); code != ERROR_SUCCESS) {
+    const ValueShape shape{&acceptedTypes, maximumSize};
+    const auto code = OnOpenKeyTracedBy(ReadAccess, ValueOpenTrace<22, 23>(Missing::Answer, name), [&] {
+        std::uint32_t type = 0;
+        ReadStep failedStep = ReadStep::Size;
+        return TraceFailure<24>(ReadValue(handle_, name, type, data, failedStep, shape), Missing::Answer, handle_,
+                                path_, name);
+    });
+    if (code != ERROR_SUCCESS) {
         return code;
     }
-    if (std::find(acceptedTypes.begin(), acceptedTypes.end(), type) == acceptedTypes.end()) {
-        return ERROR_BAD_FILE_TYPE;
-    }
     return data.size() < minimumSize ? ERROR_NO_DATA : ERROR_SUCCESS;
+}
+
+Result<std::vector<std::uint8_t>> RegistryKey::GetOwner()
+{
+    using Sid = std::vector<std::uint8_t>;
+    return OnOpenKeyTracedBy(
+        ReadAccess, [](std::uint32_t) {},
+        [this] {
+            PSID owner = nullptr;
+            Scoped<PSECURITY_DESCRIPTOR> descriptor([](PSECURITY_DESCRIPTOR& value) { LocalFree(value); });
+            const auto code =
+                ToCode(static_cast<LSTATUS>(GetSecurityInfo(handle_, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION,
+                                                            &owner, nullptr, nullptr, nullptr, &descriptor.Get())));
+            if (code != ERROR_SUCCESS) {
+                return Result<Sid>(code);
+            }
+            if (owner == nullptr || !IsValidSid(owner)) {
+                return Result<Sid>(ERROR_INVALID_SID);
+            }
+            const auto* bytes = static_cast<const std::uint8_t*>(owner);
+            return Result<Sid>(Sid(bytes, bytes + GetLengthSid(owner)));
+        });
 }
 
 Result<std::wstring> RegistryKey::GetString(const std::wstring& name, const std::wstring& defaultValue)
 {
     std::vector<std::uint8_t> data;
-    if (const auto code = ReadTyped(name, {REG_SZ, REG_EXPAND_SZ}, sizeof(wchar_t), data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_SZ, REG_EXPAND_SZ}, sizeof(wchar_t), MaximumStringValueSize, data);
+        code != ERROR_SUCCESS) {
         return Result<std::wstring>(defaultValue, code);
     }
     std::wstring text(data.size() / sizeof(wchar_t), L'\0');
@@ -807,7 +864,8 @@ Result<std::wstring> RegistryKey::GetString(const std::wstring& name, const std:
 Result<std::uint32_t> RegistryKey::GetDword(const std::wstring& name, std::uint32_t defaultValue)
 {
     std::vector<std::uint8_t> data;
-    if (const auto code = ReadTyped(name, {REG_DWORD, REG_DWORD_BIG_ENDIAN}, sizeof(std::uint32_t), data);
+    if (const auto code =
+            ReadTyped(name, {REG_DWORD, REG_DWORD_BIG_ENDIAN}, sizeof(std::uint32_t), sizeof(std::uint32_t), data);
         code != ERROR_SUCCESS) {
         return Result<std::uint32_t>(defaultValue, code);
     }
@@ -818,7 +876,8 @@ Result<std::uint32_t> RegistryKey::GetDword(const std::wstring& name, std::uint3
 Result<std::uint64_t> RegistryKey::GetQword(const std::wstring& name, std::uint64_t defaultValue)
 {
     std::vector<std::uint8_t> data;
-    if (const auto code = ReadTyped(name, {REG_QWORD}, sizeof(std::uint64_t), data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_QWORD}, sizeof(std::uint64_t), sizeof(std::uint64_t), data);
+        code != ERROR_SUCCESS) {
         return Result<std::uint64_t>(defaultValue, code);
     }
     return Result<std::uint64_t>(FromLittleEndian<std::uint64_t>(data));
@@ -829,7 +888,7 @@ Result<std::vector<std::wstring>> RegistryKey::GetMultiString(const std::wstring
 {
     using Strings = std::vector<std::wstring>;
     std::vector<std::uint8_t> data;
-    if (const auto code = ReadTyped(name, {REG_MULTI_SZ}, 0, data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_MULTI_SZ}, 0, AnySize, data); code != ERROR_SUCCESS) {
         return Result<Strings>(defaultValue, code);
     }
     if (data.size() < sizeof(wchar_t) || data.size() % sizeof(wchar_t) != 0 || data[data.size() - 1] != 0 ||
@@ -867,7 +926,7 @@ Result<std::vector<std::uint8_t>> RegistryKey::GetBinary(const std::wstring& nam
 {
     using Bytes = std::vector<std::uint8_t>;
     Bytes data;
-    if (const auto code = ReadTyped(name, {REG_BINARY}, 0, data); code != ERROR_SUCCESS) {
+    if (const auto code = ReadTyped(name, {REG_BINARY}, 0, AnySize, data); code != ERROR_SUCCESS) {
         return Result<Bytes>(defaultValue, code);
     }
     return Result<Bytes>(std::move(data));

@@ -40,6 +40,10 @@ public:
     static constexpr std::uint32_t ReadWriteAccess = 0x2001F;
     static constexpr std::uint32_t ReadWriteDeleteAccess = 0x3001F;
 
+    // The most a string value read with GetString may hold: 32,767 characters and the terminator
+    // (the longest path the system takes). A longer one is refused with ERROR_MORE_DATA unread.
+    static constexpr std::size_t MaximumStringValueSize = 32768 * sizeof(wchar_t);
+
     // ERROR_STOPPED_ON_SYMLINK: the answer of a key that counts as missing because a key on its own
     // path is a registry link.
     static constexpr std::uint32_t StoppedOnLink = 681;
@@ -87,6 +91,8 @@ public:
     Result<std::vector<std::wstring>> GetMultiString(const std::wstring& name,
                                                      const std::vector<std::wstring>& defaultValue);
     std::uint32_t SetMultiString(const std::wstring& name, const std::vector<std::wstring>& value);
+    // The key's owner (a SID, as bytes), read through the handle its values are read through.
+    Result<std::vector<std::uint8_t>> GetOwner();
     Result<std::vector<std::uint8_t>> GetBinary(const std::wstring& name,
                                                 const std::vector<std::uint8_t>& defaultValue);
     std::uint32_t SetString(const std::wstring& name, const std::wstring& value);
@@ -125,9 +131,11 @@ private:
     template <int Site, typename... Arguments>
     static std::uint32_t TraceFailure(std::uint32_t code, Missing missing, const Arguments&... arguments);
 
-    // GetValue, then 222 for a type outside the accepted ones and 232 for fewer bytes than needed.
+    // A value of one of the accepted types and of at most `maximumSize` bytes: 222 for another
+    // type and 234 (ERROR_MORE_DATA) for more bytes, both known before the data is read, and 232
+    // for fewer bytes than needed.
     std::uint32_t ReadTyped(const std::wstring& name, std::initializer_list<std::uint32_t> acceptedTypes,
-                            std::size_t minimumSize, std::vector<std::uint8_t>& data);
+                            std::size_t minimumSize, std::size_t maximumSize, std::vector<std::uint8_t>& data);
     std::uint32_t CreateNative();
     // What a key that ends in a registry link is opened as: refused (StoppedOnLink), or the link
     // itself, for its deletion.

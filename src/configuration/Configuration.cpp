@@ -1,6 +1,7 @@
 #include "configuration/Configuration.h"
 
 #include "common/foundation/FileSystem.h"
+#include "common/foundation/Format.h"
 #include "common/Process.h"
 #include "common/foundation/ConversionException.h"
 #include "common/foundation/StringConversion.h"
@@ -11,6 +12,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -44,6 +46,20 @@ FileInfo MakeReportingExecutable()
 bool IsMissingKey(const std::shared_ptr<RegistryKey>& key)
 {
     return key == nullptr || !key->Exists();
+}
+
+// Whether the process has ended: true when the id names no process or its handle is signalled,
+// false while it runs; the open's error when it cannot be told.
+Result<bool> IsEndedProcess(std::uint32_t processId)
+{
+    const auto process = Process::OpenById(processId);
+    if (process.ErrorCode() == ERROR_INVALID_PARAMETER) {
+        return Result<bool>(true);
+    }
+    if (!process.Succeeded()) {
+        return Result<bool>(false, process.ErrorCode());
+    }
+    return Result<bool>(!process.Value()->IsRunning());
 }
 
 }  // namespace
@@ -363,10 +379,36 @@ Result<std::uint64_t> Configuration::ReadInstanceNumber(const std::string& value
     }
     // An instance that is no valid text has no key of its own: its conversion raises the error here.
     const auto instanceKey = instanceKey_ != nullptr ? instanceKey_ : instancesKey_->GetSubKey(Utf8ToUtf16(instance_));
-    if (!instanceKey->Exists()) {
+    if (!instanceKey->Exists() || !IsTrustedInstanceKey(*instanceKey)) {
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
     return instanceKey->GetQword(Utf8ToUtf16(valueName), 0);
+}
+
+bool Configuration::IsTrustedInstanceKey(RegistryKey& instanceKey) const
+{
+    if (!runAccount_.IsAboveOrdinaryUsers()) {
+        return true;
+    }
+    // Read through the handle the values are read through, so that the owner is that key's.
+    const auto owner = instanceKey.GetOwner();
+    if (owner.Succeeded() && runAccount_.IsTrustedWriter(owner.Value().data())) {
+        return true;
+    }
+    if (!untrustedInstanceKeyLogged_.exchange(true)) {
+        const std::string ownerText = owner.Succeeded() ? SidText(owner.Value().data())
+                                                        : Format("an unknown owner (Error: {})", owner.ErrorCode());
+        LogFormat(Component, LogLevel::Warn,
+                  "The instance key \"{}\" is owned by {}, who may not decide for this run: it is not used", instance_,
+                  ownerText);
+    }
+    return false;
+}
+
+void Configuration::SetRunAccount(const RunAccount& account)
+{
+    std::unique_lock guard(lock_);
+    runAccount_ = account;
 }
 
 void Configuration::RemoveStaleInstanceKeys()
@@ -383,40 +425,48 @@ void Configuration::RemoveStaleInstanceKeys()
     if (!names.Succeeded()) {
         return;
     }
+    // Whoever may create keys here decides how many there are: each process is judged once however
+    // many keys name it, and the warnings stop at a bound, with one line that counts the rest.
+    std::map<std::uint32_t, Result<bool>> staleByProcess;
+    std::size_t warnings = 0;
+    const auto warn = [&warnings](const char* format, const std::string& name, const auto& error) {
+        if (++warnings <= MaximumCleanupWarnings) {
+            LogFormat(Component, LogLevel::Warn, format, name, error);
+        }
+    };
     for (const auto& name : names.Value()) {
         const std::string printableName = ReadableUtf8(name);
         try {
             // A name that is not valid UTF-16 names no instance of ours: it is reported, not parsed.
             Utf16ToUtf8(name);
             const auto processId = static_cast<std::uint32_t>(ParseInstanceProcessId(name));
-            // The key is opened once, as itself, relative to the held "Instance": the key the
-            // decision below concerns is the one deleted, through this handle, whatever happens to
-            // its name meanwhile. A link is opened as the link and goes as the link.
-            const auto instanceKey = instancesKey_->OpenSubKeyAsItself(name, RegistryKey::ReadWriteDeleteAccess);
-            const auto process = Process::OpenById(processId);
-            bool stale = false;
-            if (process.ErrorCode() == ERROR_INVALID_PARAMETER) {
-                stale = true;  // the id names no process
-            } else if (!process.Succeeded()) {
-                LogFormat(Component, LogLevel::Warn,
-                          "Failed to remove the instance key \"{}\" as process cannot be determined (Error: {})",
-                          printableName, process.ErrorCode());
-            } else {
-                stale = !process.Value()->IsRunning();
+            auto judged = staleByProcess.find(processId);
+            if (judged == staleByProcess.end()) {
+                judged = staleByProcess.emplace(processId, IsEndedProcess(processId)).first;
             }
-            if (!stale) {
+            if (!judged->second.Succeeded()) {
+                warn("Failed to remove the instance key \"{}\" as process cannot be determined (Error: {})",
+                     printableName, judged->second.ErrorCode());
                 continue;
             }
+            if (!judged->second.Value()) {
+                continue;
+            }
+            // The key is opened as itself, relative to the held "Instance", and deleted through that
+            // handle: a link is opened as the link and goes as the link.
+            const auto instanceKey = instancesKey_->OpenSubKeyAsItself(name, RegistryKey::ReadWriteDeleteAccess);
             // A key that is gone already (another agent's clean-up) is no failure.
             const auto code = instanceKey.Succeeded() ? instanceKey.Value()->DeleteTree() : instanceKey.ErrorCode();
             if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-                LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})",
-                          printableName, code);
+                warn("Failed to remove the instance key \"{}\" (Error: {})", printableName, code);
             }
         } catch (const std::exception& exception) {
-            LogFormat(Component, LogLevel::Warn, "Failed to remove the instance key \"{}\" (Error: {})", printableName,
-                      exception.what());
+            warn("Failed to remove the instance key \"{}\" (Error: {})", printableName, std::string(exception.what()));
         }
+    }
+    if (warnings > MaximumCleanupWarnings) {
+        LogFormat(Component, LogLevel::Warn, "Left out {} further warnings of the instance key clean-up",
+                  warnings - MaximumCleanupWarnings);
     }
 }
 

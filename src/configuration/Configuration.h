@@ -4,9 +4,11 @@
 #include "common/FileInfo.h"
 #include "common/RegistryKey.h"
 #include "common/foundation/Time.h"
+#include "common/foundation/TrustedWriters.h"
 #include "diagnostics/Result.h"
 #include "configuration/ProductState.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -83,16 +85,30 @@ public:
     std::uint32_t GetRemainingDaysToExpiration() const;
 
     // A number from the current instance key: 1168 when the settings key, "Instance" or the
-    // instance key is missing, 87 when no instance is known, else the registry's answer.
+    // instance key is missing, 87 when no instance is known, else the registry's answer. A run
+    // above ordinary users (SYSTEM, elevated) takes an instance key that somebody else owns for
+    // missing, and says so once (Warn).
+    //
+    // The run's own process id names its default instance key. A key of that name that exists
+    // when the run starts was made by whoever started the agent (between a suspended start and
+    // its resumption) or left by an earlier process with the same id; either way it is read as the
+    // run's instance key under the owner rule above, and the clean-up never deletes it.
     Vantrel::Common::Result<std::uint64_t> ReadInstanceNumber(const std::string& valueName) const;
 
-    // Deletes the instance keys of processes that have ended.
+    // Deletes the instance keys of processes that have ended. Each process is judged once, and at
+    // most MaximumCleanupWarnings warnings are logged, then one line that counts the rest.
     void RemoveStaleInstanceKeys();
+    static constexpr std::size_t MaximumCleanupWarnings = 10;
+
+    // Whose writing the run trusts; the process token's account unless a test gives another.
+    void SetRunAccount(const RunAccount& account);
 
 private:
     // Called under the exclusive lock: 87 without a key, else creates a missing key.
     std::uint32_t EnsureSettingsKey();
     std::string GetDefaultedString(const char* valueName, const char* warning);
+    // Whether the run may take decisions from the instance key: see ReadInstanceNumber.
+    bool IsTrustedInstanceKey(Vantrel::Common::Utilities::RegistryKey& instanceKey) const;
 
     RunMode runMode_ = RunMode::UpdateState;
     std::string identifier_;
@@ -107,6 +123,8 @@ private:
     std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> instancesKey_;
     std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> instanceKey_;
     std::shared_ptr<WindowsSecurityCenterService> service_;
+    RunAccount runAccount_ = RunAccount::Current();
+    mutable std::atomic<bool> untrustedInstanceKeyLogged_ = false;
     StateWordReader stateWordReader_;
     std::function<TimePoint()> clock_;
 };

@@ -4,6 +4,7 @@
 
 #include "common/foundation/FileSystem.h"
 #include "common/foundation/Scoped.h"
+#include "common/foundation/TrustedWriters.h"
 
 #include <windows.h>
 
@@ -19,6 +20,7 @@ namespace Tessaro::Vantrel::Common {
 
 namespace {
 
+using Tessaro::RunAccount;
 using Utilities::QueryFileStatus;
 
 bool IsOwnFile(HANDLE file)
@@ -112,31 +114,7 @@ private:
 
 bool LogFileWriter::IsOwnFileOwner(void* ownerSid)
 {
-    if (ownerSid == nullptr || !IsValidSid(ownerSid)) {
-        return false;
-    }
-    if (IsWellKnownSid(ownerSid, WinLocalSystemSid) || IsWellKnownSid(ownerSid, WinBuiltinAdministratorsSid)) {
-        return true;
-    }
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) {
-        return false;
-    }
-    const WinHandle token(rawToken);
-    for (const auto kind : {TokenUser, TokenOwner}) {
-        DWORD size = 0;
-        GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
-        std::vector<std::uint8_t> buffer(size);
-        if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size)) {
-            continue;
-        }
-        const PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
-                                           : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
-        if (EqualSid(ownerSid, own)) {
-            return true;
-        }
-    }
-    return false;
+    return RunAccount::Current().IsTrustedWriter(ownerSid);
 }
 
 LogFileWriter::LogFileWriter(std::filesystem::path path, std::uint32_t maximumSize)

@@ -27,7 +27,8 @@ public:
     static constexpr std::chrono::milliseconds TurnWait{2000};
 
     // Whether a file with this owner (a SID) may hold the agent's log: SYSTEM, the Administrators
-    // group, or this process's own user or default owner (whom the files it creates belong to). A
+    // group, TrustedInstaller, or this process's own user or default owner (whom the files it
+    // creates belong to). A
     // log or lock file that somebody else owns is not written: an ordinary user who planted it
     // where users may create files would keep their lines above the agent's and read what follows.
     static bool IsOwnFileOwner(void* ownerSid);

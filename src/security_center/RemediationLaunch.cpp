@@ -1,6 +1,8 @@
 #include "security_center/RemediationLaunch.h"
 
 #include "common/FileInfo.h"
+#include "common/HeldProgramFile.h"
+#include "common/foundation/TrustedWriters.h"
 #include "common/foundation/FileSystem.h"
 #include "common/Process.h"
 #include "common/foundation/StringConversion.h"
@@ -9,6 +11,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string_view>
 
 namespace Tessaro::Ravelin {
@@ -21,11 +24,12 @@ using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
 using Vantrel::Common::Utilities::FileInfo;
-using Vantrel::Common::Utilities::IsSameFile;
+using Vantrel::Common::Utilities::HeldProgramFile;
 using Vantrel::Common::Utilities::ModulePath;
 using Vantrel::Common::Utilities::ParentFolder;
 using Vantrel::Common::Utilities::Process;
 using Vantrel::Common::Utilities::ProcessStartInfo;
+using Vantrel::Common::Utilities::ReadFileIdentity;
 
 constexpr auto Component = LogComponent::SecurityCenter;
 // Every absolute path normalises into this long-path form; relative ones keep theirs.
@@ -94,16 +98,69 @@ Result<FileInfo> ToolToStart(const std::string& configured)
                   configured);
         return Result<FileInfo>(ERROR_INVALID_PARAMETER);
     }
+    // "C:\dir:stream" and "C:\dir\tool.exe:x.exe" name a stream of a folder or a file, which the
+    // system starts like a program file of its own.
+    if (path.find(L':', LongPathPrefix.size() + 2) != std::wstring::npos) {
+        LogFormat(Component, LogLevel::Error, "The remediation agent path names a stream, not a file: {}", configured);
+        return Result<FileInfo>(ERROR_INVALID_PARAMETER);
+    }
     if (!IsProgram(path)) {
         LogFormat(Component, LogLevel::Error, "The remediation agent path is not a program (.exe): {}", configured);
         return Result<FileInfo>(ERROR_BAD_EXE_FORMAT);
     }
-    // The agent would start itself with its own command line, again and again.
-    if (IsSameFile(tool, FileInfo(ModulePath()))) {
-        LogFormat(Component, LogLevel::Error, "The remediation agent path names the agent itself: {}", configured);
-        return Result<FileInfo>(ERROR_INVALID_PARAMETER);
-    }
     return Result<FileInfo>(std::move(tool));
+}
+
+// The tool opened and held as it will be started (see HeldProgramFile), or the code that refuses it.
+// Whatever cannot be read refuses the start: the agent runs as SYSTEM.
+Result<std::unique_ptr<HeldProgramFile>> HoldTool(const FileInfo& tool, const std::string& configured)
+{
+    using Held = std::unique_ptr<HeldProgramFile>;
+    using Refusal = HeldProgramFile::Refusal;
+    auto outcome = HeldProgramFile::Open(tool, RunAccount::Current());
+    switch (outcome.refusal) {
+        case Refusal::None:
+            break;
+        case Refusal::NotOpened:
+            // A missing file or folder: the start's own answer.
+            LogFormat(Component, LogLevel::Error, "Failed to launch the product (Code: {})", outcome.error);
+            return Result<Held>(outcome.error);
+        case Refusal::NotItself:
+            LogFormat(
+                Component, LogLevel::Error,
+                "The remediation agent path does not lead to the file itself (a link, a folder or a name the file "
+                "does not go by): {}",
+                outcome.what);
+            return Result<Held>(ERROR_INVALID_PARAMETER);
+        case Refusal::NotOnLocalFixedDisk:
+            LogFormat(Component, LogLevel::Error, "The remediation agent path is not on a local fixed drive: {}",
+                      configured);
+            return Result<Held>(ERROR_INVALID_PARAMETER);
+        case Refusal::WritableByOthers:
+            LogFormat(Component, LogLevel::Error,
+                      "The remediation agent may be changed by others than the administrators: {}", outcome.what);
+            return Result<Held>(ERROR_INVALID_PARAMETER);
+        case Refusal::Unreadable:
+            LogFormat(Component, LogLevel::Error,
+                      "The remediation agent cannot be checked: {} could not be read (Error: {})", outcome.what,
+                      outcome.error);
+            return Result<Held>(ERROR_INVALID_PARAMETER);
+    }
+    // The agent would start itself with its own command line, again and again. Not knowing its
+    // own identity is no reason to assume the tool is another file.
+    const auto own = ReadFileIdentity(FileInfo(ModulePath()));
+    if (!own.has_value()) {
+        LogFormat(Component, LogLevel::Error,
+                  "The remediation agent cannot be checked: the identity of the agent itself could not be read "
+                  "(Error: {})",
+                  GetLastError());
+        return Result<Held>(ERROR_INVALID_PARAMETER);
+    }
+    if (*own == outcome.held->Identity()) {
+        LogFormat(Component, LogLevel::Error, "The remediation agent path names the agent itself: {}", configured);
+        return Result<Held>(ERROR_INVALID_PARAMETER);
+    }
+    return Result<Held>(std::move(outcome.held));
 }
 
 }  // namespace
@@ -118,6 +175,11 @@ std::uint32_t LaunchRemediationTool(Configuration& configuration)
     const auto tool = ToolToStart(path);
     if (!tool.Succeeded()) {
         return tool.ErrorCode();
+    }
+    // Held until the start has returned: what was checked is what the system starts.
+    const auto held = HoldTool(tool.Value(), path);
+    if (!held.Succeeded()) {
+        return held.ErrorCode();
     }
     const std::string commandLine = configuration.GetRawCommandLine();
     // The file that is started, as it is started.

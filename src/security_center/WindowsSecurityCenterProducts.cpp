@@ -161,8 +161,10 @@ Result<Products> WindowsSecurityCenterProducts::ListProducts()
         }
         Product product;
         product.name = StringProperty(object.Get(), L"displayName");
-        product.reportingExecutable = FileInfo(Utf8ToUtf16(StringProperty(object.Get(), L"pathToSignedReportingExe")));
-        product.productExecutable = FileInfo(Utf8ToUtf16(StringProperty(object.Get(), L"pathToSignedProductExe")));
+        product.reportingExecutable =
+            FileInfo::FromUntrustedText(Utf8ToUtf16(StringProperty(object.Get(), L"pathToSignedReportingExe")));
+        product.productExecutable =
+            FileInfo::FromUntrustedText(Utf8ToUtf16(StringProperty(object.Get(), L"pathToSignedProductExe")));
         product.timestamp = StringProperty(object.Get(), L"timestamp");
         product.instanceGuid = StringProperty(object.Get(), L"instanceGuid");
         DecodeProductState(NumberProperty(object.Get(), L"productState"), product);

@@ -176,12 +176,16 @@ TEST(ConfigurationTest, SettingsValuesOfAnyTypeAndSizeReadBackOrGiveTheirDefault
     configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
     const auto key = settings.Key();
     // What a typed read of `bytes` of `type` answers: the code, and the value when it is 0.
+    // A number's value is exactly its size: a longer one is refused before it is read.
     const auto expectedCode = [](DWORD type, std::size_t size, std::initializer_list<DWORD> accepted,
-                                 std::size_t minimum) -> std::uint32_t {
+                                 std::size_t exactSize) -> std::uint32_t {
         if (std::find(accepted.begin(), accepted.end(), type) == accepted.end()) {
             return ERROR_BAD_FILE_TYPE;
         }
-        return size < minimum ? ERROR_NO_DATA : ERROR_SUCCESS;
+        if (size > exactSize) {
+            return ERROR_MORE_DATA;
+        }
+        return size < exactSize ? ERROR_NO_DATA : ERROR_SUCCESS;
     };
     const auto littleEndian = [](const std::vector<std::uint8_t>& bytes, std::size_t count) {
         std::uint64_t value = 0;

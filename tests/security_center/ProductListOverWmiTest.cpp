@@ -80,25 +80,41 @@ TEST_F(ProductListOverWmiTest, EveryEntryIsListedWhateverItHolds)
     });
 }
 
-// Another product's entry may name a network location: its path is mapped by its text alone, so
-// that the agent (SYSTEM) never connects to a host an entry names. Asked about, the host would not
-// answer here and the path would stay in its device form.
-TEST_F(ProductListOverWmiTest, NetworkPathOfAnotherProductIsMappedByItsTextAlone)
+// Another product wrote its entry: its paths are text the agent shows and compares, never a name it
+// hands to the file system. A device path that is no drive's own device stays as it came ("\\?\"
+// followed by the rest would reach a host through GLOBALROOT or Global, or a named pipe), and no
+// form of it is left for a file call to use.
+TEST_F(ProductListOverWmiTest, OtherProductsPathsStayText)
 {
+    const std::vector<std::wstring> paths = {L"\\Device\\GLOBALROOT\\Device\\Mup\\host\\share\\x.exe",
+                                             L"\\Device\\Global\\UNC\\host\\share\\y.exe",
+                                             L"\\Device\\PIPE\\ravelin-entry", L"\\Device\\UNC\\host\\share\\z.exe"};
     SimulatorState::Reset();
-    Product product;
-    product.instanceGuid = L"{network}";
-    product.displayName = L"Elsewhere";
-    product.path = L"\\Device\\UNC\\host\\share\\x.exe";
-    SimulatorState::Save(product);
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+        Product product;
+        product.instanceGuid = L"{device-" + std::to_wstring(index) + L"}";
+        product.displayName = L"Elsewhere " + std::to_wstring(index);
+        product.path = paths[index];
+        SimulatorState::Save(product);
+    }
 
     const auto listed = WindowsSecurityCenterProducts::ListProducts();
     ASSERT_TRUE(listed.Succeeded()) << listed.Message();
-    const auto entry = std::find_if(listed.Value().begin(), listed.Value().end(),
-                                    [](const auto& listedProduct) { return listedProduct.name == "Elsewhere"; });
-    ASSERT_NE(entry, listed.Value().end());
-    EXPECT_EQ(entry->reportingExecutable.NormalizedPath(), L"\\\\?\\UNC\\host\\share\\x.exe");
-    EXPECT_EQ(entry->productExecutable.NormalizedPath(), L"\\\\?\\UNC\\host\\share\\x.exe");
+    std::size_t seen = 0;
+    for (const auto& entry : listed.Value()) {
+        if (entry.name.rfind("Elsewhere ", 0) != 0) {
+            continue;
+        }
+        const std::wstring& expected = paths.at(std::stoul(entry.name.substr(10)));
+        for (const auto* path : {&entry.reportingExecutable, &entry.productExecutable}) {
+            EXPECT_EQ(path->NormalizedPath(), expected);
+            EXPECT_TRUE(path->IsTextOnly());
+            EXPECT_TRUE(path->SystemCallPath().empty());
+            EXPECT_TRUE(path->NativePath().empty());
+        }
+        ++seen;
+    }
+    EXPECT_EQ(seen, paths.size());
 }
 
 // The agent asks WMI's proxies, the services and the enumerator, for the security Microsoft's
