@@ -2,6 +2,7 @@
 #include "common/foundation/FileSystem.h"
 #include "common/OnDemandApi.h"
 
+#include "common/HeldProgramFile.h"
 #include "common/OsInfoImpl.h"
 #include "common/Process.h"
 #include "common/RegistryKey.h"
@@ -36,6 +37,8 @@ using Vantrel::Common::LogFormat;
 using Vantrel::Common::LogLevel;
 using Vantrel::Common::Result;
 using Vantrel::Common::Utilities::FileInfo;
+using Vantrel::Common::Utilities::HeldProgramFile;
+namespace ProgramPathRights = Vantrel::Common::Utilities::ProgramPathRights;
 using Vantrel::Common::Utilities::ModulePath;
 using Vantrel::Common::Utilities::Process;
 using Vantrel::Common::Utilities::RegistryKey;
@@ -79,26 +82,41 @@ WindowsSecurityCenterAgent::WindowsSecurityCenterAgent(const std::string& comman
 }
 
 WindowsSecurityCenterAgent::LogDestination WindowsSecurityCenterAgent::OpenLog(
-    const std::filesystem::path& windowsFolder, const std::wstring& fileName)
+    const std::filesystem::path& windowsFolder, const std::wstring& fileName, const RunAccount& account)
 {
     LogDestination destination;
+    FileInfo tried;
     const auto open = [&](const FileInfo& folder) {
+        if (destination.writer != nullptr) {
+            destination.refusedFolder = tried;
+        }
+        tried = folder;
         destination.file = FileInfo(folder.SystemCallPath() + L"\\" + fileName);
         destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(destination.file.SystemCallPath());
+        return destination.writer->IsUsable();
     };
     const auto folder = FileInfo::GetTempFolderIn(windowsFolder);
     if (!folder.Succeeded()) {
         LogFormat(Component, LogLevel::Error, "Failed to get the log file directory (Temp: {})", folder.ErrorCode());
-        destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(std::filesystem::path());
+    } else if (open(folder.Value())) {
+        return destination;
+    } else if (destination.writer->OpenError() == ERROR_ACCESS_DENIED) {
+        if (const auto next = FileInfo::GetTempFolderIn(windowsFolder, &folder.Value());
+            next.Succeeded() && open(next.Value())) {
+            return destination;
+        }
+    }
+    // Where ordinary users may create files, the log and its companion may be theirs already; a run
+    // they must not steer takes the folder that only administrators may fill.
+    const FileInfo logs((windowsFolder / L"Logs").native());
+    if (account.IsAboveOrdinaryUsers() &&
+        HeldProgramFile::CheckFolder(logs.SystemCallPath(), ProgramPathRights::OwnFolder, account).refusal ==
+            HeldProgramFile::Refusal::None &&
+        open(logs)) {
         return destination;
     }
-    open(folder.Value());
-    if (destination.writer->OpenError() == ERROR_ACCESS_DENIED) {
-        const auto next = FileInfo::GetTempFolderIn(windowsFolder, &folder.Value());
-        if (next.Succeeded()) {
-            destination.refusedFolder = folder.Value();
-            open(next.Value());
-        }
+    if (destination.writer == nullptr) {
+        destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(std::filesystem::path());
     }
     return destination;
 }
@@ -120,7 +138,8 @@ void WindowsSecurityCenterAgent::InitializeLogger()
             logger_ = std::make_unique<Vantrel::Common::FileLogger>(std::move(destination.writer));
             logger_->Install(LogTitle);
             if (!destination.refusedFolder.IsEmpty()) {
-                LogFormat(Component, LogLevel::Info, "The log of this run is kept here: access to {} was denied",
+                LogFormat(Component, LogLevel::Info,
+                          "The log of this run is kept here: the log in {} could not be used",
                           destination.refusedFolder.Utf8());
             }
         },

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/FileInfo.h"
+#include "common/foundation/TrustedWriters.h"
 #include "diagnostics/FileLogger.h"
 #include "diagnostics/LogFileWriter.h"
 #include "diagnostics/Result.h"
@@ -44,8 +45,12 @@ public:
     };
     // The log named `fileName` in the temporary folder of `windowsFolder`. A folder in which the
     // log or its companion is refused for access (SystemTemp to an elevated administrator: there
-    // only SYSTEM may create files) gives way to the next candidate for this run.
-    static LogDestination OpenLog(const std::filesystem::path& windowsFolder, const std::wstring& fileName);
+    // only SYSTEM may create files) gives way to the next candidate for this run. A run above
+    // ordinary users (`account`) that can use neither (a log or companion that somebody else
+    // planted in Temp is refused) keeps its log in the Windows folder's "Logs", which it takes
+    // only when administrators alone may add, remove or rename what it holds.
+    static LogDestination OpenLog(const std::filesystem::path& windowsFolder, const std::wstring& fileName,
+                                  const RunAccount& account = RunAccount::Current());
 
 private:
     void InitializeLogger();

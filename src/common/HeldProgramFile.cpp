@@ -21,9 +21,13 @@ namespace {
 using Outcome = HeldProgramFile::Outcome;
 using Refusal = HeldProgramFile::Refusal;
 
-// What the checks read of an object: its attributes and its security. Nothing is read of the
-// content, and nobody else is hindered but as the caller's sharing says.
+// What the checks read of an object: its attributes and its security.
 constexpr DWORD InspectionAccess = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// The program's content is asked for as well, though never read: the system applies a handle's
+// sharing to others only when the handle has access to the content, and the program's handle must
+// keep writers and deleters out. The system opens a program to start it for execution, shared for
+// reading, which this allows.
+constexpr DWORD ProgramAccess = InspectionAccess | FILE_READ_DATA | FILE_EXECUTE;
 
 Outcome Refused(Refusal refusal, std::uint32_t error, std::string what)
 {
@@ -39,8 +43,8 @@ std::string Text(const std::wstring& path)
 std::unique_ptr<WinHandle> OpenAsItself(const std::wstring& path, DWORD sharing, bool folder)
 {
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-    return std::make_unique<WinHandle>(
-        CreateFileW(path.c_str(), InspectionAccess, sharing, nullptr, OPEN_EXISTING, flags, nullptr));
+    return std::make_unique<WinHandle>(CreateFileW(path.c_str(), folder ? InspectionAccess : ProgramAccess, sharing,
+                                                   nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 // The entry is what it is asked as (a folder or a file) and no link.
@@ -115,7 +119,35 @@ std::uint32_t IsOnLocalFixedDisk(HANDLE handle, bool& fixed)
     return ERROR_SUCCESS;
 }
 
+// The folder opened as itself and checked (see CheckFolder); null with `outcome` saying why not.
+std::unique_ptr<WinHandle> OpenCheckedFolder(const std::wstring& folder, std::uint32_t rights,
+                                             const RunAccount& account, Outcome& outcome)
+{
+    // The folders' writers are checked, so others may go on using them as they like.
+    auto handle = OpenAsItself(folder, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+    if (!handle->IsValid()) {
+        outcome = Refused(Refusal::NotOpened, GetLastError(), Text(folder));
+        return nullptr;
+    }
+    std::uint32_t error = ERROR_SUCCESS;
+    if (!IsPlainEntry(handle->Get(), true, error)) {
+        outcome = error != ERROR_SUCCESS ? Refused(Refusal::Unreadable, error, "the attributes of " + Text(folder))
+                                         : Refused(Refusal::NotItself, ERROR_SUCCESS, Text(folder));
+        return nullptr;
+    }
+    outcome = CheckWriters(handle->Get(), folder, rights, account);
+    return outcome.refusal == Refusal::None ? std::move(handle) : nullptr;
+}
+
 }  // namespace
+
+HeldProgramFile::Outcome HeldProgramFile::CheckFolder(const std::wstring& folder, std::uint32_t rights,
+                                                      const RunAccount& account)
+{
+    Outcome outcome;
+    OpenCheckedFolder(folder, rights, account, outcome);
+    return outcome;
+}
 
 HeldProgramFile::Outcome HeldProgramFile::Open(const FileInfo& program, const RunAccount& account)
 {
@@ -126,20 +158,13 @@ HeldProgramFile::Outcome HeldProgramFile::Open(const FileInfo& program, const Ru
     }
     std::unique_ptr<HeldProgramFile> held(new HeldProgramFile());
     std::uint32_t error = ERROR_SUCCESS;
+    Outcome outcome;
     for (std::size_t index = 0; index < folders.size(); ++index) {
         const std::wstring& folder = folders[index];
-        // The folders' writers are checked, so others may go on using them as they like.
-        auto handle = OpenAsItself(folder, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
-        if (!handle->IsValid()) {
-            return Refused(Refusal::NotOpened, GetLastError(), Text(folder));
-        }
-        if (!IsPlainEntry(handle->Get(), true, error)) {
-            return error != ERROR_SUCCESS ? Refused(Refusal::Unreadable, error, "the attributes of " + Text(folder))
-                                          : Refused(Refusal::NotItself, ERROR_SUCCESS, Text(folder));
-        }
         const std::uint32_t rights =
             index + 1 == folders.size() ? ProgramPathRights::OwnFolder : ProgramPathRights::FolderAbove;
-        if (auto outcome = CheckWriters(handle->Get(), folder, rights, account); outcome.refusal != Refusal::None) {
+        auto handle = OpenCheckedFolder(folder, rights, account, outcome);
+        if (handle == nullptr) {
             return outcome;
         }
         held->folders_.push_back(std::move(handle));

@@ -48,6 +48,9 @@ public:
 
     // `program` is a full path in drive-letter form (\\?\X:\...).
     static Outcome Open(const FileInfo& program, const RunAccount& account);
+    // The folder's own checks, as Open makes them of each folder on the path: a folder, no link,
+    // owned by a trusted writer, and none of `rights` for anybody else. Nothing is held.
+    static Outcome CheckFolder(const std::wstring& folder, std::uint32_t rights, const RunAccount& account);
 
     const FileIdentity& Identity() const noexcept { return identity_; }
 

@@ -70,7 +70,8 @@ std::shared_ptr<Configuration> Configuration::Instance()
     return instance;
 }
 
-Configuration::Configuration() : reportingExecutable_(MakeReportingExecutable()), clock_(&Now)
+Configuration::Configuration()
+    : reportingExecutable_(MakeReportingExecutable()), processJudge_(&IsEndedProcess), clock_(&Now)
 {
     if (const auto current = Process::GetCurrent(); current.Succeeded()) {
         instance_ = std::to_string(current.Value()->GetId());
@@ -411,6 +412,12 @@ void Configuration::SetRunAccount(const RunAccount& account)
     runAccount_ = account;
 }
 
+void Configuration::SetProcessJudge(ProcessJudge judge)
+{
+    std::unique_lock guard(lock_);
+    processJudge_ = std::move(judge);
+}
+
 void Configuration::RemoveStaleInstanceKeys()
 {
     std::unique_lock guard(lock_);
@@ -442,7 +449,7 @@ void Configuration::RemoveStaleInstanceKeys()
             const auto processId = static_cast<std::uint32_t>(ParseInstanceProcessId(name));
             auto judged = staleByProcess.find(processId);
             if (judged == staleByProcess.end()) {
-                judged = staleByProcess.emplace(processId, IsEndedProcess(processId)).first;
+                judged = staleByProcess.emplace(processId, processJudge_(processId)).first;
             }
             if (!judged->second.Succeeded()) {
                 warn("Failed to remove the instance key \"{}\" as process cannot be determined (Error: {})",

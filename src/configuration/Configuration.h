@@ -102,6 +102,10 @@ public:
 
     // Whose writing the run trusts; the process token's account unless a test gives another.
     void SetRunAccount(const RunAccount& account);
+    // Whether the process of an id has ended (true), runs (false), or cannot be told (its error);
+    // the clean-up asks it once per process. Opens the process unless a test gives another answer.
+    using ProcessJudge = std::function<Vantrel::Common::Result<bool>(std::uint32_t processId)>;
+    void SetProcessJudge(ProcessJudge judge);
 
 private:
     // Called under the exclusive lock: 87 without a key, else creates a missing key.
@@ -124,6 +128,7 @@ private:
     std::shared_ptr<Vantrel::Common::Utilities::RegistryKey> instanceKey_;
     std::shared_ptr<WindowsSecurityCenterService> service_;
     RunAccount runAccount_ = RunAccount::Current();
+    ProcessJudge processJudge_;
     mutable std::atomic<bool> untrustedInstanceKeyLogged_ = false;
     StateWordReader stateWordReader_;
     std::function<TimePoint()> clock_;

@@ -48,6 +48,8 @@ public:
     // Why the lock companion, or else the log at its last open, could not be opened: the Windows
     // error, 0 when both are open (or when there is no path).
     std::uint32_t OpenError() const noexcept;
+    // Whether lines reach the log in their turn: the log and its companion are open, neither refused.
+    bool IsUsable() const noexcept { return file_ != nullptr && lockFile_ != nullptr; }
 
     // The name the file would be rotated to now.
     std::filesystem::path NextRotationTarget() const;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// sddl.h needs the declarations of windows.h first.
+#include <sddl.h>
 
 #include <algorithm>
 #include <array>
@@ -47,6 +49,49 @@ TEST(WindowsSecurityCenterAgentTest, LogRefusedInTheFirstTemporaryFolderIsKeptIn
     std::string line;
     std::getline(std::ifstream(temp / "agent.log"), line);
     EXPECT_EQ(line, "kept");
+}
+
+// Where ordinary users may create files (Temp), the log may be theirs already: a second name of
+// their file (a hard link; a file that they own is refused the same way, which Wine cannot show).
+// A run above ordinary users then logs in the Windows folder's "Logs", when only the
+// administrators and the run may fill it; an ordinary user's run goes without a log, as before.
+TEST(WindowsSecurityCenterAgentTest, RunAboveUsersWhoseLogIsPlantedLogsWhereOnlyAdministratorsWrite)
+{
+    const Tessaro::Testing::ScratchFolder windows;
+    const auto systemTemp = windows.Path() / "SystemTemp";
+    const auto temp = windows.Path() / "Temp";
+    const auto logs = windows.Path() / "Logs";
+    std::filesystem::create_directories(systemTemp / "agent.lock");  // refused for access
+    std::filesystem::create_directories(temp);
+    std::filesystem::create_directories(logs);
+    Tessaro::Testing::WriteText(windows.Path() / "theirs.log", "theirs\r\n");
+    ASSERT_TRUE(CreateHardLinkW((temp / "agent.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
+    const auto& current = Tessaro::RunAccount::Current();
+    ASSERT_TRUE(current.IsAboveOrdinaryUsers()) << "the tests run elevated or as SYSTEM";
+
+    auto kept = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent.log", current);
+    EXPECT_EQ(kept.file.Utf8(), FileInfo((logs / "agent.log").native()).Utf8());
+    EXPECT_EQ(kept.refusedFolder.Utf8(), FileInfo(temp.native()).Utf8());
+    kept.writer->Write("kept\r\n");
+    EXPECT_EQ(Tessaro::Testing::FileText(logs / "agent.log"), "kept\r\n");
+    EXPECT_EQ(Tessaro::Testing::FileText(windows.Path() / "theirs.log"), "theirs\r\n");
+    kept.writer.reset();
+
+    const auto sid = [](const wchar_t* text) {
+        PSID value = nullptr;
+        EXPECT_TRUE(ConvertStringSidToSidW(text, &value));
+        std::vector<std::uint8_t> bytes(static_cast<std::uint8_t*>(value),
+                                        static_cast<std::uint8_t*>(value) + GetLengthSid(value));
+        LocalFree(value);
+        return bytes;
+    };
+    const Tessaro::RunAccount ordinary(sid(L"S-1-5-21-1111-2222-3333-1001"), sid(L"S-1-5-21-1111-2222-3333-1001"),
+                                       false);
+    std::filesystem::create_directories(systemTemp / "agent2.lock");
+    ASSERT_TRUE(CreateHardLinkW((temp / "agent2.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
+    const auto dropped = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent2.log", ordinary);
+    EXPECT_FALSE(dropped.writer->IsUsable());
+    EXPECT_FALSE(std::filesystem::exists(logs / "agent2.log"));
 }
 
 // On Windows SystemTemp is SYSTEM's alone: any other account's log goes to Temp. Wine keeps no

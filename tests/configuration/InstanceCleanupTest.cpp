@@ -3,14 +3,20 @@
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
+#include "common/Process.h"
+#include "common/foundation/TrustedWriters.h"
 
 #include "common/foundation/StringConversion.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// sddl.h and aclapi.h need the declarations of windows.h first.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <thread>
 
 namespace {
@@ -270,3 +276,115 @@ TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewher
 }
 
 }  // namespace
+
+namespace {
+
+using Tessaro::RunAccount;
+using Tessaro::Vantrel::Common::Result;
+
+std::vector<std::uint8_t> SidOf(const wchar_t* text)
+{
+    PSID sid = nullptr;
+    EXPECT_TRUE(ConvertStringSidToSidW(text, &sid));
+    const auto* bytes = static_cast<const std::uint8_t*>(sid);
+    std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
+    LocalFree(sid);
+    return copy;
+}
+
+// Gives the key (below HKEY_LOCAL_MACHINE) another owner, as a user does who creates a key where
+// users may. Windows takes an owner other than oneself only with the restore privilege.
+void SetKeyOwner(const std::wstring& path, const wchar_t* owner)
+{
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_OWNER, &opened), ERROR_SUCCESS);
+    const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
+    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", true);
+    auto sid = SidOf(owner);
+    EXPECT_EQ(
+        SetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, sid.data(), nullptr, nullptr, nullptr),
+        static_cast<DWORD>(ERROR_SUCCESS));
+    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", false);
+}
+
+}  // namespace
+
+// A run above ordinary users reads an instance key only when an administrator or the run's own
+// account owns it: one that another user planted reads as missing, with one warning that names it
+// and its owner. An ordinary user's run reads it as before.
+TEST(InstanceCleanupTest, InstanceKeyOfAnotherOwnerDecidesNothingForARunAboveUsers)
+{
+    const ScratchRegistryKey settings;
+    ASSERT_EQ(settings.Child(L"Instance\\4242")->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(L"Instance\\4242")->SetQword(L"StoredState", 3), 0u);
+    ASSERT_EQ(settings.Child(L"Instance\\4242")->SetQword(L"RegisterStoredState", 3), 0u);
+    constexpr const wchar_t* planter = L"S-1-5-21-1111-2222-3333-1001";
+    const auto read = [&](const RunAccount& account, std::vector<std::string>& lines) {
+        const LogCapture capture;
+        Configuration configuration;
+        configuration.SetRunAccount(account);
+        configuration.SetProcessJudge([](std::uint32_t) { return Result<bool>(false); });
+        configuration.ParseCommandLine("/REGISTER /INSTANCE=4242", OwnSettingsKey(settings), nullptr);
+        const auto stored = configuration.ReadInstanceNumber("StoredState");
+        const auto registration = configuration.GetRegisterStoredState();
+        lines = capture.Messages();
+        return std::make_pair(stored.Succeeded() ? static_cast<std::int64_t>(stored.Value())
+                                                 : -static_cast<std::int64_t>(stored.ErrorCode()),
+                              registration.Value());
+    };
+    const RunAccount elevated(SidOf(L"S-1-5-21-1111-2222-3333-1002"), SidOf(L"S-1-5-32-544"), true);
+    const RunAccount system(SidOf(L"S-1-5-18"), SidOf(L"S-1-5-18"), false);
+    const RunAccount ordinary(SidOf(L"S-1-5-21-1111-2222-3333-1002"), SidOf(L"S-1-5-21-1111-2222-3333-1002"), false);
+    std::vector<std::string> lines;
+
+    SetKeyOwner(settings.Path() + L"\\Instance\\4242", L"S-1-5-32-544");
+    EXPECT_EQ(read(elevated, lines), std::make_pair(std::int64_t{3}, 3u)) << "the administrators' key";
+    EXPECT_TRUE(lines.empty());
+
+    SetKeyOwner(settings.Path() + L"\\Instance\\4242", planter);
+    for (const auto* account : {&elevated, &system}) {
+        EXPECT_EQ(read(*account, lines), std::make_pair(-std::int64_t{ERROR_NOT_FOUND}, 1u))
+            << "as if the key were missing";
+        EXPECT_EQ(lines, std::vector<std::string>{"The instance key \"4242\" is owned by S-1-5-21-1111-2222-3333-1001, "
+                                                  "who may not decide for this run: it is not used"});
+    }
+    EXPECT_EQ(read(ordinary, lines), std::make_pair(std::int64_t{3}, 3u)) << "an ordinary user's run reads it";
+    EXPECT_TRUE(lines.empty());
+    const RunAccount planterRun(SidOf(planter), SidOf(planter), true);
+    EXPECT_EQ(read(planterRun, lines), std::make_pair(std::int64_t{3}, 3u)) << "the run's own key";
+}
+
+// Whoever may create instance keys decides how many there are, not how much work a run does: each
+// process is judged once however many keys name it, and the warnings stop at ten, with one line
+// that counts the rest.
+TEST(InstanceCleanupTest, PlantedKeysCostOneJudgementPerProcessAndTenWarnings)
+{
+    const ScratchRegistryKey settings;
+    for (int index = 1; index <= 25; ++index) {
+        ASSERT_EQ(settings.Child(L"Instance\\56_" + std::to_wstring(index))->CreateRecursively(), 0u);
+    }
+    ASSERT_EQ(settings.Child(L"Instance\\60")->CreateRecursively(), 0u);
+    ASSERT_EQ(settings.Child(L"Instance\\64x")->CreateRecursively(), 0u);
+    std::map<std::uint32_t, int> judged;
+    const LogCapture capture;
+    Configuration configuration;
+    configuration.SetProcessJudge([&judged](std::uint32_t id) {
+        ++judged[id];
+        return id == 56 ? Result<bool>(false, ERROR_ACCESS_DENIED) : Result<bool>(true);
+    });
+    configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
+
+    EXPECT_EQ(judged, (std::map<std::uint32_t, int>{{56, 1}, {60, 1}, {64, 1}}));
+    EXPECT_FALSE(settings.Child(L"Instance\\60")->Exists());
+    EXPECT_FALSE(settings.Child(L"Instance\\64x")->Exists());
+    EXPECT_TRUE(settings.Child(L"Instance\\56_7")->Exists());
+    const auto& messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 11u);
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& message) {
+                                return message.rfind("Failed to remove the instance key \"56_", 0) == 0 &&
+                                       message.ends_with("\" as process cannot be determined (Error: 5)");
+                            }),
+              10);
+    EXPECT_EQ(messages.back(), "Left out 15 further warnings of the instance key clean-up");
+}

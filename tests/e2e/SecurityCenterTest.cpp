@@ -7,9 +7,13 @@
 #include "support/ChildProcess.h"
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
+#include "common/Process.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// sddl.h and aclapi.h need the declarations of windows.h first.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -209,6 +213,40 @@ TEST_F(SecurityCenterTest, PersistentNotRegisteredStateSkipsTheUpdateUnlessOn)
     EXPECT_EQ(OwnProduct()->state, 0u);
 }
 
+// The same instance key planted by an ordinary user (its owner another account) decides nothing for
+// the run, which is elevated or SYSTEM: the snooze is written, and a time word reports the state
+// Security Center holds, not the one the key stores.
+TEST_F(SecurityCenterTest, InstanceKeyPlantedByAUserDecidesNothingForTheRun)
+{
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    const std::wstring instanceKey = std::wstring(SettingsKey) + L"\\Instance\\E2E";
+    ASSERT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, instanceKey).Create(), 0u);
+    SetSeconds(instanceKey.c_str(), L"RegisterStoredState", 3);
+    SetSeconds(instanceKey.c_str(), L"StoredState", 2);
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, WRITE_OWNER, &opened), ERROR_SUCCESS);
+    const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
+    PSID user = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1111-2222-3333-1001", &user));
+    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", true);
+    const DWORD owned =
+        SetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, user, nullptr, nullptr, nullptr);
+    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", false);
+    LocalFree(user);
+    ASSERT_EQ(owned, static_cast<DWORD>(ERROR_SUCCESS));
+
+    const char* const ignored =
+        "The instance key \"E2E\" is owned by S-1-5-21-1111-2222-3333-1001, who may not "
+        "decide for this run: it is not used";
+    ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE /INSTANCE=E2E"), 0u);
+    EXPECT_EQ(Logged(ignored), 1u);
+    EXPECT_EQ(Logged("Agent operation is getting skipped as it is in persistent not registered state"), 0u);
+    EXPECT_EQ(OwnProduct()->state, 2u) << "snoozed: the update ran";
+
+    ASSERT_EQ(Run("/UPDATE_WSC=SET_EXPIRATION_TIME /INSTANCE=E2E"), 0u);
+    EXPECT_EQ(OwnProduct()->state, 2u) << "still snoozed, as Security Center holds it; the key says on";
+}
+
 TEST_F(SecurityCenterTest, EmptyDisplayNameRefusesRegistrationWithoutCallingSecurityCenter)
 {
     SetString(L"DisplayName", L"");
@@ -306,6 +344,7 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
     const char* const notLocal = "The remediation agent path is not on a local fixed drive: ";
     const char* const notProgram = "The remediation agent path is not a program (.exe): ";
     const char* const itself = "The remediation agent path names the agent itself: ";
+    const char* const stream = "The remediation agent path names a stream, not a file: ";
     const struct {
         std::wstring path;
         std::uint32_t code;
@@ -329,6 +368,8 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
         {L"C:\\probe\\fix.com", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\probe\\fix.exe.scr", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\probe\\fixexe", ERROR_BAD_EXE_FORMAT, notProgram},
+        {L"C:\\ProgramData:fix.exe", ERROR_INVALID_PARAMETER, stream},
+        {L"C:\\probe\\tool.exe:x.exe", ERROR_INVALID_PARAMETER, stream},
     };
     for (const auto& testCase : cases) {
         SetString(L"RemediationPath", testCase.path);

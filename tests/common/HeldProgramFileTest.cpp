@@ -1,0 +1,116 @@
+#include "common/HeldProgramFile.h"
+#include "support/Platform.h"
+#include "support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+// sddl.h and aclapi.h need the declarations of windows.h first.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Tessaro::RunAccount;
+using Tessaro::Testing::ScratchFolder;
+using Tessaro::Testing::WriteText;
+using Tessaro::Vantrel::Common::Utilities::FileInfo;
+using Tessaro::Vantrel::Common::Utilities::HeldProgramFile;
+using Tessaro::Vantrel::Common::Utilities::IsSameFile;
+using Tessaro::Vantrel::Common::Utilities::ReadFileIdentity;
+using Refusal = HeldProgramFile::Refusal;
+
+std::vector<std::uint8_t> Sid(const wchar_t* text)
+{
+    PSID sid = nullptr;
+    EXPECT_TRUE(ConvertStringSidToSidW(text, &sid));
+    const auto* bytes = static_cast<const std::uint8_t*>(sid);
+    std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
+    LocalFree(sid);
+    return copy;
+}
+
+bool IsOwnedByAdministrativeAccount(const std::filesystem::path& path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD code = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                             nullptr, nullptr, &descriptor);
+    const bool administrative = code == ERROR_SUCCESS && Tessaro::IsAdministrativeAccount(owner);
+    LocalFree(descriptor);
+    return administrative;
+}
+
+// While held, nobody may write, rename or delete the program, and the system may still start it;
+// once let go, the file is everybody's again. Two names of one file have one identity.
+TEST(HeldProgramFileTest, HeldProgramRefusesWritersAndDeletersUntilLetGo)
+{
+    const ScratchFolder folder;
+    const auto program = folder.Path() / "tool.exe";
+    WriteText(program, "MZ");
+    {
+        auto held = HeldProgramFile::Open(FileInfo(program.native()), RunAccount::Current());
+        ASSERT_EQ(held.refusal, Refusal::None) << held.what << " " << held.error;
+        const HANDLE writer = CreateFileW(program.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FALSE(MoveFileW(program.c_str(), (folder.Path() / "other.exe").c_str()));
+        EXPECT_FALSE(DeleteFileW(program.c_str()));
+        const HANDLE reader = CreateFileW(program.c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "the system opens a program this way to start it";
+        CloseHandle(reader);
+        EXPECT_EQ(held.held->Identity(), *ReadFileIdentity(FileInfo(program.native())));
+    }
+    const auto secondName = folder.Path() / "second.exe";
+    ASSERT_TRUE(CreateHardLinkW(secondName.c_str(), program.c_str(), nullptr));
+    EXPECT_TRUE(IsSameFile(FileInfo(program.native()), FileInfo(secondName.native())));
+    WriteText(folder.Path() / "third.exe", "MZ");
+    EXPECT_FALSE(IsSameFile(FileInfo(program.native()), FileInfo((folder.Path() / "third.exe").native())));
+    EXPECT_FALSE(IsSameFile(FileInfo::FromUntrustedText(program.native()), FileInfo(program.native())))
+        << "text is no file";
+    EXPECT_TRUE(DeleteFileW(secondName.c_str())) << "let go";
+}
+
+// A folder where the program should be, and a missing one, are refused by what the handle says;
+// so is a program that somebody the run does not trust owns.
+TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
+{
+    const ScratchFolder folder;
+    std::filesystem::create_directories(folder.Path() / "folder.exe");
+    const auto notAFile =
+        HeldProgramFile::Open(FileInfo((folder.Path() / "folder.exe").native()), RunAccount::Current());
+    // Opened as a file, a folder refuses access, as the system's start of it would.
+    EXPECT_EQ(notAFile.refusal, Refusal::NotOpened);
+    EXPECT_EQ(notAFile.error, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(notAFile.held, nullptr);
+    const auto missing =
+        HeldProgramFile::Open(FileInfo((folder.Path() / "missing.exe").native()), RunAccount::Current());
+    EXPECT_EQ(missing.refusal, Refusal::NotOpened);
+    EXPECT_EQ(missing.error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    const auto missingFolder =
+        HeldProgramFile::Open(FileInfo((folder.Path() / "missing" / "tool.exe").native()), RunAccount::Current());
+    EXPECT_EQ(missingFolder.refusal, Refusal::NotOpened);
+    EXPECT_EQ(missingFolder.error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    const auto checkMissing = HeldProgramFile::CheckFolder(
+        FileInfo((folder.Path() / "missing").native()).SystemCallPath(), 0, RunAccount::Current());
+    EXPECT_EQ(checkMissing.refusal, Refusal::NotOpened);
+
+    const auto program = folder.Path() / "tool.exe";
+    WriteText(program, "MZ");
+    if (IsOwnedByAdministrativeAccount(folder.Path())) {
+        GTEST_SKIP() << "the scratch folder belongs to the administrators here: nobody the test can name is "
+                        "untrusted with it (the access list test shows the decision)";
+    }
+    // A SYSTEM run trusts the administrators and itself, not the account that made the scratch folder.
+    const RunAccount system(Sid(L"S-1-5-18"), Sid(L"S-1-5-18"), false);
+    const auto foreign = HeldProgramFile::Open(FileInfo(program.native()), system);
+    EXPECT_EQ(foreign.refusal, Refusal::WritableByOthers);
+    EXPECT_NE(foreign.what.find(" is owned by S-1-5-"), std::string::npos) << foreign.what;
+}
+
+}  // namespace
