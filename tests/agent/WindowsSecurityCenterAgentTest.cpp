@@ -87,6 +87,16 @@ TEST(WindowsSecurityCenterAgentTest, RunAboveUsersWhoseLogIsPlantedLogsWhereOnly
     };
     const Tessaro::RunAccount ordinary(sid(L"S-1-5-21-1111-2222-3333-1001"), sid(L"S-1-5-21-1111-2222-3333-1001"),
                                        false);
+    // Nor a "Logs" that somebody the run does not trust owns (Wine gives every file the token's user).
+    const Tessaro::RunAccount system(sid(L"S-1-5-18"), sid(L"S-1-5-18"), true);
+    std::filesystem::create_directories(systemTemp / "agent3.lock");
+    ASSERT_TRUE(CreateHardLinkW((temp / "agent3.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
+    const auto foreignLogs = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent3.log", system);
+    if (Tessaro::Testing::RunningUnderWine()) {
+        EXPECT_FALSE(foreignLogs.writer->IsUsable());
+        EXPECT_FALSE(std::filesystem::exists(logs / "agent3.log"));
+    }
+
     std::filesystem::create_directories(systemTemp / "agent2.lock");
     ASSERT_TRUE(CreateHardLinkW((temp / "agent2.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
     const auto dropped = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent2.log", ordinary);

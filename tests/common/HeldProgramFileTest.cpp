@@ -1,5 +1,6 @@
 #include "common/HeldProgramFile.h"
 #include "support/Platform.h"
+#include "support/ProcessToken.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -100,8 +101,48 @@ TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
         FileInfo((folder.Path() / "missing").native()).SystemCallPath(), 0, RunAccount::Current());
     EXPECT_EQ(checkMissing.refusal, Refusal::NotOpened);
 
+    // The path asked for must be the file's own: a short name leads to it by another name.
+    const auto longName = folder.Path() / "long name tool.exe";
+    WriteText(longName, "MZ");
+    std::vector<wchar_t> shortName(MAX_PATH);
+    const DWORD length = GetShortPathNameW(longName.c_str(), shortName.data(), MAX_PATH);
+    if (length > 0 && length < MAX_PATH && std::wstring(shortName.data()) != longName.native()) {
+        const auto byShortName = HeldProgramFile::Open(FileInfo(shortName.data()), RunAccount::Current());
+        EXPECT_EQ(byShortName.refusal, Refusal::NotItself);
+        EXPECT_NE(byShortName.what.find("(the file's own path is "), std::string::npos) << byShortName.what;
+    }
+
+    // A program that everybody may change, in a folder that everybody may fill, is refused.
     const auto program = folder.Path() / "tool.exe";
     WriteText(program, "MZ");
+    const auto openTo = [](const std::filesystem::path& path, const std::wstring& sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                         nullptr));
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL list = nullptr;
+        GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+        EXPECT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, list, nullptr),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        LocalFree(descriptor);
+    };
+    const std::wstring own = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;" + Tessaro::Testing::TokenSidText(TokenUser) + L")";
+    const auto everybodys = folder.Path() / "everybodys.exe";
+    WriteText(everybodys, "MZ");
+    openTo(everybodys, L"D:" + own + L"(A;;0x1301bf;;;WD)");
+    const auto changeable = HeldProgramFile::Open(FileInfo(everybodys.native()), RunAccount::Current());
+    EXPECT_EQ(changeable.refusal, Refusal::WritableByOthers);
+    EXPECT_NE(changeable.what.find("lets others than its owner and the administrators change it"), std::string::npos)
+        << changeable.what;
+    const auto shared = folder.Path() / "shared";
+    std::filesystem::create_directories(shared);
+    WriteText(shared / "tool.exe", "MZ");
+    openTo(shared, L"D:" + own + L"(A;;0x1301bf;;;WD)");
+    EXPECT_EQ(HeldProgramFile::Open(FileInfo((shared / "tool.exe").native()), RunAccount::Current()).refusal,
+              Refusal::WritableByOthers);
+
     if (IsOwnedByAdministrativeAccount(folder.Path())) {
         GTEST_SKIP() << "the scratch folder belongs to the administrators here: nobody the test can name is "
                         "untrusted with it (the access list test shows the decision)";

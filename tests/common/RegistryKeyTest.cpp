@@ -44,6 +44,16 @@ TEST(RegistryKeyTest, TypedReadersCheckTypeAndSizeAndKeepTheDefault)
 
     EXPECT_EQ(key->GetQword(L"quad", 0).Value(), 0x0102030405060708ull);
     EXPECT_EQ(key->GetBinary(L"number", Bytes{9}).ErrorCode(), static_cast<std::uint32_t>(ERROR_BAD_FILE_TYPE));
+
+    // Whoever writes a string decides its length up to the longest path: one character more is
+    // refused before it is read (ERROR_MORE_DATA), and the default stands.
+    const std::wstring longest(32767, L'x');
+    ASSERT_EQ(key->SetString(L"longest", longest), 0u);
+    EXPECT_EQ(key->GetString(L"longest", L"").Value(), longest);
+    ASSERT_EQ(key->SetString(L"tooLong", longest + L"x"), 0u);
+    const auto tooLong = key->GetString(L"tooLong", L"fallback");
+    EXPECT_EQ(tooLong.ErrorCode(), static_cast<std::uint32_t>(ERROR_MORE_DATA));
+    EXPECT_EQ(tooLong.Value(), L"fallback");
 }
 
 TEST(RegistryKeyTest, MultiStringsSplitAtNulsAndRejectMalformedData)
