@@ -150,6 +150,17 @@ TEST(TrustedWritersTest, AccessListGrantsTheRightsOfItsOwnEntriesOnly)
     EXPECT_FALSE(
         GrantsFileRightsToUntrusted(reinterpret_cast<const ACL*>(objectList.data()), FileRights::WriteContent, account))
         << "an entry that grants none of the rights asked about";
+    // Read as a plain entry, this one's flags and type would pass for LocalSystem's SID.
+    const std::uint8_t systemLookAlike[] = {0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05,
+                                            0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    std::vector<std::uint8_t> lookAlike(entry);
+    std::memcpy(lookAlike.data() + sizeof(ACE_HEADER) + sizeof(DWORD), systemLookAlike, sizeof(systemLookAlike));
+    std::vector<std::uint8_t> lookAlikeList(256);
+    ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(lookAlikeList.data()), static_cast<DWORD>(lookAlikeList.size()),
+                              ACL_REVISION_DS));
+    ASSERT_TRUE(AddAce(reinterpret_cast<PACL>(lookAlikeList.data()), ACL_REVISION_DS, MAXDWORD, lookAlike.data(),
+                       static_cast<DWORD>(lookAlike.size())));
+    EXPECT_TRUE(GrantsFileRightsToUntrusted(reinterpret_cast<const ACL*>(lookAlikeList.data()), folderAbove, account));
     EXPECT_TRUE(GrantsFileRightsToUntrusted(nullptr, file, account)) << "no list: everybody may do everything";
 }
 
