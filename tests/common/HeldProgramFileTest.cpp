@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// sddl.h and aclapi.h need the declarations of windows.h first.
+// sddl.h, aclapi.h and winioctl.h need the declarations of windows.h first.
 #include <aclapi.h>
 #include <sddl.h>
+#include <winioctl.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -117,8 +119,8 @@ TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
     WriteText(program, "MZ");
     const auto openTo = [](const std::filesystem::path& path, const std::wstring& sddl) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                         nullptr));
+        ASSERT_TRUE(
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
         PACL list = nullptr;
@@ -155,3 +157,80 @@ TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+// Makes `link` a junction (a mount point) to the folder `target`, as any user may; false where the
+// platform cannot.
+bool MakeJunction(const std::filesystem::path& link, const std::filesystem::path& target)
+{
+    if (!CreateDirectoryW(link.c_str(), nullptr)) {
+        return false;
+    }
+    const std::wstring substitute = L"\\??\\" + target.native();
+    const auto nameBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    // REPARSE_DATA_BUFFER for a mount point: tag, data length, reserved, then the substitute and
+    // print names' offsets and lengths, and the names themselves, each ended by a null.
+    std::vector<std::uint8_t> buffer(8 + 8 + nameBytes + 2 + 2);
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    const auto dataLength = static_cast<WORD>(buffer.size() - 8);
+    const WORD names[4] = {0, nameBytes, static_cast<WORD>(nameBytes + 2), 0};
+    std::memcpy(buffer.data(), &tag, sizeof(tag));
+    std::memcpy(buffer.data() + 4, &dataLength, sizeof(dataLength));
+    std::memcpy(buffer.data() + 8, names, sizeof(names));
+    std::memcpy(buffer.data() + 16, substitute.data(), nameBytes);
+    const HANDLE folder = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD returned = 0;
+    const bool made = folder != INVALID_HANDLE_VALUE &&
+                      DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      nullptr, 0, &returned, nullptr);
+    CloseHandle(folder);
+    return made;
+}
+
+}  // namespace
+
+// What Wine cannot show: a junction on the way to the tool (Wine 8 makes none), and the folder
+// rights that differ between the tool's own folder and the folders above it (Wine derives access
+// lists from Unix modes, which cannot let users add files without letting them remove some).
+TEST(HeldProgramFileTest, JunctionOnTheWayAndAFolderOthersMayFillAreRefusedOnWindows)
+{
+    if (Tessaro::Testing::RunningUnderWine()) {
+        GTEST_SKIP() << "Wine makes no junctions and keeps no access list a Unix mode cannot express";
+    }
+    const ScratchFolder folder;
+    std::filesystem::create_directories(folder.Path() / "real");
+    WriteText(folder.Path() / "real" / "tool.exe", "MZ");
+    ASSERT_TRUE(MakeJunction(folder.Path() / "link", folder.Path() / "real"));
+    const auto throughJunction =
+        HeldProgramFile::Open(FileInfo((folder.Path() / "link" / "tool.exe").native()), RunAccount::Current());
+    EXPECT_EQ(throughJunction.refusal, Refusal::NotItself) << throughJunction.what;
+
+    // Ordinary users may add files to "fill" (FILE_ADD_FILE) and nothing more.
+    const auto fill = folder.Path() / "fill";
+    std::filesystem::create_directories(fill / "inner");
+    WriteText(fill / "tool.exe", "MZ");
+    WriteText(fill / "inner" / "tool.exe", "MZ");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring own = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" +
+                             Tessaro::Testing::TokenSidText(TokenUser) + L")(A;OICI;FA;;;" +
+                             Tessaro::Testing::TokenSidText(TokenOwner) + L")";
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P" + own + L"(A;;0x100002;;;BU)").c_str(),
+                                                                     SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+    ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(fill.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    list, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(descriptor);
+    EXPECT_EQ(HeldProgramFile::Open(FileInfo((fill / "tool.exe").native()), RunAccount::Current()).refusal,
+              Refusal::WritableByOthers)
+        << "a neighbour could be planted beside the tool";
+    const auto below = HeldProgramFile::Open(FileInfo((fill / "inner" / "tool.exe").native()), RunAccount::Current());
+    EXPECT_EQ(below.refusal, Refusal::None)
+        << "adding a file above the tool's own folder changes no path: " << below.what;
+}
