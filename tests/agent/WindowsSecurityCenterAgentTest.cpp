@@ -3,6 +3,7 @@
 #include "security_center/WindowsSecurityCenterService.h"
 #include "support/AgentLog.h"
 #include "support/Platform.h"
+#include "support/ProcessToken.h"
 #include "support/ScratchFolder.h"
 #include "support/SecurityCenterDoubles.h"
 
@@ -77,18 +78,11 @@ TEST(WindowsSecurityCenterAgentTest, RunAboveUsersWhoseLogIsPlantedLogsWhereOnly
     EXPECT_EQ(Tessaro::Testing::FileText(windows.Path() / "theirs.log"), "theirs\r\n");
     kept.writer.reset();
 
-    const auto sid = [](const wchar_t* text) {
-        PSID value = nullptr;
-        EXPECT_TRUE(ConvertStringSidToSidW(text, &value));
-        std::vector<std::uint8_t> bytes(static_cast<std::uint8_t*>(value),
-                                        static_cast<std::uint8_t*>(value) + GetLengthSid(value));
-        LocalFree(value);
-        return bytes;
-    };
-    const Tessaro::RunAccount ordinary(sid(L"S-1-5-21-1111-2222-3333-1001"), sid(L"S-1-5-21-1111-2222-3333-1001"),
-                                       false);
+    const Tessaro::RunAccount ordinary(Tessaro::Testing::SidBytes(L"S-1-5-21-1111-2222-3333-1001"),
+                                       Tessaro::Testing::SidBytes(L"S-1-5-21-1111-2222-3333-1001"), false);
     // Nor a "Logs" that somebody the run does not trust owns (Wine gives every file the token's user).
-    const Tessaro::RunAccount system(sid(L"S-1-5-18"), sid(L"S-1-5-18"), true);
+    const Tessaro::RunAccount system(Tessaro::Testing::SidBytes(L"S-1-5-18"), Tessaro::Testing::SidBytes(L"S-1-5-18"),
+                                     true);
     std::filesystem::create_directories(systemTemp / "agent3.lock");
     ASSERT_TRUE(CreateHardLinkW((temp / "agent3.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
     const auto foreignLogs = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent3.log", system);

@@ -19,22 +19,13 @@ namespace {
 
 using Tessaro::RunAccount;
 using Tessaro::Testing::ScratchFolder;
+using Tessaro::Testing::SidBytes;
 using Tessaro::Testing::WriteText;
 using Tessaro::Vantrel::Common::Utilities::FileInfo;
 using Tessaro::Vantrel::Common::Utilities::HeldProgramFile;
 using Tessaro::Vantrel::Common::Utilities::IsSameFile;
 using Tessaro::Vantrel::Common::Utilities::ReadFileIdentity;
 using Refusal = HeldProgramFile::Refusal;
-
-std::vector<std::uint8_t> Sid(const wchar_t* text)
-{
-    PSID sid = nullptr;
-    EXPECT_TRUE(ConvertStringSidToSidW(text, &sid));
-    const auto* bytes = static_cast<const std::uint8_t*>(sid);
-    std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
-    LocalFree(sid);
-    return copy;
-}
 
 bool IsOwnedByAdministrativeAccount(const std::filesystem::path& path)
 {
@@ -150,7 +141,7 @@ TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
                         "untrusted with it (the access list test shows the decision)";
     }
     // A SYSTEM run trusts the administrators and itself, not the account that made the scratch folder.
-    const RunAccount system(Sid(L"S-1-5-18"), Sid(L"S-1-5-18"), false);
+    const RunAccount system(SidBytes(L"S-1-5-18"), SidBytes(L"S-1-5-18"), false);
     const auto foreign = HeldProgramFile::Open(FileInfo(program.native()), system);
     EXPECT_EQ(foreign.refusal, Refusal::WritableByOthers);
     EXPECT_NE(foreign.what.find(" is owned by S-1-5-"), std::string::npos) << foreign.what;

@@ -16,24 +16,12 @@ namespace {
 using Tessaro::GrantsFileRightsToUntrusted;
 using Tessaro::IsAdministrativeAccount;
 using Tessaro::RunAccount;
+using Tessaro::Testing::SidBytes;
 namespace FileRights = Tessaro::FileRights;
 
 constexpr const wchar_t* TrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 constexpr const wchar_t* SomeUser = L"S-1-5-21-1111-2222-3333-1001";
 constexpr const wchar_t* OtherUser = L"S-1-5-21-1111-2222-3333-1002";
-
-std::vector<std::uint8_t> Sid(const wchar_t* text)
-{
-    PSID sid = nullptr;
-    if (!ConvertStringSidToSidW(text, &sid)) {
-        ADD_FAILURE() << "no SID";
-        return {};
-    }
-    const auto* bytes = static_cast<const std::uint8_t*>(sid);
-    std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
-    LocalFree(sid);
-    return copy;
-}
 
 // An access list written as the system's own security descriptor text does.
 class AccessList {
@@ -65,31 +53,31 @@ private:
 TEST(TrustedWritersTest, TheAdministratorsAndTheRunsOwnAccountAreTrusted)
 {
     for (const auto* administrative : {L"S-1-5-18", L"S-1-5-32-544", TrustedInstaller}) {
-        EXPECT_TRUE(IsAdministrativeAccount(Sid(administrative).data())) << administrative;
+        EXPECT_TRUE(IsAdministrativeAccount(SidBytes(administrative).data())) << administrative;
     }
     for (const auto* other : {L"S-1-5-32-545", L"S-1-1-0", L"S-1-5-11", L"S-1-3-0", SomeUser}) {
-        EXPECT_FALSE(IsAdministrativeAccount(Sid(other).data())) << other;
+        EXPECT_FALSE(IsAdministrativeAccount(SidBytes(other).data())) << other;
     }
     EXPECT_FALSE(IsAdministrativeAccount(nullptr));
 
-    const RunAccount user(Sid(SomeUser), Sid(L"S-1-5-32-545"), false);
+    const RunAccount user(SidBytes(SomeUser), SidBytes(L"S-1-5-32-545"), false);
     EXPECT_FALSE(user.IsAboveOrdinaryUsers());
-    EXPECT_TRUE(user.IsTrustedWriter(Sid(SomeUser).data())) << "its own user";
-    EXPECT_TRUE(user.IsTrustedWriter(Sid(L"S-1-5-32-545").data())) << "its own default owner";
-    EXPECT_TRUE(user.IsTrustedWriter(Sid(L"S-1-5-18").data()));
-    EXPECT_FALSE(user.IsTrustedWriter(Sid(OtherUser).data()));
+    EXPECT_TRUE(user.IsTrustedWriter(SidBytes(SomeUser).data())) << "its own user";
+    EXPECT_TRUE(user.IsTrustedWriter(SidBytes(L"S-1-5-32-545").data())) << "its own default owner";
+    EXPECT_TRUE(user.IsTrustedWriter(SidBytes(L"S-1-5-18").data()));
+    EXPECT_FALSE(user.IsTrustedWriter(SidBytes(OtherUser).data()));
     EXPECT_FALSE(user.IsTrustedWriter(nullptr));
 
-    EXPECT_TRUE(RunAccount(Sid(SomeUser), Sid(SomeUser), true).IsAboveOrdinaryUsers()) << "elevated";
-    const RunAccount system(Sid(L"S-1-5-18"), Sid(L"S-1-5-18"), false);
+    EXPECT_TRUE(RunAccount(SidBytes(SomeUser), SidBytes(SomeUser), true).IsAboveOrdinaryUsers()) << "elevated";
+    const RunAccount system(SidBytes(L"S-1-5-18"), SidBytes(L"S-1-5-18"), false);
     EXPECT_TRUE(system.IsAboveOrdinaryUsers()) << "LocalSystem, whatever its token says of elevation";
-    EXPECT_FALSE(system.IsTrustedWriter(Sid(SomeUser).data()));
+    EXPECT_FALSE(system.IsTrustedWriter(SidBytes(SomeUser).data()));
 
     // This process's own files belong to its token's user or default owner.
     const RunAccount& current = RunAccount::Current();
     const std::wstring owner = Tessaro::Testing::TokenSidText(TokenOwner);
-    EXPECT_TRUE(current.IsTrustedWriter(Sid(owner.c_str()).data()));
-    EXPECT_FALSE(current.IsTrustedWriter(Sid(OtherUser).data()));
+    EXPECT_TRUE(current.IsTrustedWriter(SidBytes(owner.c_str()).data()));
+    EXPECT_FALSE(current.IsTrustedWriter(SidBytes(OtherUser).data()));
 }
 
 // What each entry of an access list lets its account do to the object itself decides; entries that
@@ -98,7 +86,7 @@ TEST(TrustedWritersTest, TheAdministratorsAndTheRunsOwnAccountAreTrusted)
 // folder lets ordinary users only read.
 TEST(TrustedWritersTest, AccessListGrantsTheRightsOfItsOwnEntriesOnly)
 {
-    const RunAccount account(Sid(SomeUser), Sid(SomeUser), true);
+    const RunAccount account(SidBytes(SomeUser), SidBytes(SomeUser), true);
     const auto grants = [&](const std::wstring& text, std::uint32_t rights) {
         const AccessList list(text);
         return GrantsFileRightsToUntrusted(list.List(), rights, account);
@@ -130,7 +118,7 @@ TEST(TrustedWritersTest, AccessListGrantsTheRightsOfItsOwnEntriesOnly)
     // An object entry (what directory objects use) names its account after a GUID: it is not read,
     // so it is not trusted either.
     std::vector<std::uint8_t> objectList(256);
-    auto users = Sid(L"S-1-5-32-545");
+    auto users = SidBytes(L"S-1-5-32-545");
     const GUID objectType{0xbf967aba, 0x0de6, 0x11d0, {0xa2, 0x85, 0x00, 0xaa, 0x00, 0x30, 0x49, 0xe2}};
     ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(objectList.data()), static_cast<DWORD>(objectList.size()),
                               ACL_REVISION_DS));

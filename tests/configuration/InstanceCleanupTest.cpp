@@ -1,5 +1,6 @@
 #include "configuration/Configuration.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessToken.h"
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
@@ -280,17 +281,8 @@ TEST(InstanceCleanupTest, KeySwappedForALinkDuringTheCleanUpNeverLeadsItElsewher
 namespace {
 
 using Tessaro::RunAccount;
+using Tessaro::Testing::SidBytes;
 using Tessaro::Vantrel::Common::Result;
-
-std::vector<std::uint8_t> SidOf(const wchar_t* text)
-{
-    PSID sid = nullptr;
-    EXPECT_TRUE(ConvertStringSidToSidW(text, &sid));
-    const auto* bytes = static_cast<const std::uint8_t*>(sid);
-    std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
-    LocalFree(sid);
-    return copy;
-}
 
 // Gives the key (below HKEY_LOCAL_MACHINE) another owner, as a user does who creates a key where
 // users may. Windows takes an owner other than oneself only with the restore privilege.
@@ -300,7 +292,7 @@ void SetKeyOwner(const std::wstring& path, const wchar_t* owner)
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_OWNER, &opened), ERROR_SUCCESS);
     const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
     Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", true);
-    auto sid = SidOf(owner);
+    auto sid = SidBytes(owner);
     EXPECT_EQ(
         SetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, sid.data(), nullptr, nullptr, nullptr),
         static_cast<DWORD>(ERROR_SUCCESS));
@@ -332,9 +324,10 @@ TEST(InstanceCleanupTest, InstanceKeyOfAnotherOwnerDecidesNothingForARunAboveUse
                                                  : -static_cast<std::int64_t>(stored.ErrorCode()),
                               registration.Value());
     };
-    const RunAccount elevated(SidOf(L"S-1-5-21-1111-2222-3333-1002"), SidOf(L"S-1-5-32-544"), true);
-    const RunAccount system(SidOf(L"S-1-5-18"), SidOf(L"S-1-5-18"), false);
-    const RunAccount ordinary(SidOf(L"S-1-5-21-1111-2222-3333-1002"), SidOf(L"S-1-5-21-1111-2222-3333-1002"), false);
+    const RunAccount elevated(SidBytes(L"S-1-5-21-1111-2222-3333-1002"), SidBytes(L"S-1-5-32-544"), true);
+    const RunAccount system(SidBytes(L"S-1-5-18"), SidBytes(L"S-1-5-18"), false);
+    const RunAccount ordinary(SidBytes(L"S-1-5-21-1111-2222-3333-1002"), SidBytes(L"S-1-5-21-1111-2222-3333-1002"),
+                              false);
     std::vector<std::string> lines;
 
     SetKeyOwner(settings.Path() + L"\\Instance\\4242", L"S-1-5-32-544");
@@ -350,7 +343,7 @@ TEST(InstanceCleanupTest, InstanceKeyOfAnotherOwnerDecidesNothingForARunAboveUse
     }
     EXPECT_EQ(read(ordinary, lines), std::make_pair(std::int64_t{3}, 3u)) << "an ordinary user's run reads it";
     EXPECT_TRUE(lines.empty());
-    const RunAccount planterRun(SidOf(planter), SidOf(planter), true);
+    const RunAccount planterRun(SidBytes(planter), SidBytes(planter), true);
     EXPECT_EQ(read(planterRun, lines), std::make_pair(std::int64_t{3}, 3u)) << "the run's own key";
 }
 

@@ -2,6 +2,8 @@
 
 #include "common/foundation/WinHandle.h"
 
+#include <gtest/gtest.h>
+
 #include <sddl.h>
 
 #include <cstdint>
@@ -32,6 +34,19 @@ std::wstring TokenSidText(TOKEN_INFORMATION_CLASS kind)
     std::wstring result(text);
     LocalFree(text);
     return result;
+}
+
+std::vector<std::uint8_t> SidBytes(const wchar_t* text)
+{
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(text, &sid)) {
+        ADD_FAILURE() << "no SID";
+        return {};
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(sid);
+    std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
+    LocalFree(sid);
+    return copy;
 }
 
 }  // namespace Tessaro::Testing
