@@ -317,11 +317,17 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
         << bare;
     std::filesystem::remove(besideAgent);
 
-    // A tool that passes every check but cannot be started ends the run with the start's code.
+    // A missing tool ends the run with the system's answer to its open, 2.
     SetString(L"RemediationPath", (folder / "missing.exe").wstring());
     ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(Logged("Failed to launch the product (Code: 2)"), 1u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 0u);
+    // One that is there and passes the checks but is no program the system can start: its answer.
+    std::ofstream(folder / "broken.exe") << "MZ";
+    SetString(L"RemediationPath", (folder / "broken.exe").wstring());
+    ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_BAD_EXE_FORMAT));
+    EXPECT_EQ(Logged("WSC remediation path: "), 1u) << "the checks passed";
+    EXPECT_EQ(Logged("Failed to launch the product (Code: 193)"), 1u);
 }
 
 // The checks apply to the path that is started, after expansion: a relative path with a folder or a
