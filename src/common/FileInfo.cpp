@@ -68,10 +68,11 @@ bool IsDriveLetter(wchar_t c)
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-bool DriveExists(wchar_t letter)
+// The drive letter and colon that replace a device or volume name, and the rest of the path; a
+// device or volume named alone is the drive's root.
+std::wstring OnDrive(wchar_t letter, const std::wstring& rest)
 {
-    const wchar_t upper = letter >= L'a' ? static_cast<wchar_t>(letter - L'a' + L'A') : letter;
-    return (GetLogicalDrives() >> (upper - L'A')) & 1u;
+    return std::wstring{letter, L':'} + (rest.empty() ? L"\\" : rest);
 }
 
 template <typename Visit>
@@ -133,7 +134,7 @@ void MapDeviceToDrive(std::wstring& path)
             (path.size() != deviceName.size() && path[deviceName.size()] != L'\\')) {
             return false;
         }
-        path = std::wstring(driveName) + path.substr(deviceName.size());
+        path = OnDrive(letter, path.substr(deviceName.size()));
         return true;
     });
     // Any other device keeps its text: "\\?\" followed by the rest would not name it, since that
@@ -165,17 +166,17 @@ void MapVolumeToDrive(std::wstring& path)
         if (CompareStringOrdinal(name.c_str(), -1, volume.c_str(), -1, TRUE) != CSTR_EQUAL) {
             return false;
         }
-        path = std::wstring{letter, L':'} + path.substr(closingBrace + 1);
+        path = OnDrive(letter, path.substr(closingBrace + 1));
         return true;
     });
 }
 
+// A question mark or an asterisk and a colon stand for any drive: their root. A drive letter and a
+// colon alone is left as it is: Windows reads it as the current folder of that drive, a relative
+// path, not as the drive's root.
 void CompleteDriveRoot(std::wstring& path)
 {
-    if (path.size() != 2 || path[1] != L':') {
-        return;
-    }
-    if ((IsDriveLetter(path[0]) && DriveExists(path[0])) || path[0] == L'?' || path[0] == L'*') {
+    if (path.size() == 2 && path[1] == L':' && (path[0] == L'?' || path[0] == L'*')) {
         path += L'\\';
     }
 }

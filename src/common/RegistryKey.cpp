@@ -47,26 +47,17 @@ std::string HandleText(const void* handle)
     return Format("{:016X}", reinterpret_cast<std::uintptr_t>(handle));
 }
 
-// Whether a key opened as itself (REG_OPTION_OPEN_LINK) is a registry link: a link holds the value
-// that names its target.
-bool IsLink(HKEY opened)
-{
-    DWORD type = 0;
-    return RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-           type == REG_LINK;
-}
-
 // What each key below the top of a tree being deleted is opened with: its deletion, the listing of
 // its subkeys and the query that tells a link.
 constexpr DWORD SubtreeDeletionAccess = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
 // The longest key name the registry allows, in characters.
 constexpr DWORD MaximumKeyNameLength = 255;
 
-// Opens (with `create`, creates) the key `name` below the open key `parent`, as itself: a registry
-// link there is opened as the link and never followed, also when its target is missing (a create
-// through it would make the target, wherever it names). The name is counted, not NUL-ended, so an
-// enumerated name is opened exactly as the registry holds it.
-std::uint32_t OpenKeyAsItself(HKEY parent, const std::wstring& name, DWORD access, bool create, HKEY& opened)
+// Opens (with `create`, creates) the key `name` below the open key `parent`; `attributes` add
+// OBJ_OPENLINK or not. The name is counted, not NUL-ended, so an enumerated name is opened exactly as
+// the registry holds it.
+std::uint32_t OpenNativeKey(HKEY parent, const std::wstring& name, DWORD access, bool create, ULONG attributes,
+                            HKEY& opened)
 {
     if (name.size() > MAXSHORT / sizeof(wchar_t)) {
         return ERROR_FILENAME_EXCED_RANGE;
@@ -75,19 +66,27 @@ std::uint32_t OpenKeyAsItself(HKEY parent, const std::wstring& name, DWORD acces
     text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     text.MaximumLength = text.Length;
     text.Buffer = const_cast<PWSTR>(name.data());
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof(OBJECT_ATTRIBUTES);
-    attributes.RootDirectory = parent;
-    attributes.ObjectName = &text;
-    attributes.Attributes = Native::ObjectCaseInsensitive | Native::ObjectOpenLink;
+    OBJECT_ATTRIBUTES objectAttributes{};
+    objectAttributes.Length = sizeof(OBJECT_ATTRIBUTES);
+    objectAttributes.RootDirectory = parent;
+    objectAttributes.ObjectName = &text;
+    objectAttributes.Attributes = Native::ObjectCaseInsensitive | attributes;
     HANDLE handle = nullptr;
-    const NTSTATUS status = create ? NtCreateKey(&handle, access, &attributes, 0, nullptr, 0, nullptr)
-                                   : NtOpenKey(&handle, access, &attributes);
+    const NTSTATUS status = create ? NtCreateKey(&handle, access, &objectAttributes, 0, nullptr, 0, nullptr)
+                                   : NtOpenKey(&handle, access, &objectAttributes);
     if (status < 0) {
         return NativeToCode(status);
     }
     opened = static_cast<HKEY>(handle);
     return ERROR_SUCCESS;
+}
+
+// Opens (with `create`, creates) the key `name` below the open key `parent`, as itself: a registry
+// link there is opened as the link and never followed, also when its target is missing (a create
+// through it would make the target, wherever it names).
+std::uint32_t OpenKeyAsItself(HKEY parent, const std::wstring& name, DWORD access, bool create, HKEY& opened)
+{
+    return OpenNativeKey(parent, name, access, create, Native::ObjectOpenLink, opened);
 }
 
 // The key's native name (\REGISTRY\MACHINE\...).
@@ -113,6 +112,40 @@ Result<std::wstring> QueryKeyName(HKEY key)
     std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
     std::memcpy(name.data(), buffer.data() + sizeof(ULONG), name.size() * sizeof(wchar_t));
     return Result<std::wstring>(std::move(name));
+}
+
+// Whether the key opened as itself (REG_OPTION_OPEN_LINK) into `opened` is a registry link;
+// `openFollowingLinks` opens the same name the ordinary way. A link holds the value that names its
+// target, but a plain key may hold a value of that name and type too (whoever may set its values can
+// write one): the key is a link only when the ordinary open reaches another key, or none. That open
+// only names where the link points; nothing is read or written there.
+template <typename OpenFollowingLinks>
+bool IsLink(HKEY opened, OpenFollowingLinks openFollowingLinks)
+{
+    DWORD type = 0;
+    if (RegQueryValueExW(opened, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS ||
+        type != REG_LINK) {
+        return false;
+    }
+    HKEY followed = nullptr;
+    if (openFollowingLinks(followed) != ERROR_SUCCESS) {
+        return true;  // a link whose target is missing, or one that cannot be told apart: not followed
+    }
+    const KeyHandle target(followed);
+    const auto openedName = QueryKeyName(opened);
+    const auto targetName = QueryKeyName(followed);
+    return !openedName.Succeeded() || !targetName.Succeeded() ||
+           CompareStringOrdinal(openedName.Value().c_str(), static_cast<int>(openedName.Value().size()),
+                                targetName.Value().c_str(), static_cast<int>(targetName.Value().size()),
+                                TRUE) != CSTR_EQUAL;
+}
+
+// Whether the key `name`, opened as itself below `parent` into `opened`, is a registry link.
+bool IsLinkBelow(HKEY parent, const std::wstring& name, HKEY opened)
+{
+    return IsLink(opened, [&](HKEY& followed) {
+        return OpenNativeKey(parent, name, KEY_QUERY_VALUE, false, 0, followed);
+    });
 }
 
 // Deletes the open key and everything below it through handles alone: each subkey is opened
@@ -253,7 +286,8 @@ std::uint32_t QueryValueBytes(HKEY handle, const std::wstring& name, std::uint32
     return code;
 }
 
-// The value's type and bytes, strings unexpanded.
+// The value's type and bytes for a typed read: strings unexpanded and, as the platform's typed read
+// promises, ending in their terminator.
 std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& type, std::vector<std::uint8_t>& data,
                         ReadStep& failedStep, const ValueShape& shape = {})
 {
@@ -262,7 +296,7 @@ std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& ty
     failedStep = ReadStep::Size;
     auto code = ToCode(RegGetValueW(handle, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType, nullptr, &size));
     if (code == ERROR_UNSUPPORTED_TYPE) {
-        // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the plain
+        // Some platforms refuse types such as REG_DWORD_BIG_ENDIAN despite "any type"; the raw
         // query returns the same bytes for every type that is not a string.
         return QueryValueBytes(handle, name, type, data, failedStep, shape);
     }
@@ -283,6 +317,25 @@ std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& ty
         code = shape.Check(valueType, size);
     }
     return code;
+}
+
+// Writes the value's bytes as they are. For a string type the platform looks one character past the
+// counted bytes (and one before them when only one byte is counted) and, where the string has no
+// terminator of its own and that character is NUL, adds one. The bytes are therefore written from a
+// copy with a character that is not NUL on either side: nothing outside the copy is read and
+// nothing is added, so a value written back (a rename, a copy) keeps its bytes.
+std::uint32_t WriteValue(HKEY handle, const std::wstring& name, std::uint32_t type,
+                         const std::vector<std::uint8_t>& data)
+{
+    const bool isString = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ || type == REG_LINK;
+    if (!isString || data.empty()) {
+        return ToCode(RegSetValueExW(handle, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                                     static_cast<DWORD>(data.size())));
+    }
+    constexpr std::size_t Guard = sizeof(wchar_t);
+    std::vector<std::uint8_t> guarded(Guard + data.size() + Guard, 0xFF);
+    std::copy(data.begin(), data.end(), guarded.begin() + Guard);
+    return ToCode(RegSetValueExW(handle, name.c_str(), 0, type, guarded.data() + Guard, static_cast<DWORD>(data.size())));
 }
 
 class NativeName {
@@ -307,17 +360,19 @@ private:
 }  // namespace
 
 RegistryKey::RegistryKey(Root root, std::wstring path)
-    : root_(root), path_(std::move(path)), ownedFrom_(std::wstring::npos)
+    : root_(root), path_(std::move(path)), ownedFrom_(std::wstring::npos), namedRoot_(root_), namedPath_(path_)
 {
 }
 
 RegistryKey::RegistryKey(Root root, const std::wstring& systemPath, const std::wstring& ownPath)
-    : root_(root), path_(systemPath + L"\\" + ownPath), ownedFrom_(systemPath.size() + 1)
+    : root_(root), path_(systemPath + L"\\" + ownPath), ownedFrom_(systemPath.size() + 1), namedRoot_(root_),
+      namedPath_(path_)
 {
 }
 
 RegistryKey::RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path)
-    : heldRoot_(std::move(heldRoot)), root_(heldRoot_.get()), path_(std::move(path)), ownedFrom_(0)
+    : heldRoot_(std::move(heldRoot)), root_(heldRoot_.get()), path_(std::move(path)), ownedFrom_(0),
+      namedRoot_(root_), namedPath_(path_)
 {
 }
 
@@ -356,6 +411,9 @@ std::uint32_t RegistryKey::OpenAsItself(std::uint32_t access, bool create, LinkA
 {
     // The query that tells a link is made on the key itself.
     const DWORD endAccess = access | KEY_QUERY_VALUE;
+    if (path_.empty() && heldRoot_ != nullptr) {
+        return DuplicateHeld(endAccess, linkAtEnd, opened);
+    }
     if (ownedFrom_ == std::wstring::npos) {
         HKEY handle = nullptr;
         if (const auto code = ToCode(RegOpenKeyExW(root_, path_.c_str(), REG_OPTION_OPEN_LINK, endAccess, &handle));
@@ -363,21 +421,54 @@ std::uint32_t RegistryKey::OpenAsItself(std::uint32_t access, bool create, LinkA
             return code;
         }
         KeyHandle key(handle);
-        if (linkAtEnd == LinkAtEnd::Refused && IsLink(handle)) {
+        if (linkAtEnd == LinkAtEnd::Refused && IsLink(handle, [this](HKEY& followed) {
+                return ToCode(RegOpenKeyExW(root_, path_.c_str(), 0, KEY_QUERY_VALUE, &followed));
+            })) {
             ReportLink(handle);
             return StoppedOnLink;
         }
         opened = key.release();
         return ERROR_SUCCESS;
     }
-    const DWORD passingAccess = KEY_QUERY_VALUE | (create ? KEY_CREATE_SUB_KEY : 0);
+    // Each key on the way is opened with what its step needs and no more: the system's keys above the
+    // product's own with none (they only name where the next key is looked up), each of the product's
+    // own with the query that tells a link, and a parent with the right to create below it only when
+    // the key below it is missing and is to be made. An access list on a key that exists and stays
+    // as it is asks nothing of this run beyond that query.
+    constexpr DWORD PassingAccess = KEY_QUERY_VALUE;
+    constexpr DWORD CreatingAccess = KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY;
+    KeyHandle grandparent;
     KeyHandle current;
     HKEY parent = root_;
+    std::wstring parentName;
+    // A held key was opened with the access its holder chose.
+    bool parentMayCreate = heldRoot_ != nullptr && (heldAccess_ & KEY_CREATE_SUB_KEY) != 0;
+    // Opens the key that holds the current component again, now with the right to create below it.
+    auto reopenParentToCreate = [&]() -> std::uint32_t {
+        HKEY reopened = nullptr;
+        std::uint32_t code = ERROR_SUCCESS;
+        if (grandparent == nullptr) {
+            code = ToCode(RegOpenKeyExW(root_, parentName.c_str(), 0, CreatingAccess, &reopened));
+        } else {
+            code = OpenKeyAsItself(grandparent.get(), parentName, CreatingAccess, false, reopened);
+        }
+        if (code != ERROR_SUCCESS) {
+            return code;
+        }
+        KeyHandle parentAgain(reopened);
+        if (grandparent != nullptr && IsLinkBelow(grandparent.get(), parentName, reopened)) {
+            ReportLink(reopened);
+            return StoppedOnLink;
+        }
+        current = std::move(parentAgain);
+        parent = current.get();
+        parentMayCreate = true;
+        return ERROR_SUCCESS;
+    };
     if (ownedFrom_ > 0) {
+        parentName = path_.substr(0, ownedFrom_ - 1);
         HKEY system = nullptr;
-        if (const auto code =
-                ToCode(RegOpenKeyExW(root_, path_.substr(0, ownedFrom_ - 1).c_str(), 0, passingAccess, &system));
-            code != ERROR_SUCCESS) {
+        if (const auto code = ToCode(RegOpenKeyExW(root_, parentName.c_str(), 0, 0, &system)); code != ERROR_SUCCESS) {
             return code;
         }
         current.reset(system);
@@ -386,25 +477,57 @@ std::uint32_t RegistryKey::OpenAsItself(std::uint32_t access, bool create, LinkA
     for (std::size_t start = ownedFrom_;;) {
         const auto end = path_.find(L'\\', start);
         const bool last = end == std::wstring::npos;
+        const std::wstring name = path_.substr(start, last ? end : end - start);
+        const DWORD stepAccess = last ? endAccess : PassingAccess;
         HKEY next = nullptr;
-        if (const auto code = OpenKeyAsItself(parent, path_.substr(start, last ? end : end - start),
-                                              last ? endAccess : passingAccess, create, next);
-            code != ERROR_SUCCESS) {
+        auto code = OpenKeyAsItself(parent, name, stepAccess, false, next);
+        bool created = false;
+        if (code == ERROR_FILE_NOT_FOUND && create) {
+            code = parentMayCreate || parentName.empty() ? ERROR_SUCCESS : reopenParentToCreate();
+            if (code == ERROR_SUCCESS) {
+                code = OpenKeyAsItself(parent, name, last ? stepAccess : CreatingAccess, true, next);
+                created = true;
+            }
+        }
+        if (code != ERROR_SUCCESS) {
             return code;
         }
         KeyHandle component(next);
-        if (IsLink(next) && !(last && linkAtEnd == LinkAtEnd::Opened)) {
+        if (IsLinkBelow(parent, name, next) && !(last && linkAtEnd == LinkAtEnd::Opened)) {
             ReportLink(next);
             return StoppedOnLink;
         }
+        grandparent = std::move(current);
         current = std::move(component);
         parent = current.get();
+        parentName = name;
+        parentMayCreate = created;
         if (last) {
             break;
         }
         start = end + 1;
     }
     opened = current.release();
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t RegistryKey::DuplicateHeld(std::uint32_t access, LinkAtEnd linkAtEnd, Root& opened)
+{
+    // A key held open is used through its own handle: it is never looked up again, not even by an
+    // empty name relative to itself. Its handle has the access it was opened with, and no more.
+    if ((heldAccess_ & access) != access) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (linkAtEnd == LinkAtEnd::Refused && heldIsLink_) {
+        ReportLink(heldRoot_.get());
+        return StoppedOnLink;
+    }
+    HANDLE duplicate = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), heldRoot_.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return GetLastError();
+    }
+    opened = static_cast<HKEY>(duplicate);
     return ERROR_SUCCESS;
 }
 
@@ -415,7 +538,7 @@ void RegistryKey::ReportLink(Root link)
     }
     const auto name = QueryKeyName(link);
     LogFormat(LogComponent::Setup, LogLevel::Warn, "The registry key \"{}\" is a registry link and is not followed",
-              ReadableUtf8(name.Succeeded() ? name.Value() : path_));
+              ReadableUtf8(name.Succeeded() ? name.Value() : namedPath_));
 }
 
 std::uint32_t RegistryKey::OpenNative(std::uint32_t access, Root& opened)
@@ -601,7 +724,7 @@ std::uint32_t RegistryKey::DeleteTree()
         }
         LogFormat(LogComponent::Setup, LogLevel::Warn,
                   "Failed to delete the registry key tree. Open key failed [0x{};{}] (Error: {})", HandleText(handle_),
-                  ReadableUtf8(path_), code);
+                  ReadableUtf8(namedPath_), code);
         return code;
     }
     const KeyHandle key(opened);
@@ -612,13 +735,13 @@ std::uint32_t RegistryKey::DeleteTree()
         LogFormat(
             LogComponent::Setup, LogLevel::Warn,
             "Failed to delete the registry key tree. Delete failed try to execute the fallback [0x{};{}] (Error: {})",
-            HandleText(key.get()), ReadableUtf8(path_), code);
+            HandleText(key.get()), ReadableUtf8(namedPath_), code);
         code = DeleteTreeRenamedAway(key.get(), code);
     }
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
         LogFormat(LogComponent::Setup, LogLevel::Warn,
-                  "Failed to delete the registry key tree [0x{};0x{};{}] (Error: {})", HandleText(root_),
-                  HandleText(key.get()), ReadableUtf8(path_), code);
+                  "Failed to delete the registry key tree [0x{};0x{};{}] (Error: {})", HandleText(namedRoot_),
+                  HandleText(key.get()), ReadableUtf8(namedPath_), code);
     }
     return code;
 }
@@ -676,6 +799,9 @@ std::shared_ptr<RegistryKey> RegistryKey::GetSubKey(const std::wstring& name)
                                        : std::make_shared<RegistryKey>(root_, ChildPath(path_, name, false));
     // Below a key opened as itself, every key is too.
     subKey->ownedFrom_ = ownedFrom_;
+    subKey->heldAccess_ = heldAccess_;
+    subKey->namedRoot_ = namedRoot_;
+    subKey->namedPath_ = ChildPath(namedPath_, name, false);
     return subKey;
 }
 
@@ -685,12 +811,16 @@ Result<std::shared_ptr<RegistryKey>> RegistryKey::OpenSubKeyAsItself(const std::
     // This key is opened to reach its subkeys, as for their enumeration: its failure shares that site.
     return OnOpenKey<19>(ReadAccess, Missing::Answer, [&]() -> Answer {
         HKEY opened = nullptr;
-        if (const auto code = OpenKeyAsItself(handle_, name, access | KEY_QUERY_VALUE, false, opened);
-            code != ERROR_SUCCESS) {
+        const DWORD heldAccess = access | KEY_QUERY_VALUE;
+        if (const auto code = OpenKeyAsItself(handle_, name, heldAccess, false, opened); code != ERROR_SUCCESS) {
             return Answer(code);
         }
         auto subKey = std::make_shared<RegistryKey>(std::shared_ptr<HKEY__>(opened, KeyHandleCloser{}), std::wstring());
-        if (IsLink(opened)) {
+        subKey->heldAccess_ = heldAccess;
+        subKey->namedRoot_ = namedRoot_;
+        subKey->namedPath_ = ChildPath(namedPath_, name, false);
+        subKey->heldIsLink_ = IsLinkBelow(handle_, name, opened);
+        if (subKey->heldIsLink_) {
             subKey->ReportLink(opened);
         }
         return Answer(std::move(subKey));
@@ -731,7 +861,9 @@ std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& typ
 {
     return OnOpenKeyTracedBy(ReadAccess, ValueOpenTrace<22, 23>(Missing::Answer, name), [&] {
         ReadStep failedStep = ReadStep::Size;
-        return TraceFailure<24>(ReadValue(handle_, name, type, data, failedStep), Missing::Answer, handle_, path_,
+        // The bytes as stored: a caller compares them or writes them back.
+        return TraceFailure<24>(QueryValueBytes(handle_, name, type, data, failedStep, {}), Missing::Answer, handle_,
+                                path_,
                                 name);
     });
 }
@@ -739,9 +871,7 @@ std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& typ
 std::uint32_t RegistryKey::SetValue(const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
 {
     return OnOpenKeyTracedBy(ReadWriteAccess, ValueOpenTrace<31, 32>(Missing::Traced, name), [&] {
-        const auto code = ToCode(RegSetValueExW(handle_, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
-                                                static_cast<DWORD>(data.size())));
-        return TraceFailure<33>(code, Missing::Traced, handle_, path_, name);
+        return TraceFailure<33>(WriteValue(handle_, name, type, data), Missing::Traced, handle_, path_, name);
     });
 }
 
@@ -751,12 +881,14 @@ std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::w
         std::uint32_t type = 0;
         std::vector<std::uint8_t> data;
         ReadStep failedStep = ReadStep::Size;
-        if (const auto code = ReadValue(handle_, oldName, type, data, failedStep); code != ERROR_SUCCESS) {
+        // The bytes as stored, so that the value under its new name is the same value: the typed
+        // read would add a terminator to a string that has none.
+        if (const auto code = QueryValueBytes(handle_, oldName, type, data, failedStep, {});
+            code != ERROR_SUCCESS) {
             return failedStep == ReadStep::Size ? TraceFailure<27>(code, Missing::Traced, handle_, path_)
                                                 : TraceFailure<28>(code, Missing::Traced, handle_, path_);
         }
-        const auto written = ToCode(RegSetValueExW(
-            handle_, newName.c_str(), 0, type, data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size())));
+        const auto written = WriteValue(handle_, newName, type, data);
         if (TraceFailure<29>(written, Missing::Traced, handle_, path_) != ERROR_SUCCESS) {
             return written;
         }

@@ -145,6 +145,8 @@ private:
     std::uint32_t OpenAsItself(std::uint32_t access, bool create, LinkAtEnd linkAtEnd, Root& opened);
     // DeleteTree's fall-back for the opened key: renamed beside itself, then deleted again.
     std::uint32_t DeleteTreeRenamedAway(Root key, std::uint32_t inPlaceError);
+    // The held key's own handle, duplicated, when it has `access` (ERROR_ACCESS_DENIED otherwise).
+    std::uint32_t DuplicateHeld(std::uint32_t access, LinkAtEnd linkAtEnd, Root& opened);
     // Logs, once for this key, that the key `link` is a registry link and is not followed.
     void ReportLink(Root link);
     std::uint32_t OpenNative(std::uint32_t access, Root& opened);
@@ -156,6 +158,13 @@ private:
     // Where the product's own part of the path begins (npos: the whole path is opened as named).
     std::size_t ownedFrom_;
     bool linkReported_ = false;
+    // For a key held open (named by an empty path below `heldRoot_`): the access of its handle and
+    // whether it is a registry link, both known when it was opened.
+    std::uint32_t heldAccess_ = 0;
+    bool heldIsLink_ = false;
+    // How log lines name the key: the root and the path it was reached by, also for a held key.
+    Root namedRoot_;
+    std::wstring namedPath_;
     std::uint32_t access_ = 0;
     std::recursive_mutex mutex_;
 };

@@ -154,10 +154,9 @@ Result<> WindowsSecurityCenterIntegration::RegisterProduct(
         if (SUCCEEDED(hresult)) {
             return Result<>(ERROR_SUCCESS);
         }
-        // Between attempts only: after the last one the answer is known.
-        if (attempt + 1 < RegisterAttempts) {
-            pacing_.pause(RegisterPause);
-        }
+        // Also after the last failed call: a caller that tries again at once (the registration's own
+        // retry) meets a Security Center that had half a second to catch up.
+        pacing_.pause(RegisterPause);
     }
     return Result<>(ConvertHResultToErrorCode(hresult),
                     Format("WscAvStatus register failed (Error: 0x{:x})", AsUnsigned(hresult)));

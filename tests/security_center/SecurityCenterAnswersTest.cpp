@@ -116,7 +116,8 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     EXPECT_EQ(
         std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }), 10)
         << "ten attempts, whatever the answer";
-    EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::milliseconds(500))) << "half a second apart";
+    EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(10, std::chrono::milliseconds(500)))
+        << "half a second after each refused call, the last one too";
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded())
         << "the eleventh call is answered";
 
