@@ -1,4 +1,7 @@
 // ravelin-kit.exe: the Windows test kit's helper, for run-tests.cmd.
+//   ravelin-kit run [/roundtrip] [/agent PATH] [/filter PATTERN] [/timeout SECONDS]
+//                                    the kit's whole run (KitRun.h), then the report beside the kit:
+//                                    report\summary.txt and ravelin-report-<computer>.zip
 //   ravelin-kit products NAME        the entry NAME has in Security Center's product list, read over WMI
 //                                    as the agent reads it: "absent", or its decoded state and whether
 //                                    it is up to date ("On up-to-date", "Snoozed out-of-date", ...)
@@ -7,6 +10,8 @@
 //                                    trip's verdict from FOLDER\round-trip.txt), then packs every file
 //                                    of FOLDER into the archive ZIP
 // Ends with 0, or with the failure's code after a line on the error stream.
+
+#include "KitRun.h"
 
 #include "common/OsInfoImpl.h"
 #include "common/foundation/StringConversion.h"
@@ -29,7 +34,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Tessaro::Ravelin::WindowsSecurityCenterProducts;
 
 int Fail(const std::string& message, int code)
 {
@@ -40,18 +44,12 @@ int Fail(const std::string& message, int code)
 int Products(const std::string& name)
 {
     const Tessaro::Ravelin::ComApartment apartment;
-    const auto listed = WindowsSecurityCenterProducts::ListProducts();
-    if (!listed.Succeeded()) {
-        return Fail("Security Center's product list could not be read: " + listed.Message(),
-                    static_cast<int>(listed.ErrorCode()));
+    std::uint32_t error = 0;
+    const std::string entry = Kit::ProductEntry(name, error);
+    if (error != 0) {
+        return Fail("Security Center's product list could not be read: " + entry, static_cast<int>(error));
     }
-    for (const auto& product : listed.Value()) {
-        if (product.name == name) {
-            std::printf("%s %s\n", product.stateText.c_str(), product.upToDate ? "up-to-date" : "out-of-date");
-            return 0;
-        }
-    }
-    std::printf("absent\n");
+    std::printf("%s\n", entry.c_str());
     return 0;
 }
 
@@ -130,6 +128,24 @@ std::string TestResults(const std::string& xml, int& run, int& failed, int& skip
     return failures + skips;
 }
 
+std::string FirstLine(const std::string& text)
+{
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+// The lines of the kit's own log that the summary repeats: what it found on the machine.
+std::string KitLines(const std::string& log)
+{
+    std::string lines;
+    std::istringstream text(log);
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind("Trusted test roots ", 0) == 0 || line.rfind("Files marked as downloaded: ", 0) == 0) {
+            lines += line + "\n";
+        }
+    }
+    return lines;
+}
+
 std::string Summary(const fs::path& folder)
 {
     std::ostringstream summary;
@@ -160,15 +176,20 @@ std::string Summary(const fs::path& folder)
     int run = 0, failed = 0, skipped = 0;
     const std::string xml = ReadText(folder / "unit-tests.xml");
     const std::string results = TestResults(xml, run, failed, skipped);
-    summary << (xml.empty() ? std::string("Unit tests: no report (unit-tests.xml is missing)")
+    summary << (xml.empty() ? std::string("Unit tests: no report (unit-tests.xml is missing: the program did not finish)")
                             : "Unit tests: " + std::to_string(run) + " run, " + std::to_string(failed) + " failed, " +
                                   std::to_string(skipped) + " skipped")
             << "\n";
-    // The runner writes a line a step: "ok <step>: ..." or "MISMATCH <step>: expected ..., seen ...".
+    if (const std::string end = FirstLine(ReadText(folder / "unit-tests-end.txt")); !end.empty()) {
+        summary << "Unit test program: " << end << "\n";
+    }
+    // The runner writes a line a step: "ok <step>: ..." or "MISMATCH <step>: expected ..., seen ...",
+    // and at the end whether the settings key was put back.
     const std::string roundTrip = ReadText(folder / "round-trip.txt");
     int steps = 0;
     int mismatched = 0;
     std::string mismatches;
+    std::string restored;
     std::istringstream lines(roundTrip);
     for (std::string line; std::getline(lines, line);) {
         line = line.substr(0, line.find('\r'));
@@ -176,12 +197,14 @@ std::string Summary(const fs::path& folder)
         steps += mismatch || line.rfind("ok ", 0) == 0 ? 1 : 0;
         mismatched += mismatch ? 1 : 0;
         mismatches += mismatch ? "    " + line + "\n" : "";
+        restored = line.rfind("Settings put back: ", 0) == 0 ? line : restored;
     }
     summary << (roundTrip.empty() ? std::string("Round trip: not taken (run-tests.cmd /roundtrip takes it)")
                                   : "Round trip: " + std::to_string(steps) + " steps, " +
                                         std::to_string(steps - mismatched) + " as expected (round-trip.txt)")
             << "\n"
-            << mismatches
+            << mismatches << (restored.empty() ? std::string() : restored + "\n")
+            << KitLines(ReadText(folder / "kit.txt"))
             << "Whole-process and simulator tests: not in the kit (they need the simulated Security Center and "
                "run under Wine only, in make test)\n\n"
             << results;
@@ -263,7 +286,7 @@ std::string Zip(const std::vector<std::pair<std::string, std::string>>& files)
     return archive + directory;
 }
 
-int Report(const fs::path& folder, const fs::path& archivePath)
+int Report(const fs::path& folder, const fs::path& archivePath, bool quiet = false)
 {
     {
         std::ofstream summary(folder / "summary.txt", std::ios::binary);
@@ -283,7 +306,53 @@ int Report(const fs::path& folder, const fs::path& archivePath)
     if (!archive) {
         return Fail("cannot write " + Tessaro::Utf16ToUtf8(archivePath.native()), ERROR_WRITE_FAULT);
     }
-    std::printf("%s\n", Tessaro::Utf16ToUtf8(archivePath.native()).c_str());
+    if (!quiet) {
+        std::printf("%s\n", Tessaro::Utf16ToUtf8(archivePath.native()).c_str());
+    }
+    return 0;
+}
+
+constexpr const char* RunUsage =
+    "usage: run-tests.cmd [/roundtrip] [/agent PATH] [/filter PATTERN] [/timeout SECONDS]";
+
+// The kit's run from its own folder (the helper's), whatever that folder is called.
+int Run(const std::vector<std::wstring>& arguments)
+{
+    Kit::RunOptions options;
+    for (std::size_t at = 1; at < arguments.size(); ++at) {
+        const std::wstring& option = arguments[at];
+        const bool hasValue = at + 1 < arguments.size();
+        if (_wcsicmp(option.c_str(), L"/roundtrip") == 0) {
+            options.roundTrip = true;
+        } else if (_wcsicmp(option.c_str(), L"/agent") == 0 && hasValue) {
+            options.agent = fs::absolute(arguments[++at]).native();
+        } else if (_wcsicmp(option.c_str(), L"/filter") == 0 && hasValue) {
+            options.filter = arguments[++at];
+        } else if (_wcsicmp(option.c_str(), L"/timeout") == 0 && hasValue) {
+            options.timeoutSeconds = static_cast<unsigned>(std::wcstoul(arguments[++at].c_str(), nullptr, 10));
+        } else {
+            std::printf("Unknown option %s. %s\n", Tessaro::Utf16ToUtf8(option).c_str(), RunUsage);
+            return 2;
+        }
+    }
+    std::wstring self(32768, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    const fs::path kit = fs::path(self).parent_path();
+    const fs::path report = kit / L"report";
+    std::error_code ignored;
+    fs::remove_all(report, ignored);
+    fs::create_directories(report);
+    Kit::RunKit(kit, report, options);
+    std::array<wchar_t, MAX_COMPUTERNAME_LENGTH + 1> computer{};
+    DWORD computerSize = static_cast<DWORD>(computer.size());
+    GetComputerNameW(computer.data(), &computerSize);
+    const fs::path archive = kit / (L"ravelin-report-" + std::wstring(computer.data()) + L".zip");
+    if (Report(report, archive, true) != 0) {
+        std::printf("The report could not be written.\n");
+        return 1;
+    }
+    std::printf("%s\nThe report to send back: %s\n", ReadText(report / "summary.txt").c_str(),
+                Tessaro::Utf16ToUtf8(archive.native()).c_str());
     return 0;
 }
 
@@ -293,6 +362,9 @@ int wmain(int argc, wchar_t** argv)
 {
     const std::vector<std::wstring> arguments(argv + 1, argv + argc);
     try {
+        if (!arguments.empty() && arguments[0] == L"run") {
+            return Run(arguments);
+        }
         if (arguments.size() == 2 && arguments[0] == L"products") {
             return Products(Tessaro::Utf16ToUtf8(arguments[1]));
         }
@@ -302,5 +374,6 @@ int wmain(int argc, wchar_t** argv)
     } catch (const std::exception& exception) {
         return Fail(exception.what(), ERROR_INVALID_DATA);
     }
-    return Fail("usage: ravelin-kit products NAME | ravelin-kit report FOLDER ZIP", ERROR_BAD_ARGUMENTS);
+    return Fail("usage: ravelin-kit run [OPTIONS] | ravelin-kit products NAME | ravelin-kit report FOLDER ZIP",
+                ERROR_BAD_ARGUMENTS);
 }

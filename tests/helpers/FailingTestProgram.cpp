@@ -1,0 +1,26 @@
+// failingtests.exe: stands in for the unit test program in the kit's own check. It writes the start
+// of a test run as GoogleTest does, then, as RAVELIN_FAILING_TESTS says, crashes inside a test
+// ("crash": an access violation, which no handler catches) or never ends ("hang").
+
+#include <windows.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+int wmain()
+{
+    std::printf("[==========] Running 2 tests from 1 test suite.\n[ RUN      ] Probe.Passes\n"
+                "[       OK ] Probe.Passes (0 ms)\n");
+    std::array<char, 16> mode{};
+    GetEnvironmentVariableA("RAVELIN_FAILING_TESTS", mode.data(), static_cast<DWORD>(mode.size()));
+    const bool hang = std::strcmp(mode.data(), "hang") == 0;
+    std::printf("[ RUN      ] Probe.%s\n", hang ? "Hangs" : "Crashes");
+    std::fflush(stdout);
+    if (hang) {
+        Sleep(INFINITE);
+    }
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+    return 0;
+}
