@@ -143,9 +143,8 @@ bool IsLink(HKEY opened, OpenFollowingLinks openFollowingLinks)
 // Whether the key `name`, opened as itself below `parent` into `opened`, is a registry link.
 bool IsLinkBelow(HKEY parent, const std::wstring& name, HKEY opened)
 {
-    return IsLink(opened, [&](HKEY& followed) {
-        return OpenNativeKey(parent, name, KEY_QUERY_VALUE, false, 0, followed);
-    });
+    return IsLink(opened,
+                  [&](HKEY& followed) { return OpenNativeKey(parent, name, KEY_QUERY_VALUE, false, 0, followed); });
 }
 
 // Deletes the open key and everything below it through handles alone: each subkey is opened
@@ -335,7 +334,8 @@ std::uint32_t WriteValue(HKEY handle, const std::wstring& name, std::uint32_t ty
     constexpr std::size_t Guard = sizeof(wchar_t);
     std::vector<std::uint8_t> guarded(Guard + data.size() + Guard, 0xFF);
     std::copy(data.begin(), data.end(), guarded.begin() + Guard);
-    return ToCode(RegSetValueExW(handle, name.c_str(), 0, type, guarded.data() + Guard, static_cast<DWORD>(data.size())));
+    return ToCode(
+        RegSetValueExW(handle, name.c_str(), 0, type, guarded.data() + Guard, static_cast<DWORD>(data.size())));
 }
 
 class NativeName {
@@ -365,14 +365,21 @@ RegistryKey::RegistryKey(Root root, std::wstring path)
 }
 
 RegistryKey::RegistryKey(Root root, const std::wstring& systemPath, const std::wstring& ownPath)
-    : root_(root), path_(systemPath + L"\\" + ownPath), ownedFrom_(systemPath.size() + 1), namedRoot_(root_),
+    : root_(root),
+      path_(systemPath + L"\\" + ownPath),
+      ownedFrom_(systemPath.size() + 1),
+      namedRoot_(root_),
       namedPath_(path_)
 {
 }
 
 RegistryKey::RegistryKey(std::shared_ptr<HKEY__> heldRoot, std::wstring path)
-    : heldRoot_(std::move(heldRoot)), root_(heldRoot_.get()), path_(std::move(path)), ownedFrom_(0),
-      namedRoot_(root_), namedPath_(path_)
+    : heldRoot_(std::move(heldRoot)),
+      root_(heldRoot_.get()),
+      path_(std::move(path)),
+      ownedFrom_(0),
+      namedRoot_(root_),
+      namedPath_(path_)
 {
 }
 
@@ -863,8 +870,7 @@ std::uint32_t RegistryKey::GetValue(const std::wstring& name, std::uint32_t& typ
         ReadStep failedStep = ReadStep::Size;
         // The bytes as stored: a caller compares them or writes them back.
         return TraceFailure<24>(QueryValueBytes(handle_, name, type, data, failedStep, {}), Missing::Answer, handle_,
-                                path_,
-                                name);
+                                path_, name);
     });
 }
 
@@ -883,8 +889,7 @@ std::uint32_t RegistryKey::RenameValue(const std::wstring& oldName, const std::w
         ReadStep failedStep = ReadStep::Size;
         // The bytes as stored, so that the value under its new name is the same value: the typed
         // read would add a terminator to a string that has none.
-        if (const auto code = QueryValueBytes(handle_, oldName, type, data, failedStep, {});
-            code != ERROR_SUCCESS) {
+        if (const auto code = QueryValueBytes(handle_, oldName, type, data, failedStep, {}); code != ERROR_SUCCESS) {
             return failedStep == ReadStep::Size ? TraceFailure<27>(code, Missing::Traced, handle_, path_)
                                                 : TraceFailure<28>(code, Missing::Traced, handle_, path_);
         }

@@ -257,6 +257,15 @@ TEST(RegistryKeyTest, HeldKeyIsUsedThroughItsOwnHandle)
     EXPECT_EQ(readOnly.Value()->GetString(L"v", L"").Value(), L"x");
     EXPECT_EQ(readOnly.Value()->SetString(L"w", L"y"), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED))
         << "opened for reading, never opened again for more";
+    {
+        // Refused when it is opened for the deletion, before anything is tried through it.
+        const LogCapture capture;
+        EXPECT_EQ(readOnly.Value()->DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+        const auto lines = capture.Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].message.rfind("Failed to delete the registry key tree. Open key failed [0x", 0), 0u)
+            << lines[0].message;
+    }
 
     ASSERT_EQ(scratch.Child(L"held\\sealed")->Create(), 0u);
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\held\\sealed", L"D:P"), 0u);

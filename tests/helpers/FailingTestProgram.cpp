@@ -10,8 +10,9 @@
 
 int wmain()
 {
-    std::printf("[==========] Running 2 tests from 1 test suite.\n[ RUN      ] Probe.Passes\n"
-                "[       OK ] Probe.Passes (0 ms)\n");
+    std::printf(
+        "[==========] Running 2 tests from 1 test suite.\n[ RUN      ] Probe.Passes\n"
+        "[       OK ] Probe.Passes (0 ms)\n");
     std::array<char, 16> mode{};
     GetEnvironmentVariableA("RAVELIN_FAILING_TESTS", mode.data(), static_cast<DWORD>(mode.size()));
     const bool hang = std::strcmp(mode.data(), "hang") == 0;

@@ -54,8 +54,8 @@ std::string RemoveTestRoots()
 {
     const HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (store == nullptr) {
-        return "could not be checked (the machine's root store did not open: error " +
-               std::to_string(GetLastError()) + ")";
+        return "could not be checked (the machine's root store did not open: error " + std::to_string(GetLastError()) +
+               ")";
     }
     int removed = 0;
     int failed = 0;
@@ -170,8 +170,8 @@ void RunUnitTests(const fs::path& kit, const fs::path& report, const RunOptions&
         return;
     }
     const std::wstring commandLine = L"\"" + (kit / L"unit_tests.exe").native() + L"\" \"--gtest_output=xml:" +
-                                     (report / L"unit-tests.xml").native() + L"\" \"--gtest_filter=" +
-                                     options.filter + L"\"";
+                                     (report / L"unit-tests.xml").native() + L"\" \"--gtest_filter=" + options.filter +
+                                     L"\"";
     Say("Running the unit tests (their output: " + Tessaro::Utf16ToUtf8(outputPath.native()) + ", at most " +
         std::to_string(options.timeoutSeconds) + " s)...");
     const auto started = std::chrono::steady_clock::now();
@@ -215,11 +215,9 @@ const Step RoundTripSteps[] = {
     {"enable", L"/UPDATE_WSC=ENABLE", "On up-to-date", nullptr, false},
     {"expiration time in 2001", L"/UPDATE_WSC=SET_EXPIRATION_TIME", "Expired up-to-date", L"ExpirationTime", true},
     // Security Center shows the product expired, which the time word reports as snoozed.
-    {"expiration time removed", L"/UPDATE_WSC=REMOVE_EXPIRATION_TIME", "Snoozed up-to-date", L"ExpirationTime",
-     false},
+    {"expiration time removed", L"/UPDATE_WSC=REMOVE_EXPIRATION_TIME", "Snoozed up-to-date", L"ExpirationTime", false},
     {"out-of-date time in 2001", L"/UPDATE_WSC=SET_OUT_OF_DATE_TIME", "Snoozed out-of-date", L"OutOfDateTime", true},
-    {"out-of-date time removed", L"/UPDATE_WSC=REMOVE_OUT_OF_DATE_TIME", "Snoozed up-to-date", L"OutOfDateTime",
-     false},
+    {"out-of-date time removed", L"/UPDATE_WSC=REMOVE_OUT_OF_DATE_TIME", "Snoozed up-to-date", L"OutOfDateTime", false},
     {"remove", L"/REMOVE", "absent", nullptr, false},
 };
 
@@ -255,13 +253,14 @@ std::string RestoreSettings(bool existed, const std::vector<RegistryValue>& save
     RegistryKey key(HKEY_LOCAL_MACHINE, SettingsKey);
     if (!existed) {
         const auto code = key.DeleteTree();
-        return code == 0 ? "yes (the key did not exist before the round trip and was deleted)"
-                         : "NO: the key did not exist before and could not be deleted (error " +
-                               std::to_string(code) + ")";
+        return code == 0
+                   ? "yes (the key did not exist before the round trip and was deleted)"
+                   : "NO: the key did not exist before and could not be deleted (error " + std::to_string(code) + ")";
     }
     std::string failures;
     for (const auto& value : SortedValues(key)) {
-        const bool kept = std::any_of(saved.begin(), saved.end(), [&](const auto& one) { return one.name == value.name; });
+        const bool kept =
+            std::any_of(saved.begin(), saved.end(), [&](const auto& one) { return one.name == value.name; });
         if (const auto code = kept ? 0u : key.DeleteValue(value.name); code != 0) {
             failures += " deleting " + Tessaro::Utf16ToUtf8(value.name) + " failed (" + std::to_string(code) + ");";
         }
@@ -318,8 +317,7 @@ void RunRoundTrip(const fs::path& kit, const fs::path& report, const RunOptions&
                 key.DeleteValue(step.value);
             }
         }
-        const ProgramEnd end =
-            RunProgram(L"\"" + agent + L"\" " + step.arguments, nullptr, AgentTimeoutMilliseconds);
+        const ProgramEnd end = RunProgram(L"\"" + agent + L"\" " + step.arguments, nullptr, AgentTimeoutMilliseconds);
         const std::string command = "ravelin.exe " + Tessaro::Utf16ToUtf8(step.arguments);
         std::string ended;
         if (!end.started) {
@@ -343,7 +341,8 @@ void RunRoundTrip(const fs::path& kit, const fs::path& report, const RunOptions&
         }
         const bool ok = end.started && !end.timedOut && end.exitCode == 0 && seen == step.expected;
         trip += (ok ? "ok " : "MISMATCH ") + std::string(step.name) + ": " + command + " " + ended +
-                (ok ? "; expected and seen: " + seen : "; expected 0 and " + std::string(step.expected) + ", seen: " + seen) +
+                (ok ? "; expected and seen: " + seen
+                    : "; expected 0 and " + std::string(step.expected) + ", seen: " + seen) +
                 " (after " + std::to_string(waited) + " s)\n";
     }
     const std::string restored = RestoreSettings(existed, saved);

@@ -176,9 +176,10 @@ std::string Summary(const fs::path& folder)
     int run = 0, failed = 0, skipped = 0;
     const std::string xml = ReadText(folder / "unit-tests.xml");
     const std::string results = TestResults(xml, run, failed, skipped);
-    summary << (xml.empty() ? std::string("Unit tests: no report (unit-tests.xml is missing: the program did not finish)")
-                            : "Unit tests: " + std::to_string(run) + " run, " + std::to_string(failed) + " failed, " +
-                                  std::to_string(skipped) + " skipped")
+    summary << (xml.empty()
+                    ? std::string("Unit tests: no report (unit-tests.xml is missing: the program did not finish)")
+                    : "Unit tests: " + std::to_string(run) + " run, " + std::to_string(failed) + " failed, " +
+                          std::to_string(skipped) + " skipped")
             << "\n";
     if (const std::string end = FirstLine(ReadText(folder / "unit-tests-end.txt")); !end.empty()) {
         summary << "Unit test program: " << end << "\n";
@@ -312,8 +313,7 @@ int Report(const fs::path& folder, const fs::path& archivePath, bool quiet = fal
     return 0;
 }
 
-constexpr const char* RunUsage =
-    "usage: run-tests.cmd [/roundtrip] [/agent PATH] [/filter PATTERN] [/timeout SECONDS]";
+constexpr const char* RunUsage = "usage: run-tests.cmd [/roundtrip] [/agent PATH] [/filter PATTERN] [/timeout SECONDS]";
 
 // The kit's run from its own folder (the helper's), whatever that folder is called.
 int Run(const std::vector<std::wstring>& arguments)
@@ -330,6 +330,10 @@ int Run(const std::vector<std::wstring>& arguments)
             options.filter = arguments[++at];
         } else if (_wcsicmp(option.c_str(), L"/timeout") == 0 && hasValue) {
             options.timeoutSeconds = static_cast<unsigned>(std::wcstoul(arguments[++at].c_str(), nullptr, 10));
+            if (options.timeoutSeconds == 0 || options.timeoutSeconds > 24 * 3600) {
+                std::printf("/timeout takes a number of seconds from 1 to 86400. %s\n", RunUsage);
+                return 2;
+            }
         } else {
             std::printf("Unknown option %s. %s\n", Tessaro::Utf16ToUtf8(option).c_str(), RunUsage);
             return 2;
