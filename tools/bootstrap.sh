@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs on a Debian 12 machine whatever the build and the tests need and the machine lacks.
+# Installs on a Debian 12 or 13 machine whatever the build and the tests need and the machine
+# lacks, with each release's own packages (its clang, lld and clang-tidy: tools/llvm-version.sh).
 # On a machine that has everything it changes nothing and installs nothing.
 set -euo pipefail
+llvm=$("$(dirname "$0")/llvm-version.sh")
 
 # package:file that proves the package is present
 required=(
   "g++-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-g++-posix"
   "binutils-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-windres"
   "wine64:/usr/lib/wine/wine64"
+  "wine:/usr/bin/wine"
   "libfmt-dev:/usr/include/fmt/format.h"
   "googletest:/usr/src/googletest/CMakeLists.txt"
   "cmake:/usr/bin/cmake"
@@ -19,9 +22,9 @@ required=(
   "unzip:/usr/bin/unzip"
   "ccache:/usr/bin/ccache"
   "python3:/usr/bin/python3"
-  "clang-14:/usr/bin/clang++-14"
-  "lld-14:/usr/lib/llvm-14/bin/ld.lld"
-  "clang-tidy-14:/usr/bin/clang-tidy-14"
+  "clang-$llvm:/usr/bin/clang++-$llvm"
+  "lld-$llvm:/usr/lib/llvm-$llvm/bin/ld.lld"
+  "clang-tidy-$llvm:/usr/bin/clang-tidy-$llvm"
   "softhsm2:/usr/bin/softhsm2-util"
   "opensc:/usr/bin/pkcs11-tool"
   "libengine-pkcs11-openssl:/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so"

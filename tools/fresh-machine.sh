@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
-# The README's promise, checked as a new user meets it: a Debian 12 minbase root made with
+# The README's promise, checked as a new user meets it: a Debian minbase root (12 or 13) made with
 # debootstrap, with only make and git installed, a clone of one commit, then `make test`,
 # `make demo` and `make lint` run in it one after the other. Prints each command's exit code and
 # time, keeps each one's output, and removes the root (unmounts, ends what ran inside) however it ends.
-#   tools/fresh-machine.sh [COMMIT] [WORK-FOLDER]      (default: HEAD, a new folder in /var/tmp)
+#   tools/fresh-machine.sh [--release 12|13] [COMMIT] [WORK-FOLDER]
+#                                  (default: Debian 12, HEAD, a new folder in /var/tmp)
 # Needs root, debootstrap and Debian's package registry; takes about half an hour on two cores.
 # Exit status: 0 when all three commands passed, 1 when one failed, 2 when the root could not be made.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+release=12
+if [ "${1:-}" = --release ]; then
+  release=${2:-}
+  shift 2 || true
+fi
+case "$release" in
+  12) suite=bookworm ;;
+  13) suite=trixie ;;
+  *) echo "fresh-machine: --release takes 12 or 13" >&2; exit 2 ;;
+esac
 commit=$(git -C "$top" rev-parse --verify "${1:-HEAD}^{commit}")
 work=${2:-$(mktemp -d /var/tmp/ravelin-fresh.XXXXXX)}
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
@@ -36,14 +47,14 @@ mount_in() { # TYPE-OR-BIND SOURCE TARGET
   mounted+=("$root$3")
 }
 
-echo "fresh-machine: Debian 12 minbase in $root"
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+echo "fresh-machine: Debian $release minbase in $root"
+debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
   { tail -n 20 "$work/debootstrap.log" >&2; echo "fresh-machine: debootstrap failed" >&2; exit 2; }
 # A fresh installation takes its updates and security fixes too.
 cat >"$root/etc/apt/sources.list" <<SOURCES
-deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
+deb $mirror $suite main
+deb $mirror $suite-updates main
+deb http://deb.debian.org/debian-security $suite-security main
 SOURCES
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 mount_in proc proc /proc

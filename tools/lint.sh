@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The second compiler and the static analysis (make lint): builds src/, simulator/ and the tests
-# with clang 14 for the MinGW-w64 target (-Wall -Wextra -Werror, cmake/clang-mingw-w64-x86_64.cmake)
+# with the release's clang (14 on Debian 12, 19 on Debian 13: tools/llvm-version.sh) for the MinGW-w64 target (-Wall -Wextra -Werror, cmake/clang-mingw-w64-x86_64.cmake)
 # in a build folder of its own, then runs clang-tidy with the checks of .clang-tidy over every
 # source of src/ and simulator/. Fails on any warning of either, and first on a handle opened
 # outside its owner's construction (tools/check-handle-owners.py).
@@ -9,6 +9,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build-lint}
 jobs=$(nproc)
+llvm=$("$top/tools/llvm-version.sh")
 
 # What the analyser cannot follow, a rule keeps out: a handle goes into its owner as it is opened.
 git -C "$top" ls-files -z -- 'src/*.cpp' 'src/*.h' 'simulator/*.cpp' 'simulator/*.h' |
@@ -34,12 +35,13 @@ reports=$build/clang-tidy
 rm -rf "$reports"
 mkdir -p "$reports"
 cd "$top"
+# A file is analysed again only when its preprocessed text (comments kept), the checks or
+# clang-tidy changed: the rest come from the cache (tools/clang-tidy-cached.py), which a later run,
+# also from another clone, reuses.
+cache=${RAVELIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/ravelin}/clang-tidy-$llvm
 git ls-files -z -- 'src/*.cpp' 'simulator/*.cpp' |
-  xargs -0 -P "$jobs" -I{} sh -c 'report="$2/$(printf %s "$1" | tr / _).log"
-    clang-tidy-14 -p "$3" --quiet --extra-arg=-include --extra-arg="$4" \
-      --extra-arg=-Xclang --extra-arg=-analyzer-inlining-mode=all "$1" >"$report" 2>&1 ||
-      echo "$1 (clang-tidy exited with $?)" >>"$2/failed"' sh {} "$reports" "$build" "$top/cmake/lint/HandleOwnership.h" ||
-  true
+  xargs -0 python3 "$top/tools/clang-tidy-cached.py" "$build" "$top" "$llvm" "$reports" "$cache" \
+    "$top/cmake/lint/HandleOwnership.h" "$jobs"
 if [ -s "$reports/failed" ]; then
   while read -r file _; do
     echo "== $file"

@@ -15,8 +15,11 @@ export WINEPREFIX
 WINEPREFIX=$(realpath -m "$2")
 shift 2
 export WINEDEBUG=-all
-# No Mono or Gecko installer prompts: nothing here needs .NET or an HTML engine.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer prompts: nothing here needs .NET or an HTML engine. No debugger
+# starts on an unhandled exception, as on a machine that has none configured, and the process ends
+# with the exception's code (Wine 10 starts winedbg even for a process whose crash dialogs are off,
+# and the process then ends with 0).
+export WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe="
 export WINEARCH=win64
 
 create_prefix() {

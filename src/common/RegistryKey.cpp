@@ -306,10 +306,13 @@ std::uint32_t ReadValue(HKEY handle, const std::wstring& name, std::uint32_t& ty
         return code;
     }
     failedStep = ReadStep::Data;
-    data.assign(size, 0);
-    // A value that grew since the size query does not fit and is refused (ERROR_MORE_DATA).
-    code = ToCode(RegGetValueW(handle, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType,
-                               data.empty() ? nullptr : data.data(), &size));
+    // Room for the terminators the typed read adds to a string that lacks them: a platform may leave
+    // them out of the size it answers first (Wine 10 does) and ask for them when it reads. A value
+    // that grew beyond that since the size query does not fit and is refused (ERROR_MORE_DATA).
+    constexpr DWORD TerminatorRoom = 2 * sizeof(wchar_t);
+    data.assign(static_cast<std::size_t>(size) + TerminatorRoom, 0);
+    size = static_cast<DWORD>(data.size());
+    code = ToCode(RegGetValueW(handle, nullptr, name.c_str(), AnyTypeUnexpanded, &valueType, data.data(), &size));
     if (code == ERROR_SUCCESS) {
         data.resize(size);
         type = valueType;

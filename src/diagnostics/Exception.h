@@ -27,11 +27,14 @@ public:
 
     // The bool form: false counts as failure (1627); returns whether the guarded call succeeded.
     // The void form: the function succeeds when it returns normally.
+    // (Kept as written: the formatter's releases place a requires clause differently.)
+    // clang-format off
     template <typename R>
     requires std::same_as<R, bool> || std::same_as<R, void>
     static auto CatchAllAndConvertToErrorCode(const std::function<R()>& function, const std::string& name,
                                               const std::function<void()>& errorHandler = {},
                                               bool suppressLogging = false)
+    // clang-format on
     {
         if constexpr (std::same_as<R, bool>) {
             const auto code = CatchAllAndConvertToErrorCode(

@@ -27,10 +27,13 @@ public:
 
     // Failure without a value. Not offered for numeric values, where a bare code and a value
     // could be confused; those pass a value explicitly: Result<DWORD>(0, code, message).
+    // (Kept as written: the formatter's releases place a requires clause differently.)
+    // clang-format off
     explicit Result(std::uint32_t errorCode, std::string message = {}) requires(!std::is_arithmetic_v<T>)
         : Result(T{}, errorCode, std::move(message))
     {
     }
+    // clang-format on
 
     const T& Value() const& { return value_; }
     T& Value() & { return value_; }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <windows.h>
@@ -156,25 +157,31 @@ struct RootHandlePathCode {
     }
 };
 
+// Each site's shape, by the table above; a site the table does not name has none, and its trace
+// does not compile.
+constexpr std::size_t ShapeOf(int site)
+{
+    if (site == 16 || site == 18 || site == 24 || site == 33) {
+        return 1;
+    }
+    if (site == 22 || site == 31) {
+        return 2;
+    }
+    if (site == 25) {
+        return 3;
+    }
+    if (site == 14) {
+        return 4;
+    }
+    const bool handlePathCode = site == 10 || site == 11 || site == 12 || site == 13 || site == 15 || site == 17 ||
+                                (site >= 19 && site <= 21) || site == 23 || (site >= 26 && site <= 30) || site == 32 ||
+                                (site >= 34 && site <= 40);
+    return handlePathCode ? 0 : static_cast<std::size_t>(-1);
+}
+
 template <int Site>
-struct Of;
-template <int Site>
-requires(Site == 10 || Site == 11 || Site == 12 || Site == 13 || Site == 15 || Site == 17 ||
-         (Site >= 19 && Site <= 21) || Site == 23 || (Site >= 26 && Site <= 30) || Site == 32 ||
-         (Site >= 34 && Site <= 40)) struct Of<Site> : HandlePathCode {
-};
-template <int Site>
-requires(Site == 16 || Site == 18 || Site == 24 || Site == 33) struct Of<Site> : HandlePathNameCode {
-};
-template <int Site>
-requires(Site == 22 || Site == 31) struct Of<Site> : HandlePathName {
-};
-template <>
-struct Of<25> : HandlePathTwoNames {
-};
-template <>
-struct Of<14> : RootHandlePathCode {
-};
+using Of = std::tuple_element_t<ShapeOf(Site), std::tuple<HandlePathCode, HandlePathNameCode, HandlePathName,
+                                                          HandlePathTwoNames, RootHandlePathCode>>;
 
 }  // namespace RegistryTraceShape
 

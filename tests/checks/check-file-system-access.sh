@@ -30,7 +30,10 @@ while IFS= read -r -d '' file; do
 done < <(find "$sources" -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
 
 if [ -n "$executable" ]; then
-  imports=$(x86_64-w64-mingw32-objdump -p "$executable" | awk '/^\tDLL Name:/ { dll = $3 } /^\t+[0-9a-f]+\t +[0-9]+ +[^ ]+$/ { print dll ": " $NF }')
+  # binutils 2.40 (Debian 12) lists an import as "<address><tab> <hint> <name>", 2.44 (Debian 13)
+  # as "<address>  <ordinal or <none>>  <hint> <name>".
+  imports=$(x86_64-w64-mingw32-objdump -p "$executable" | awk '/^\tDLL Name:/ { dll = $3 }
+    /^\t+[0-9a-f]+(\t +[0-9]+| +(<none>|[0-9]+) +[0-9a-f]+) +[^ ]+$/ { print dll ": " $NF }')
   if [ -z "$imports" ]; then
     echo "$executable: no import table read" >&2
     exit 1

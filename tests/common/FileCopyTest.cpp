@@ -127,7 +127,7 @@ TEST(FileCopyTest, ReportOfTheProcessesHoldingAFileTakesAnyNames)
     hostile.restartable = true;
     hostile.applicationStatus = 1;
     hostile.applicationType = 2;
-    hostile.serviceShortName = std::wstring(L"svc") + wchar_t(0xD800);
+    hostile.serviceShortName = std::wstring{L's', L'v', L'c', wchar_t(0xD800)};
     hostile.applicationName = L"app\r\n    -  Pid 1 forged";
     hostile.processStartTime = 116'444'736'000'000'000ull;  // 1970-01-01 in FILETIME
     const std::string report = ProcessesUsingFileReport(FileInfo(L"C:\\held.txt"), {hostile});

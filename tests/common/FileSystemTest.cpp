@@ -59,7 +59,7 @@ TEST(FileSystemTest, TheRuntimeRefusesLongPathsOnWindows)
     const auto runtimeStat =
         reinterpret_cast<Stat>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "_wstat64")));
     ASSERT_NE(runtimeStat, nullptr);
-    struct _stat64 status {};
+    struct _stat64 status = {};
     EXPECT_EQ(runtimeStat(LongForm(folder.Path() / L"present.log").c_str(), &status), RunningUnderWine() ? 0 : -1);
 }
 

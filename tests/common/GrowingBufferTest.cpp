@@ -54,7 +54,7 @@ TEST(GrowingBufferTest, GrowsToWhatTheAnswerNeedsAndKeepsExactlyTheAnswer)
 
 TEST(GrowingBufferTest, ErrorsAndTheMaximumEndTheCall)
 {
-    std::wstring answer = L"stale";
+    std::wstring answer(5, L's');  // stale
     EXPECT_EQ(FillGrowingBuffer(answer, 8, 100, [](wchar_t*, std::size_t) { return BufferNeed{5, 0}; }), 5u);
     EXPECT_TRUE(answer.empty());
 

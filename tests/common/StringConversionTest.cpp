@@ -128,7 +128,9 @@ TEST(StringConversionTest, PathToUtf8KeepsValidNamesAndFailsForAMissingInvalidNa
 TEST(StringConversionTest, ReadableUtf8ShowsEachUnpairedSurrogate)
 {
     EXPECT_EQ(Tessaro::ReadableUtf8(L"plain \u00FC"), "plain \xC3\xBC");
-    const std::wstring broken = std::wstring(L"par") + wchar_t(0xD800) + L"ent" + wchar_t(0xDC01) + L"\U0001F600";
+    // "par", a lone high surrogate, "ent", a lone low one, and U+1F600 as its pair.
+    const std::wstring broken{
+        L'p', L'a', L'r', wchar_t(0xD800), L'e', L'n', L't', wchar_t(0xDC01), wchar_t(0xD83D), wchar_t(0xDE00)};
     EXPECT_EQ(Tessaro::ReadableUtf8(broken), "par\\uD800ent\\uDC01\xF0\x9F\x98\x80");
     EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring(1, wchar_t(0xDBFF))), "\\uDBFF") << "a high surrogate at the end";
 }

@@ -38,6 +38,22 @@ std::string Upper(std::string text)
 
 // The identifier carries characters beyond ASCII (without letter case): the command line arrives
 // whole, as the wide text the system keeps, whatever the ANSI code page of the machine.
+// The version the system reports of itself (its version record, which no manifest changes): the
+// platform's, which the banner repeats. Wine 8 reports 10.0.18362, Wine 10 10.0.19043.
+std::string SystemVersion()
+{
+    using Query = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (query == nullptr || query(&info) != 0) {
+        return "(RtlGetVersion failed)";
+    }
+    return std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) + "." +
+           std::to_string(info.dwBuildNumber);
+}
+
 TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
 {
     const std::string identifier = UniqueRunIdentifier("banner") + "-\u65E5\u672C\u0132";
@@ -53,7 +69,7 @@ TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
     const std::wstring testProgram = TestProgramPath();
     EXPECT_EQ(lines[3].message, "Called from parent pid: " + std::to_string(GetCurrentProcessId()) +
                                     " and path: \\\\?\\" + std::string(testProgram.begin(), testProgram.end()));
-    EXPECT_EQ(lines[4].message, "Operating system: 10.0.18362 - Workstation - 64bit");
+    EXPECT_EQ(lines[4].message, "Operating system: " + SystemVersion() + " - Workstation - 64bit");
     EXPECT_EQ(lines[5].message, Separator);
     for (int banner = 0; banner < 6; ++banner) {
         EXPECT_EQ(lines[banner].level, "INFO");

@@ -187,6 +187,9 @@ void RunUnitTests(const fs::path& kit, const fs::path& report, const RunOptions&
         const std::string in = running.empty() ? std::string() : " while running " + running;
         if (end.timedOut) {
             text = "did not end within " + std::to_string(options.timeoutSeconds) + " s and was ended" + in;
+        } else if (end.exitCode == 0 && (!running.empty() || !fs::exists(report / "unit-tests.xml"))) {
+            // A debugger the machine starts for a crash (AeDebug) may end the program so.
+            text = "ended with 0 before it finished, without its report" + in;
         } else if (end.exitCode == 0) {
             text = "ended with 0 (every test passed or was skipped)";
         } else if (end.exitCode == 1) {
@@ -295,7 +298,7 @@ void RunRoundTrip(const fs::path& kit, const fs::path& report, const RunOptions&
     if (!existed) {
         key.CreateRecursively();
     }
-    auto name = key.GetString(L"DisplayName", L"");
+    auto name = key.GetString(L"DisplayName", std::wstring());
     std::string displayName = Tessaro::Utf16ToUtf8(name.Value());
     if (!name.Succeeded() || displayName.empty()) {
         displayName = "Ravelin test kit";
