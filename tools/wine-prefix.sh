@@ -31,7 +31,13 @@ create_prefix() {
   WINEPREFIX=$staging "$WINE_LOADER" wineboot -i >/dev/null 2>&1
   WINEPREFIX=$staging "$WINE_LOADER" winecfg -v win10 >/dev/null 2>&1
   WINEPREFIX=$staging "$WINE_SERVER" -w
-  mv "$staging" "$WINEPREFIX"
+  if [ -d "$WINEPREFIX" ]; then
+    # An empty folder there already (a mount point, as the Wine 10 leg makes): filled, not replaced.
+    cp -a "$staging/." "$WINEPREFIX/"
+    rm -rf "$staging"
+  else
+    mv "$staging" "$WINEPREFIX"
+  fi
 }
 
 case "$command" in

@@ -47,7 +47,6 @@ fi
 
 prefix=$build/wineprefix-wine10
 mkdir -p "$prefix" "$build/wineprefix"
-echo "wine10: $(chroot "$root" wine --version 2>/dev/null), tests of $build"
 # In a mount namespace of its own: the mounts end with it, whatever happens inside.
 unshare --mount --propagation private bash -s "$root" "$top" "$build" "$prefix" <<'INSIDE'
 set -euo pipefail
@@ -64,6 +63,6 @@ mount --bind "$top" "$root$top"
 # The build's own prefix is Wine 8's: Wine 10 gets one of its own at the same path.
 mount --bind "$prefix" "$root$build/wineprefix"
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 bash -c \
-  "cd '$top' && ctest --test-dir '$build' --output-on-failure -j $(nproc) \
+  "echo \"wine10: \$(wine --version), the tests of $build\" && cd '$top' && ctest --test-dir '$build' --output-on-failure -j $(nproc) \
      -E '^(release\\.|product\\.(file_system_access|executable_image|include_rules|integration_document)$)'"
 INSIDE
