@@ -7,8 +7,8 @@
 # test program ended and the round trip, the summary names the platform, the account, the tests'
 # counts and each skip with its reason, every step of the round trip saw what it expected, and the
 # agent's settings key is as it was and the summary says so. Then a test program that crashes
-# inside a test, and one that hangs, must each give a report naming the test (and the crash's exit
-# code), the hung one within its stated time. Last, the report of a run with a failure and a skip,
+# inside a test, one that hangs and one that ends with 0 in the middle of a test must each give a
+# report naming the test (and the crash's exit code), the hung one within its stated time. Last, the report of a run with a failure and a skip,
 # made from an XML of its own, must list both with their messages.
 #   check-windows-kit.sh BUILD-FOLDER WORK-FOLDER
 here=$(dirname "$(realpath "$0")")
@@ -89,7 +89,7 @@ cmp -s "$work/before.reg" "$work/after.reg" ||
   { diff <(iconv -f UTF-16 -t UTF-8 "$work/before.reg") <(iconv -f UTF-16 -t UTF-8 "$work/after.reg") >&2; fail "the round trip did not put the settings key back"; }
 
 # A test program that crashes inside a test, and one that never ends.
-for mode in crash hang; do
+for mode in crash hang quit; do
   kit=$(unpack "$mode")
   cp "$build/bin/failingtests.exe" "$kit/unit_tests.exe"
   start=$(date +%s)
@@ -98,6 +98,8 @@ for mode in crash hang; do
   expect_file_line "$kit.summary" "Unit tests: no report (unit-tests.xml is missing: the program did not finish)"
   if [ "$mode" = crash ]; then
     expect_file_line "$kit.summary" "Unit test program: crashed with exit code 0xC0000005 (3221225477) while running Probe.Crashes"
+  elif [ "$mode" = quit ]; then
+    expect_file_line "$kit.summary" "Unit test program: ended with 0 before it finished, without its report while running Probe.Quits"
   else
     expect_file_line "$kit.summary" "Unit test program: did not end within 5 s and was ended while running Probe.Hangs"
     [ "$seconds" -lt 60 ] || fail "the hung run's report took $seconds s, for a stated time of 5 s"
