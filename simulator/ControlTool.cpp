@@ -113,6 +113,8 @@ std::wstring StateName(std::uint32_t state)
             return L"snoozed";
         case 3:
             return L"expired";
+        default:
+            break;
     }
     return L"unknown (" + std::to_wstring(state) + L")";
 }
@@ -128,6 +130,8 @@ std::wstring SubStateName(std::uint32_t subState)
             return L"recommended";
         case 3:
             return L"needed";
+        default:
+            break;
     }
     return std::to_wstring(subState);
 }

@@ -37,6 +37,8 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*)
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;
+        default:
+            break;
     }
     return ERROR_CALL_NOT_IMPLEMENTED;
 }

@@ -48,6 +48,8 @@ Architecture FromProcessorArchitecture(WORD architecture, const char* what)
             return Architecture::X64;
         case PROCESSOR_ARCHITECTURE_ARM64:
             return Architecture::Arm64;
+        default:
+            break;
     }
     throw std::runtime_error(Format("Unsupported {} architecture: {}", what, architecture));
 }
@@ -76,10 +78,13 @@ void OsInfoImpl::GetVersionInfo(OSVERSIONINFOEXW& versionInfo)
     using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
     // RtlGetVersion tells the truth whatever the manifest says; GetVersionExW may not.
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    // NOLINTBEGIN(bugprone-casting-through-void): the platform's address of a function of this type, as
+    // its documentation casts it; through void, which GCC's cast-function-type warning asks for
     const auto rtlGetVersion =
         ntdll != nullptr
             ? reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
             : nullptr;
+    // NOLINTEND(bugprone-casting-through-void)
     if (rtlGetVersion != nullptr) {
         rtlGetVersion(&versionInfo);
     } else {
@@ -312,8 +317,10 @@ Architecture OsInfoImpl::GetOperatingSystemArchitecture()
             ThrowLastError("Failed to load kernel32.dll.");
         }
         using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+        // NOLINTBEGIN(bugprone-casting-through-void): as for RtlGetVersion above
         const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Function>(
             reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process2")));
+        // NOLINTEND(bugprone-casting-through-void)
         if (isWow64Process2 == nullptr) {
             ThrowLastError("Failed to get function pointer to IsWow64Process2");
         }
@@ -329,6 +336,8 @@ Architecture OsInfoImpl::GetOperatingSystemArchitecture()
                 return Architecture::X64;
             case MachineArm64:
                 return Architecture::Arm64;
+            default:
+                break;
         }
         throw std::runtime_error(Format("Unsupported operating system architecture: {}", nativeMachine));
     }

@@ -35,6 +35,8 @@ ServiceState FromCurrentState(DWORD state)
             return ServiceState::Stopping;
         case SERVICE_RUNNING:
             return ServiceState::Running;
+        default:
+            break;
     }
     return ServiceState::Unknown;
 }

@@ -107,7 +107,8 @@ std::uint32_t Configuration::ParseCommandLine(const std::string& commandLine, st
             try {
                 instanceKey_ = instancesKey_->GetSubKey(Utf8ToUtf16(instance_));
             } catch (const Tessaro::ConversionException&) {
-                // No key for an instance that is no valid text: reading from it raises this again.
+                // No key for an instance that is no valid text: reading from it raises this again,
+                // where the caller handles it; opening the settings must not throw for it.
             }
         }
     }

@@ -147,7 +147,7 @@ void Log(LogComponent component, LogLevel level, const std::string& message) noe
     try {
         Dispatch(LogStamp{std::chrono::system_clock::now(), GetCurrentThreadId()}, component, level, message);
     } catch (...) {
-        // Logging must never disturb the caller.
+        // Logging must never disturb the caller: it must not throw.
     }
 }
 
@@ -192,7 +192,7 @@ void Dispatch(const LogStamp& stamp, LogComponent component, LogLevel level, con
             sink.write(sink.context, stamp, level, title, componentName, message);
         }
     } catch (...) {
-        // Logging must never disturb the caller.
+        // Logging must never disturb the caller: it must not throw.
     }
 }
 

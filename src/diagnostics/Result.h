@@ -29,8 +29,8 @@ public:
     // could be confused; those pass a value explicitly: Result<DWORD>(0, code, message).
     // (Kept as written: the formatter's releases place a requires clause differently.)
     // clang-format off
-    explicit Result(std::uint32_t errorCode, std::string message = {}) requires(!std::is_arithmetic_v<T>)
-        : Result(T{}, errorCode, std::move(message))
+    explicit Result(std::uint32_t errorCode, const std::string& message = {}) requires(!std::is_arithmetic_v<T>)
+        : Result(T{}, errorCode, message)
     {
     }
     // clang-format on

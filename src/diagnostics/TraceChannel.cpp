@@ -232,7 +232,7 @@ void SendRegistry(int site, const Arguments&... arguments) noexcept
         TraceChannel::Emit(TraceChannel::RegistrySiteLevel, TraceChannel::RegistryMessageGuid,
                            static_cast<std::uint16_t>(site), arguments...);
     } catch (...) {
-        // Tracing never changes the outcome of an operation.
+        // Tracing never changes the outcome of an operation: it must not throw.
     }
 }
 
@@ -273,6 +273,7 @@ void TraceFileEvent(int messageNumber, const std::wstring& path, std::uint32_t e
         TraceChannel::Emit(TraceChannel::FileSiteLevel, TraceChannel::FileMessageGuid,
                            static_cast<std::uint16_t>(messageNumber), path, errorCode);
     } catch (...) {
+        // Tracing never changes the outcome of an operation: it must not throw.
     }
 }
 

@@ -37,9 +37,11 @@ constexpr std::wstring_view LongPathPrefix = L"\\\\?\\";
 
 bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
 {
+    // NOLINTBEGIN(bugprone-suspicious-stringview-data-usage): counted, both lengths are passed
     return text.size() >= prefix.size() &&
            CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+    // NOLINTEND(bugprone-suspicious-stringview-data-usage)
 }
 
 // A name without any folder, which is looked for in the agent's own folder.

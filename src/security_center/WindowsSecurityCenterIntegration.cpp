@@ -76,6 +76,8 @@ const char* SubStateName(std::uint32_t subState)
             return "WSC_SECURITY_PRODUCT_SUBSTATUS_ACTION_RECOMMENDED";
         case 3:
             return "WSC_SECURITY_PRODUCT_SUBSTATUS_ACTION_NEEDED";
+        default:
+            break;
     }
     return "WSC_SECURITY_PRODUCT_SUBSTATUS_UNKNOWN";
 }

@@ -98,12 +98,14 @@ ConversionException::ConversionException(const std::string& message, const Sourc
             text_ = Format("{} Exception during throw in Conversion exception of string from {} to {}: {}", message,
                            direction.from, direction.to, exception.what());
         } catch (...) {
+            // The text stays the plain message: building an exception's text must not throw.
         }
     } catch (...) {
         try {
             text_ = Format("{} Unknown exception during throw in Conversion exception of string from {} to {}", message,
                            direction.from, direction.to);
         } catch (...) {
+            // The text stays the plain message: building an exception's text must not throw.
         }
     }
 }

@@ -88,9 +88,11 @@ std::size_t PastSeparator(std::wstring_view path, std::size_t end)
 
 bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
 {
+    // NOLINTBEGIN(bugprone-suspicious-stringview-data-usage): counted, both lengths are passed
     return text.size() >= prefix.size() &&
            CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+    // NOLINTEND(bugprone-suspicious-stringview-data-usage)
 }
 
 // Length of the part of the path that names its root and that no parent can be taken of.

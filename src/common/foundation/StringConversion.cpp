@@ -98,6 +98,7 @@ std::string ReadableUtf8(const std::wstring& text) noexcept
         try {
             return Utf16ToUtf8(text);
         } catch (const ConversionException&) {
+            // Not valid UTF-16: written with escapes below, as a function that must not throw.
         }
         std::string readable;
         for (std::size_t index = 0; index < text.size(); ++index) {
