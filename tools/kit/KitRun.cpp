@@ -148,15 +148,6 @@ std::string Quoted(const std::wstring& text)
     return "\"" + Tessaro::Utf16ToUtf8(text) + "\"";
 }
 
-std::string ReadFileText(const fs::path& path)
-{
-    std::stringstream text;
-    if (std::ifstream file{path, std::ios::binary}) {
-        text << file.rdbuf();
-    }
-    return text.str();
-}
-
 // Runs the unit test program and writes unit-tests.txt (its output), unit-tests.xml (its report,
 // when it finished) and unit-tests-end.txt (how it ended, and the test it ended in).
 void RunUnitTests(const fs::path& kit, const fs::path& report, const RunOptions& options, std::string& log)
@@ -183,7 +174,7 @@ void RunUnitTests(const fs::path& kit, const fs::path& report, const RunOptions&
     if (!end.started) {
         text = "not started (error " + std::to_string(end.startError) + ")";
     } else {
-        const std::string running = UnfinishedTest(ReadFileText(outputPath));
+        const std::string running = UnfinishedTest(ReadText(outputPath));
         const std::string in = running.empty() ? std::string() : " while running " + running;
         if (end.timedOut) {
             text = "did not end within " + std::to_string(options.timeoutSeconds) + " s and was ended" + in;
@@ -375,6 +366,15 @@ std::string ProductEntry(const std::string& name, std::uint32_t& error)
         }
     }
     return "absent";
+}
+
+std::string ReadText(const fs::path& path)
+{
+    std::stringstream text;
+    if (std::ifstream file{path, std::ios::binary}) {
+        text << file.rdbuf();
+    }
+    return text.str();
 }
 
 std::string UnfinishedTest(const std::string& output)

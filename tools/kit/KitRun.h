@@ -26,6 +26,9 @@ std::string ProductEntry(const std::string& name, std::uint32_t& error);
 // summary is made from them afterwards.
 void RunKit(const std::filesystem::path& kit, const std::filesystem::path& report, const RunOptions& options);
 
+// The whole content of a file, or nothing when it cannot be read.
+std::string ReadText(const std::filesystem::path& path);
+
 // The GoogleTest test that had started and not finished when the program's output ends ("" when
 // none): the test a crash or a hang happened in.
 std::string UnfinishedTest(const std::string& output);

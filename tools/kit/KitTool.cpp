@@ -34,6 +34,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Kit::ReadText;
 
 int Fail(const std::string& message, int code)
 {
@@ -51,15 +52,6 @@ int Products(const std::string& name)
     }
     std::printf("%s\n", entry.c_str());
     return 0;
-}
-
-std::string ReadText(const fs::path& path)
-{
-    std::stringstream text;
-    if (std::ifstream file{path, std::ios::binary}) {
-        text << file.rdbuf();
-    }
-    return text.str();
 }
 
 // An attribute of an XML start tag, with its character references resolved.
