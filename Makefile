@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: all bootstrap configure build check test trap-test test-wine10 mutants lint demo dist windows-kit format format-check clean
+.PHONY: all bootstrap configure build check test trap-test test-wine10 mutants lint demo dist dist-test-signed windows-kit format format-check clean
 
 all: build
 
@@ -76,21 +76,31 @@ demo: build
 windows-kit: build
 	@tools/windows-kit.sh $(BUILD) dist
 
-# The release package in dist/, built in a tree of its own. Every time in it is the commit's, so
-# two builds of one commit give the same bytes (a signature without a time stamp is refused when the
-# commit's time lies outside the signer certificate's validity). Signing (tools/dist.sh says more): SIGN_CERT (a PEM
+# The release package in dist/, built in a tree of its own: ravelin-<version>-win-x64-unsigned.zip,
+# -signed.zip or -test-signed.zip. Every time in it is the commit's, so two builds of one commit
+# give the same bytes (a signature without a time stamp is refused when the commit's time lies
+# outside the signer certificate's validity). Signing (tools/dist.sh says more): SIGN_CERT (a PEM
 # chain, signer first) with SIGN_KEY (a key file, or a PKCS#11 URI with SIGN_PKCS11_MODULE), and
 # SIGN_CA, the root the signature must chain to; SIGN_TIMESTAMP_URL adds an RFC 3161 time stamp,
-# SIGN_TSA_CA names the root it must chain to.
+# SIGN_TSA_CA names the root it must chain to. An agent signed elsewhere: SIGNED_AGENT with SIGN_CA.
+# Packages left in dist/ go first, so a failed build leaves none.
 DIST_BUILD ?= build-dist
 EPOCH := $(shell git log -1 --format=%ct 2>/dev/null)
-SIGNING := SIGN_CERT SIGN_KEY SIGN_CA SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL SIGN_TSA_CA
+SIGNING := SIGN_CERT SIGN_KEY SIGN_CA SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URL SIGN_TSA_CA SIGNED_AGENT
 export $(SIGNING)
 dist: bootstrap
+	rm -f dist/ravelin-*-win-x64*.zip
 	SOURCE_DATE_EPOCH=$(EPOCH) cmake -S . -B $(DIST_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release >/dev/null
 	SOURCE_DATE_EPOCH=$(EPOCH) cmake --build $(DIST_BUILD) --target ravelin -j $(JOBS)
 	tools/dist.sh $(DIST_BUILD) dist $(EPOCH)
+
+# The signing path tried on any clone, the first time: a throwaway chain valid from the commit's
+# time signs the package, which is named test-signed. Never ship it.
+TEST_CHAIN := $(DIST_BUILD)/test-chain
+dist-test-signed: bootstrap
+	tests/helpers/make-test-signing-chain.sh $(TEST_CHAIN) $$(( ($$(date +%s) - $(EPOCH)) / 86400 + 30 )) $(EPOCH)
+	$(MAKE) dist SIGN_CERT=$(TEST_CHAIN)/chain.pem SIGN_KEY=$(TEST_CHAIN)/signer.key SIGN_CA=$(TEST_CHAIN)/root.pem
 
 format:
 	clang-format -i $(SOURCES)

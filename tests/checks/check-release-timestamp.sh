@@ -22,10 +22,10 @@ for attempt in first second; do
   SIGN_CERT=$chain/chain.pem SIGN_KEY=$chain/signer.key SIGN_CA=$chain/root.pem \
   SIGN_TIMESTAMP_URL=$(cat "$work/tsa/url") SIGN_TSA_CA=$work/tsa/tsa-root.pem \
     "$here/../../tools/dist.sh" "$build" "$work/$attempt" 1780315200 > "$work/$attempt.log"
-  unzip -q "$work/$attempt"/ravelin-*-win-x64.zip -d "$work/$attempt/unpacked"
+  unzip -q "$work/$attempt"/ravelin-*-win-x64-test-signed.zip -d "$work/$attempt/unpacked"
 done
-first=$(echo "$work"/first/unpacked/ravelin-*-win-x64)
-second=$(echo "$work"/second/unpacked/ravelin-*-win-x64)
+first=$(echo "$work"/first/unpacked/ravelin-*-win-x64-test-signed)
+second=$(echo "$work"/second/unpacked/ravelin-*-win-x64-test-signed)
 
 # The time stamp, read from the signature itself: it stamps this signature's value and chains to the
 # test authority's root, which exists for this run only.

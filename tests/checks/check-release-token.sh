@@ -57,8 +57,8 @@ if SIGN_PKCS11_MODULE=$module SIGN_KEY="pkcs11:token=ravelin-test;object=signer;
   fail "a key URI holding its PIN was used"
 fi
 grep -q "pin-source=file:" "$work/with-pin.log" || { cat "$work/with-pin.log" >&2; fail "the PIN refusal does not say what to do"; }
-unzip -q "$work/package"/ravelin-*-win-x64.zip -d "$work/unpacked"
-agent=$(echo "$work"/unpacked/ravelin-*-win-x64/ravelin.exe)
+unzip -q "$work/package"/ravelin-*-win-x64-test-signed.zip -d "$work/unpacked"
+agent=$(echo "$work"/unpacked/ravelin-*-win-x64-test-signed/ravelin.exe)
 expect_status "the packed agent's signature against the token's root" \
   osslsigncode verify -in "$agent" -CAfile "$work/chain/token-root.pem"
 
