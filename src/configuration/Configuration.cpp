@@ -48,6 +48,43 @@ bool IsMissingKey(const std::shared_ptr<RegistryKey>& key)
     return key == nullptr || !key->Exists();
 }
 
+std::string RegistryTypeName(std::uint32_t type)
+{
+    static constexpr const char* names[] = {"REG_NONE",
+                                            "REG_SZ",
+                                            "REG_EXPAND_SZ",
+                                            "REG_BINARY",
+                                            "REG_DWORD",
+                                            "REG_DWORD_BIG_ENDIAN",
+                                            "REG_LINK",
+                                            "REG_MULTI_SZ",
+                                            "REG_RESOURCE_LIST",
+                                            "REG_FULL_RESOURCE_DESCRIPTOR",
+                                            "REG_RESOURCE_REQUIREMENTS_LIST",
+                                            "REG_QWORD"};
+    return type < std::size(names) ? names[type] : Format("of type {}", type);
+}
+
+// What a run uses in place of each value it cannot read, as the warning names it.
+std::string DefaultInPlaceOf(const std::string& valueName)
+{
+    static const std::map<std::string, const char*> defaults = {
+        {RegistryLayout::DisplayName, "the empty name (registration ends with 87)"},
+        {RegistryLayout::RemediationPath, "the empty path (/AV ends with 1168)"},
+        {RegistryLayout::ExpirationTime, "now + 5 years (the product counts as valid)"},
+        {RegistryLayout::TimeNotifyAboutNearExpiration, "now + 1 year"},
+        {RegistryLayout::LastNearExpirationNotificationTime, "none (the notice counts as never sent)"},
+        {RegistryLayout::ProductInstallationTime, "none (no installation grace)"},
+        {RegistryLayout::RegisterTime, "none (no registration grace)"},
+        {RegistryLayout::OutOfDateTime, "\"DefinitionsUpdateTime\" + 7 days"},
+        {RegistryLayout::DefinitionsUpdateTime, "none (up to date unless \"OutOfDateTime\" says otherwise)"},
+        {RegistryLayout::StoredState, "the state Security Center shows"},
+        {RegistryLayout::RegisterStoredState, "none (the instance counts as registered)"},
+    };
+    const auto found = defaults.find(valueName);
+    return found != defaults.end() ? found->second : "its default";
+}
+
 // Whether the process has ended: true when the id names no process or its handle is signalled,
 // false while it runs; the open's error when it cannot be told.
 Result<bool> IsEndedProcess(std::uint32_t processId)
@@ -215,10 +252,12 @@ Result<std::string> Configuration::ReadString(const std::string& valueName) cons
 {
     std::shared_lock guard(lock_);
     if (IsMissingKey(settingsKey_)) {
+        WarnMissingSettingsKey();
         return Result<std::string>(ERROR_NOT_FOUND);
     }
     const auto value = settingsKey_->GetString(Utf8ToUtf16(valueName), std::wstring());
     if (!value.Succeeded()) {
+        WarnUnreadableValue(*settingsKey_, valueName, {}, REG_SZ, value.ErrorCode());
         return Result<std::string>(std::string{}, value.ErrorCode());
     }
     return Result<std::string>(Utf16ToUtf8(value.Value()));
@@ -228,9 +267,51 @@ Result<std::uint64_t> Configuration::ReadNumber(const std::string& valueName) co
 {
     std::shared_lock guard(lock_);
     if (IsMissingKey(settingsKey_)) {
+        WarnMissingSettingsKey();
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
-    return settingsKey_->GetQword(Utf8ToUtf16(valueName), 0);
+    auto value = settingsKey_->GetQword(Utf8ToUtf16(valueName), 0);
+    WarnUnreadableValue(*settingsKey_, valueName, {}, REG_QWORD, value.ErrorCode());
+    return value;
+}
+
+void Configuration::WarnMissingSettingsKey() const
+{
+    if (settingsKey_ != nullptr && !missingSettingsKeyLogged_.exchange(true)) {
+        LogFormat(Component, LogLevel::Warn,
+                  "The settings key \"HKEY_LOCAL_MACHINE\\{}\" was not found: every setting takes its default",
+                  Utf16ToUtf8(settingsKey_->GetPath()));
+    }
+}
+
+void Configuration::WarnUnreadableValue(RegistryKey& key, const std::string& valueName, const std::string& instance,
+                                        std::uint32_t expectedType, std::uint32_t code) const
+{
+    // A missing value is no mistake: most have a default on purpose.
+    if (code == ERROR_SUCCESS || code == ERROR_FILE_NOT_FOUND) {
+        return;
+    }
+    const std::string named =
+        instance.empty() ? Format("\"{}\"", valueName) : Format("\"{}\" of the instance \"{}\"", valueName, instance);
+    {
+        std::lock_guard guard(unreadableValuesLock_);
+        if (!unreadableValuesLogged_.insert(named).second) {
+            return;
+        }
+    }
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    std::string found;
+    if (const auto read = key.GetValue(Utf8ToUtf16(valueName), type, data); read != ERROR_SUCCESS) {
+        found = Format("unreadable (Error: {})", read);
+    } else if (type == expectedType || (expectedType == REG_SZ && type == REG_EXPAND_SZ)) {
+        found = Format("{} of {} bytes", RegistryTypeName(type), data.size());
+    } else {
+        found = RegistryTypeName(type);
+    }
+    LogFormat(Component, LogLevel::Warn,
+              "The configuration value {} is {} where {} is expected (Error: {}): using {} instead", named, found,
+              expectedType == REG_SZ ? "REG_SZ" : "REG_QWORD of 8 bytes", code, DefaultInPlaceOf(valueName));
 }
 
 Result<std::int64_t> Configuration::ReadSeconds(const std::string& valueName) const
@@ -371,6 +452,7 @@ Result<std::uint64_t> Configuration::ReadInstanceNumber(const std::string& value
 {
     std::shared_lock guard(lock_);
     if (IsMissingKey(settingsKey_)) {
+        WarnMissingSettingsKey();
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
     if (!instancesKey_->Exists()) {
@@ -384,7 +466,9 @@ Result<std::uint64_t> Configuration::ReadInstanceNumber(const std::string& value
     if (!instanceKey->Exists() || !IsTrustedInstanceKey(*instanceKey)) {
         return Result<std::uint64_t>(0, ERROR_NOT_FOUND);
     }
-    return instanceKey->GetQword(Utf8ToUtf16(valueName), 0);
+    auto value = instanceKey->GetQword(Utf8ToUtf16(valueName), 0);
+    WarnUnreadableValue(*instanceKey, valueName, instance_, REG_QWORD, value.ErrorCode());
+    return value;
 }
 
 bool Configuration::IsTrustedInstanceKey(RegistryKey& instanceKey) const

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -113,6 +115,12 @@ private:
     std::string GetDefaultedString(const char* valueName, const char* warning);
     // Whether the run may take decisions from the instance key: see ReadInstanceNumber.
     bool IsTrustedInstanceKey(Vantrel::Common::Utilities::RegistryKey& instanceKey) const;
+    // A settings key that is missing, and a value that is there but cannot be read as the type it
+    // must have, are the product's mistakes that the defaults would otherwise hide: each is named
+    // once per run (Warn), with what was found and what is used instead. Called with the lock held.
+    void WarnMissingSettingsKey() const;
+    void WarnUnreadableValue(Vantrel::Common::Utilities::RegistryKey& key, const std::string& valueName,
+                             const std::string& instance, std::uint32_t expectedType, std::uint32_t code) const;
 
     RunMode runMode_ = RunMode::UpdateState;
     std::string identifier_;
@@ -130,6 +138,9 @@ private:
     RunAccount runAccount_ = RunAccount::Current();
     ProcessJudge processJudge_;
     mutable std::atomic<bool> untrustedInstanceKeyLogged_ = false;
+    mutable std::atomic<bool> missingSettingsKeyLogged_ = false;
+    mutable std::mutex unreadableValuesLock_;
+    mutable std::set<std::string> unreadableValuesLogged_;
     StateWordReader stateWordReader_;
     std::function<TimePoint()> clock_;
 };

@@ -107,6 +107,15 @@ Result<> TriggerWindowsSecurityCenter::Run()
     }
     if (runMode == RunMode::Register) {
         Log(Component, LogLevel::Info, "Agent going to execute the register operation");
+        // Security Center starts the registered file when the user asks for remediation. An agent
+        // started under another name registers a file that is not there: registered all the same
+        // (that is the documented name), but named, so the mistake is found before a user meets it.
+        if (const auto reporting = configuration_->GetReportingExecutable(); !reporting.Exists()) {
+            LogFormat(Component, LogLevel::Warn,
+                      "The reporting executable \"{}\" that is registered does not exist: Security Center "
+                      "cannot start it for remediation (install the agent as ravelin.exe)",
+                      reporting.Utf8());
+        }
         auto registered = RegisterWithRetry();
         if (!registered.Succeeded()) {
             ListProducts();

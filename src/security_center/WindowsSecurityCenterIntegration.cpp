@@ -247,7 +247,7 @@ SecurityCenterState WindowsSecurityCenterIntegration::ToSecurityCenterState(bool
     if (state == ProductState::On || state == ProductState::Snoozed) {
         if (configuration_->IsExpired(quiet)) {
             // An expired product is reported as such, and a notice about expiring soon would be wrong.
-            Log(Component, LogLevel::Warn, "The antivirus state got overriden by the expired state");
+            Log(Component, LogLevel::Warn, "The antivirus state got overridden by the expired state");
             return SecurityCenterState::Expired;
         }
         if (const std::uint32_t days = configuration_->GetRemainingDaysToExpiration(); days != 0) {

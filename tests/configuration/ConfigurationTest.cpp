@@ -86,16 +86,56 @@ TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
     Configuration configuration;
     configuration.ParseCommandLine("/REGISTER", scratch.Child(L"settings"), nullptr);
     const LogCapture capture;
+    configuration.GetExpirationTime();
+    configuration.GetExpirationTime();
     EXPECT_EQ(configuration.GetDisplayName(), "");
-    EXPECT_EQ(capture.Messages(),
-              (std::vector<std::string>{"Haven't found display name in the setting. Going to use the default.",
-                                        "Set the configuration value \"DisplayName\" to \"\""}));
+    const std::wstring path = scratch.Child(L"settings")->GetPath();
+    EXPECT_EQ(
+        capture.Messages(),
+        (std::vector<std::string>{"The settings key \"HKEY_LOCAL_MACHINE\\" + std::string(path.begin(), path.end()) +
+                                      "\" was not found: every setting takes its default",
+                                  "Haven't found display name in the setting. Going to use the default.",
+                                  "Set the configuration value \"DisplayName\" to \"\""}));
     EXPECT_EQ(scratch.Child(L"settings")->GetString(L"DisplayName", L"missing").Value(), L"");
 
     const LogCapture second;
     EXPECT_EQ(configuration.GetDisplayName(), "");
     EXPECT_EQ(configuration.GetRemediationPath(), "") << "a missing value in an existing key is silent";
     EXPECT_TRUE(second.Lines().empty());
+}
+
+// A value the product wrote with the wrong type or size is named once per run however often it
+// is read; a missing value is no mistake and stays silent.
+TEST(ConfigurationTest, ValuesOfTheWrongTypeAreNamedOnce)
+{
+    const ScratchRegistryKey scratch;
+    const auto key = scratch.Child(L"settings");
+    Configuration configuration;
+    configuration.ParseCommandLine("/REGISTER /INSTANCE=7", key, nullptr);
+    ASSERT_EQ(scratch.Child(L"settings\\Instance\\7")->CreateRecursively(), 0u);
+    ASSERT_EQ(key->SetDword(L"ExpirationTime", 2'000'000'000), 0u);
+    ASSERT_EQ(key->SetValue(L"RegisterTime", REG_QWORD, {1, 2, 3, 4}), 0u);
+    ASSERT_EQ(key->SetQword(L"DisplayName", 1), 0u);
+    ASSERT_EQ(scratch.Child(L"settings\\Instance\\7")->SetString(L"StoredState", L"2"), 0u);
+    const LogCapture wrong;
+    for (int read = 0; read < 2; ++read) {
+        configuration.GetExpirationTime();
+        configuration.GetRegisterTime();
+        configuration.GetDisplayName();
+        configuration.ReadInstanceNumber("StoredState");
+        configuration.ReadNumber("OutOfDateTime");
+    }
+    const std::string expected = " where REG_QWORD of 8 bytes is expected (Error: ";
+    EXPECT_EQ(wrong.Messages(),
+              (std::vector<std::string>{
+                  "The configuration value \"ExpirationTime\" is REG_DWORD" + expected +
+                      "222): using now + 5 years (the product counts as valid) instead",
+                  "The configuration value \"RegisterTime\" is REG_QWORD of 4 bytes" + expected +
+                      "232): using none (no registration grace) instead",
+                  "The configuration value \"DisplayName\" is REG_QWORD where REG_SZ is expected (Error: 222): "
+                  "using the empty name (registration ends with 87) instead",
+                  "The configuration value \"StoredState\" of the instance \"7\" is REG_SZ" + expected +
+                      "222): using the state Security Center shows instead"}));
 }
 
 TEST(ConfigurationTest, TimestampsFallBackToTheirDefaults)

@@ -38,9 +38,9 @@ std::wstring AgentExecutablePath()
     return path.substr(0, path.find_last_of(L"\\/") + 1) + L"ravelin.exe";
 }
 
-std::uint32_t RunAgentProcess(const std::wstring& arguments)
+std::uint32_t RunAgentProcess(const std::wstring& arguments, const std::wstring& executable)
 {
-    std::wstring commandLine = L"\"" + AgentExecutablePath() + L"\"";
+    std::wstring commandLine = L"\"" + executable + L"\"";
     if (!arguments.empty()) {
         commandLine += L" " + arguments;
     }

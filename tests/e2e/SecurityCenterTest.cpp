@@ -5,6 +5,7 @@
 #include "support/SimulatorFixture.h"
 #include "support/AgentLog.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchFolder.h"
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
 #include "common/Process.h"
@@ -16,9 +17,15 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+namespace Tessaro::Testing {
+extern const char* const IntegrationGuide;
+}  // namespace Tessaro::Testing
 
 namespace {
 
@@ -58,13 +65,14 @@ protected:
         ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_QWORD, &seconds, sizeof(seconds)), ERROR_SUCCESS);
     }
 
-    // Runs the agent with a fresh identifier and keeps the messages of that run.
-    std::uint32_t Run(const std::string& arguments)
+    // Runs the agent (or a copy of it under another name) with a fresh identifier and keeps the
+    // messages of that run.
+    std::uint32_t Run(const std::string& arguments, const std::filesystem::path& executable = AgentExecutablePath())
     {
         const std::string identifier = UniqueRunIdentifier("E2E");
         const std::string commandLine = arguments + " /ID=" + identifier;
-        const std::uint32_t code = RunAgentProcess(std::wstring(commandLine.begin(), commandLine.end()));
-        messages = Messages(AgentLogLinesOfRun(identifier));
+        const std::uint32_t code = RunAgentProcess(std::wstring(commandLine.begin(), commandLine.end()), executable);
+        messages = Messages(AgentLogLinesOfRun(identifier, executable.stem().wstring()));
         return code;
     }
 
@@ -167,7 +175,7 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     // The state lookup happens while the command line is read, before the log exists: it shows
     // as a third product query besides the two listings.
     EXPECT_EQ(CountCalls(L"ExecQuery"), queriesBefore + 3);
-    EXPECT_EQ(Logged("The antivirus state got overriden by the expired state"), 2u) << "state and sub-states";
+    EXPECT_EQ(Logged("The antivirus state got overridden by the expired state"), 2u) << "state and sub-states";
 }
 
 // A removal Security Center refuses is logged once, lists again and ends with its code; "not
@@ -245,6 +253,148 @@ TEST_F(SecurityCenterTest, InstanceKeyPlantedByAUserDecidesNothingForTheRun)
 
     ASSERT_EQ(Run("/UPDATE_WSC=SET_EXPIRATION_TIME /INSTANCE=E2E"), 0u);
     EXPECT_EQ(OwnProduct()->state, 2u) << "still snoozed, as Security Center holds it; the key says on";
+}
+
+// A row of the integration guide's recipes, its cells as the guide writes them.
+struct Recipe {
+    std::string state, settings, instance, command, shows, protectionSettings, protectionUpdates;
+};
+
+std::vector<Recipe> GuideRecipes()
+{
+    std::istringstream guide(IntegrationGuide);
+    std::vector<Recipe> recipes;
+    bool inRecipes = false;
+    for (std::string line; std::getline(guide, line);) {
+        if (line.rfind("## ", 0) == 0) {
+            inRecipes = line == "## Reporting each state";
+        }
+        if (!inRecipes || line.rfind("| ", 0) != 0 || line.rfind("| state |", 0) == 0) {
+            continue;
+        }
+        std::vector<std::string> cells;
+        std::istringstream row(line.substr(1));
+        for (std::string cell; std::getline(row, cell, '|');) {
+            const auto first = cell.find_first_not_of(' ');
+            cells.push_back(first == std::string::npos ? ""
+                                                       : cell.substr(first, cell.find_last_not_of(' ') - first + 1));
+        }
+        if (cells.size() == 7) {
+            recipes.push_back({cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6]});
+        }
+    }
+    return recipes;
+}
+
+// The text between the first pair of backticks.
+std::string InBackticks(const std::string& text)
+{
+    const auto open = text.find('`');
+    return open == std::string::npos ? "" : text.substr(open + 1, text.find('`', open + 1) - open - 1);
+}
+
+// Writes "`Name` = now - 1 h; `Other` = 1" as REG_QWORD values: now, or now and a signed distance
+// in s, min, h or d (the guide's minus is U+2212), or a number.
+void WriteRecipeValues(const std::wstring& key, const std::string& cell, std::int64_t now)
+{
+    std::istringstream values(cell);
+    for (std::string value; std::getline(values, value, ';');) {
+        const std::string name = InBackticks(value);
+        std::istringstream terms(value.substr(value.find('=') + 1));
+        std::string first, sign, unit;
+        std::int64_t amount = 0;
+        terms >> first >> sign >> amount >> unit;
+        const std::map<std::string, std::int64_t> units = {{"s", 1}, {"min", 60}, {"h", 3600}, {"d", 86400}};
+        std::int64_t seconds = first == "now" ? now : std::stoll(first);
+        if (!sign.empty()) {
+            ASSERT_TRUE(units.count(unit) != 0) << value;
+            seconds += (sign == "-" || sign == "\xE2\x88\x92" ? -1 : 1) * amount * units.at(unit);
+        }
+        const std::wstring wideName(name.begin(), name.end());
+        ASSERT_EQ(
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), wideName.c_str(), REG_QWORD, &seconds, sizeof(seconds)),
+            ERROR_SUCCESS)
+            << value;
+    }
+}
+
+std::uint32_t SubStateOf(const std::string& cell)
+{
+    const std::map<std::string, std::uint32_t> subStates = {
+        {"no action", 1}, {"action recommended", 2}, {"action needed", 3}};
+    return subStates.at(cell);
+}
+
+// What a vendor's set-up gets wrong and the defaults would hide is named in the log: a time written
+// as REG_DWORD (once, however often the run reads it), and an agent installed under another name
+// than the ravelin.exe it registers.
+TEST_F(SecurityCenterTest, MisconfigurationIsNamedInTheLog)
+{
+    const DWORD yesterday = static_cast<DWORD>(std::time(nullptr) - 86'400);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, SettingsKey, L"ExpirationTime", REG_DWORD, &yesterday, 4), 0);
+    ASSERT_EQ(Run("/REGISTER"), 0u);
+    EXPECT_EQ(Logged("The configuration value \"ExpirationTime\" is REG_DWORD where REG_QWORD of 8 bytes is "
+                     "expected (Error: 222): using now + 5 years (the product counts as valid) instead"),
+              1u);
+    EXPECT_EQ(OwnProduct()->state, 0u) << "on, not expired: the value counts as missing";
+    EXPECT_EQ(Logged("The reporting executable"), 0u);
+
+    const ScratchFolder folder;
+    const auto renamed = folder.Path() / L"agent2.exe";
+    ASSERT_TRUE(CopyFileW(AgentExecutablePath().c_str(), renamed.c_str(), TRUE));
+    ASSERT_EQ(Run("/REGISTER", renamed), 0u);
+    const std::string registered = "\\\\?\\" + (folder.Path() / "ravelin.exe").string();
+    const auto products = SimulatorState::Products();
+    EXPECT_TRUE(std::any_of(products.begin(), products.end(), [&](const Product& product) {
+        return std::filesystem::path(product.path).string() == registered;
+    })) << "registered all the same";
+    EXPECT_EQ(Logged("The reporting executable \"" + registered +
+                     "\" that is registered does not exist: Security Center cannot start it for remediation "
+                     "(install the agent as ravelin.exe)"),
+              1u);
+}
+
+// Every recipe of the integration guide, run as the guide writes it: from a registered product
+// with no notice sent today, the values of its row, then its command; Security Center then shows
+// what the row says.
+TEST_F(SecurityCenterTest, EveryRecipeOfTheIntegrationGuideShowsWhatItSays)
+{
+    const auto recipes = GuideRecipes();
+    ASSERT_EQ(recipes.size(), 7u) << "the guide's table of recipes as this test reads it";
+    const std::map<std::string, std::uint32_t> states = {{"on", 0}, {"off", 1}, {"snoozed", 2}, {"expired", 3}};
+    for (const auto& recipe : recipes) {
+        SCOPED_TRACE(recipe.state);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, SettingsKey);
+        SetString(L"DisplayName", DisplayName);
+        ASSERT_EQ(Run("/REGISTER"), 0u);
+        ASSERT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SettingsKey, L"LastNearExpirationNotificationTime"), 0);
+        const std::int64_t now = std::time(nullptr);
+        WriteRecipeValues(SettingsKey, recipe.settings, now);
+        WriteRecipeValues(std::wstring(SettingsKey) + L"\\Instance\\main", recipe.instance, now);
+        ASSERT_EQ(Run(InBackticks(recipe.command)), 0u);
+
+        const auto product = OwnProduct();
+        if (recipe.shows == "not listed") {
+            EXPECT_FALSE(product.has_value());
+            continue;
+        }
+        ASSERT_TRUE(product.has_value());
+        std::istringstream shows(recipe.shows);
+        std::string state, upToDate, notice;
+        std::getline(shows, state, ',');
+        std::getline(shows >> std::ws, upToDate, ',');
+        std::getline(shows >> std::ws, notice);
+        EXPECT_EQ(product->state, states.at(state));
+        EXPECT_EQ(product->upToDate, upToDate == "up to date") << upToDate;
+        if (!notice.empty()) {
+            const std::string days = notice.substr(std::string("notice of ").size());
+            EXPECT_EQ(product->lastNotification.rfind(std::wstring(days.begin(), days.end()) + L" at ", 0), 0u)
+                << notice;
+        }
+        EXPECT_EQ(product->protectionSettings, SubStateOf(recipe.protectionSettings));
+        EXPECT_EQ(product->protectionUpdates, SubStateOf(recipe.protectionUpdates));
+        EXPECT_EQ(product->currentThreats, 1u);
+    }
 }
 
 TEST_F(SecurityCenterTest, EmptyDisplayNameRefusesRegistrationWithoutCallingSecurityCenter)
@@ -376,6 +526,7 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
         {L"C:\\probe\\fixexe", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\ProgramData:fix.exe", ERROR_INVALID_PARAMETER, stream},
         {L"C:\\probe\\tool.exe:x.exe", ERROR_INVALID_PARAMETER, stream},
+        {L"C:\\probe\\no folder\\below\\tool.exe", ERROR_FILE_NOT_FOUND, "Failed to launch the product (Code: 2)"},
     };
     for (const auto& testCase : cases) {
         SetString(L"RemediationPath", testCase.path);

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <numeric>
 
 namespace {
 
@@ -141,6 +142,25 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     const auto removed = integration.UnregisterProduct();
     EXPECT_FALSE(removed.Succeeded());
     EXPECT_EQ(removed.Message().rfind("AVStatus Unregister failed (Error: 0x80004005)", 0), 0u) << removed.Message();
+}
+
+// The integration guide's worst case of a registration that Security Center keeps answering
+// "pending": ten attempts a second apart, each of ten calls half a second apart.
+TEST_F(SecurityCenterAnswersTest, SteadyPendingRegistrationIsAHundredCallsAndFiftyNineSecondsOfPauses)
+{
+    PausesOnly clock;
+    auto paced = std::make_shared<WindowsSecurityCenterIntegration>(configuration, std::make_shared<ComFactory>(),
+                                                                    std::make_shared<Tessaro::OsInfoImpl>());
+    paced->SetPacing(clock.Pace());
+    TriggerWindowsSecurityCenter trigger(configuration, paced);
+    trigger.SetPacing(clock.Pace());
+    SimulatorState::ScriptFault(L"Register", 1000, Pending);
+    EXPECT_EQ(trigger.RegisterWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_IO_PENDING));
+    const auto journal = SimulatorState::Journal();
+    EXPECT_EQ(
+        std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }),
+        100);
+    EXPECT_EQ(std::accumulate(clock.pauses.begin(), clock.pauses.end(), Tessaro::Ticks{}), std::chrono::seconds(59));
 }
 
 // An update Security Center answers with "pending" or "not found" (it is still catching up) is tried

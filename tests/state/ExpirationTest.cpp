@@ -28,7 +28,7 @@ TEST_F(ExpirationTest, ExpiredOnlyStrictlyAfterTheExpirationTime)
     EXPECT_TRUE(
         Logged("Reporting product got expired (Expire: 2026-06-01 11:59:59 - Notify: 2027-06-01 17:49:12 - "
                "Current: 2026-06-01 12:00:00)"));
-    EXPECT_TRUE(Logged("The antivirus state got overriden by the expired state"));
+    EXPECT_TRUE(Logged("The antivirus state got overridden by the expired state"));
     EXPECT_TRUE(Notices().empty()) << "an expired product gets no near-expiration notice";
 }
 
