@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 SOURCES := $(shell find src tests tools simulator bench -name '*.cpp' -o -name '*.h' 2>/dev/null)
 
-.PHONY: all bootstrap configure build check test trap-test test-wine10 mutants lint demo dist dist-test-signed windows-kit format format-check clean
+.PHONY: all bootstrap configure build check test trap-test test-wine10 mutants mutants-changed mutants-src lint demo dist dist-test-signed windows-kit format format-check clean
 
 all: build
 
@@ -60,6 +60,18 @@ test-wine10: build
 # of the tree built in build-mutants/; every mutant must be killed by a test. Not part of make test.
 mutants: bootstrap
 	tools/mutants.sh
+
+# Generated mutants (tools/mutant-generator.py) of the product lines changed since BASE (default:
+# the commit before HEAD), at most SAMPLE of them (default 40, about half an hour on two cores);
+# and of every line of src/ (thousands of mutants: a day on two cores), for the release check.
+BASE ?= HEAD~1
+SAMPLE ?= 40
+mutants-changed: bootstrap
+	tools/mutants-changed.sh $(BASE) $(SAMPLE)
+mutants-src: bootstrap
+	mkdir -p build-mutants
+	tools/mutant-generator.py --stats $$(git ls-files 'src/*.cpp' 'src/*.h') > build-mutants/src.txt
+	tools/mutants.sh build-mutants/src.txt
 
 # The second compiler and the static analysis (tools/lint.sh, .clang-tidy): clang 14 builds
 # everything for the same target with -Wall -Wextra -Werror in build-lint/, then clang-tidy reads

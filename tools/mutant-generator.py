@@ -1,0 +1,250 @@
+#!/usr/bin/env python3
+"""Mutants nobody chose: every mutant a fixed set of operators makes of the given lines of the
+product's C++ sources, written as the mutation check's list (the format of tests/mutants.txt), for
+tools/mutants.sh to apply, build and test one by one.
+
+    mutant-generator.py [--sample N] [--seed TEXT] [--stats] FILE[:LINES] ...
+
+FILE is below the top of the tree (src/...); LINES is "12,40-52" (every line of the file without
+it). With --sample, N mutants drawn at random (seeded by TEXT, so one change always draws the
+same ones) instead of all. --stats prints, on standard error, how many each operator made and how
+many lines could not be named once (the list names a mutant by its whole line, which must occur
+once in its file).
+
+The operators, each applied where it fits a line's code (never inside a string, a character
+literal or a comment):
+  relational   < <= > >= swapped with their neighbour and negated (< becomes <= and >=)
+  equality     == and != exchanged
+  logical      && and || exchanged; a ! before an operand dropped
+  condition    the condition of an if or a while replaced by true and by false
+  constant     a decimal number moved by one either way, and multiplied and divided by ten
+  statement    a call or an assignment on a line of its own removed
+  success      an error code in a return made ERROR_SUCCESS; return true and false exchanged
+  arguments    the two arguments of a call exchanged when both are plain names
+Each mutant's tests: the test suites of the test files that include the mutated file's header or
+are named after it (Expiration.cpp: ExpirationTest.cpp); tools/mutants.sh runs them first, and
+the whole suite for a mutant they leave alive.
+"""
+
+import argparse
+import os
+import random
+import re
+import sys
+
+TOP = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
+
+
+def mask(line):
+    """The line with every character inside a string or character literal, and every comment,
+    replaced by a blank: operators are looked for in what is left."""
+    out = []
+    quote = None
+    index = 0
+    while index < len(line):
+        char = line[index]
+        if quote:
+            out.append(" ")
+            if char == "\\":
+                out.append(" ")
+                index += 2
+                continue
+            if char == quote:
+                quote = None
+        elif line.startswith("//", index):
+            out.append(" " * (len(line) - index))
+            break
+        elif char in "\"'":
+            # A digit separator (1'000) is no character literal.
+            if char == "'" and index > 0 and line[index - 1].isdigit():
+                out.append(char)
+            else:
+                quote = char
+                out.append(" ")
+        else:
+            out.append(char)
+        index += 1
+    return "".join(out)[: len(line)]
+
+
+def matching_paren(code, open_index):
+    depth = 0
+    for index in range(open_index, len(code)):
+        if code[index] == "(":
+            depth += 1
+        elif code[index] == ")":
+            depth -= 1
+            if depth == 0:
+                return index
+    return -1
+
+
+def replaced(line, start, end, text):
+    return line[:start] + text + line[end:]
+
+
+RELATIONAL = {"<": ["<=", ">="], "<=": ["<", ">"], ">": [">=", "<="], ">=": [">", "<"]}
+EQUALITY = {"==": ["!="], "!=": ["=="]}
+LOGICAL = {"&&": ["||"], "||": ["&&"]}
+CONDITION = re.compile(r"\b(if|while) \(")
+NUMBER = re.compile(r"(?<![\w.'])(\d[\d']*)(?:[uUlL]*|ms|s|min|h)(?![\w.'])")
+CALL_STATEMENT = re.compile(r"^\s*(?:[A-Za-z_][\w]*(?:::|\.|->))*[A-Za-z_]\w*\(.*\);$")
+ASSIGNMENT = re.compile(r"^\s*[A-Za-z_][\w.\->\[\]]* (?:=|\+=|-=|\|=|&=) [^=].*;$")
+ERROR_CODE = re.compile(r"\bERROR_(?!SUCCESS\b)[A-Z_]+\b")
+TWO_NAMES = re.compile(r"\(([A-Za-z_][\w.]*), ([A-Za-z_][\w.]*)\)")
+
+
+def mutants_of_line(line, starts_statement=True):
+    """(operator, description, mutated line) for each mutant the operators make of one line;
+    `starts_statement` says whether the line begins a statement (the line before ended one)."""
+    stripped = line.strip()
+    if not stripped or stripped.startswith(("#", "//", "/*", "*", "static_assert", "namespace", "using ")):
+        return []
+    code = mask(line).rstrip()
+    found = []
+    # One && or || exchanged among others would mix the two unparenthesised, which the build
+    # refuses (-Wparentheses): only a line with one of them, whole, is given that mutant.
+    logical_operators = len(re.findall(r" (?:&&|\|\|) ", code))
+    continued = code.lstrip().startswith(("&&", "||")) or code.endswith(("&&", "||"))
+    for table, operator in ((RELATIONAL, "relational"), (EQUALITY, "equality"), (LOGICAL, "logical")):
+        if table is LOGICAL and (logical_operators != 1 or continued):
+            continue
+        # Spaced, as the formatter writes binary operators: a template's angle brackets are not.
+        for match in re.finditer(r" (" + "|".join(re.escape(k) for k in sorted(table, key=len, reverse=True)) + r") ",
+                                 code):
+            for other in table[match.group(1)]:
+                found.append((operator, f"{match.group(1)} to {other}",
+                              replaced(line, match.start(1), match.end(1), other)))
+    for match in re.finditer(r"(?<![\w)\]!=])!(?=[A-Za-z_(])", code):
+        found.append(("logical", "! dropped", replaced(line, match.start(), match.end(), "")))
+
+    for match in CONDITION.finditer(code):
+        close = matching_paren(code, match.end() - 1)
+        if close > match.end():
+            # With an init-statement (if (auto x = ...; cond)), only the condition after it.
+            start = match.end()
+            depth = 0
+            for index in range(match.end(), close):
+                depth += {"(": 1, ")": -1}.get(code[index], 0)
+                if code[index] == ";" and depth == 0:
+                    start = index + 2
+            for value in ("true", "false"):
+                found.append(("condition", f"{match.group(1)} condition to {value}",
+                              replaced(line, start, close, value)))
+
+    for match in NUMBER.finditer(code):
+        if code[max(0, match.start() - 2):match.start()] == "0x":
+            continue
+        digits = match.group(1)
+        value = int(digits.replace("'", ""))
+        choices = [value + 1] + ([value - 1, value * 10] if value > 0 else []) + ([value // 10] if value >= 10 else [])
+        for other in dict.fromkeys(choices):
+            found.append(("constant", f"{digits} to {other}", replaced(line, match.start(1), match.end(1), str(other))))
+
+    balanced = code.count("(") == code.count(")")
+    if (starts_statement and balanced and not stripped.startswith("return ") and
+            (CALL_STATEMENT.match(code) or ASSIGNMENT.match(code))):
+        found.append(("statement", "removed", ""))
+
+    if stripped.startswith("return "):
+        for match in ERROR_CODE.finditer(code):
+            found.append(("success", f"{match.group(0)} to ERROR_SUCCESS",
+                          replaced(line, match.start(), match.end(), "ERROR_SUCCESS")))
+        for word, other in (("true", "false"), ("false", "true")):
+            if stripped == f"return {word};":
+                found.append(("success", f"return {word} to {other}", line.replace(word, other)))
+
+    for match in TWO_NAMES.finditer(code):
+        first, second = match.group(1), match.group(2)
+        if first != second and match.start() > 0 and (code[match.start() - 1].isalnum() or code[match.start() - 1] == "_"):
+            found.append(("arguments", f"{first} and {second} exchanged",
+                          replaced(line, match.start(), match.end(), f"({second}, {first})")))
+    return found
+
+
+def mutants_of_lines(lines):
+    """(line number, mutant) for every mutant of a file's lines, each judged with the line before."""
+    previous = ""
+    for number, line in enumerate(lines, 1):
+        starts = previous == "" or previous.endswith((";", "{", "}", ":")) or previous.lstrip().startswith("#")
+        for mutant in mutants_of_line(line, starts):
+            yield number, mutant
+        code = mask(line).strip()
+        if code:
+            previous = code
+
+
+def suites_touching(path):
+    """The test suites of the test files that include the file's header or are named after it."""
+    header = re.sub(r"\.cpp$", ".h", os.path.relpath(path, os.path.join(TOP, "src")))
+    own_test = re.sub(r"\.(cpp|h)$", "Test.cpp", os.path.basename(path))
+    suites = set()
+    for folder, _, files in os.walk(os.path.join(TOP, "tests")):
+        for name in files:
+            if not name.endswith(".cpp"):
+                continue
+            with open(os.path.join(folder, name), encoding="utf-8") as file:
+                text = file.read()
+            if f'#include "{header}"' in text or name == own_test:
+                suites.update(re.findall(r"^TEST(?:_F)?\((\w+),", text, re.MULTILINE))
+    return sorted(suites)
+
+
+def parse_lines(text, count):
+    if not text:
+        return set(range(1, count + 1))
+    lines = set()
+    for part in text.split(","):
+        first, _, last = part.partition("-")
+        lines.update(range(int(first), int(last or first) + 1))
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--sample", type=int)
+    parser.add_argument("--seed", default="")
+    parser.add_argument("--stats", action="store_true")
+    parser.add_argument("files", nargs="+")
+    arguments = parser.parse_args()
+
+    mutants = []
+    unnamed = 0
+    for argument in arguments.files:
+        relative, _, line_text = argument.partition(":")
+        path = os.path.join(TOP, relative)
+        with open(path, encoding="utf-8") as file:
+            text = file.read()
+        lines = text.split("\n")
+        tests = "|".join(suites_touching(path))
+        wanted = parse_lines(line_text, len(lines))
+        unnamed_lines = set()
+        for number, (operator, description, mutated) in mutants_of_lines(lines):
+            line = lines[number - 1]
+            if number not in wanted:
+                continue
+            if text.count(line) != 1:
+                unnamed_lines.add(number)
+                continue
+            mutants.append({"mutant": f"{relative}:{number}: {operator}: {description}", "file": relative,
+                            "find": line, "replace": mutated, "tests": tests, "operator": operator})
+        unnamed += len(unnamed_lines)
+    if arguments.sample is not None and len(mutants) > arguments.sample:
+        mutants = random.Random(arguments.seed).sample(mutants, arguments.sample)
+        mutants.sort(key=lambda mutant: mutant["mutant"])
+    if arguments.stats:
+        counts = {}
+        for mutant in mutants:
+            counts[mutant["operator"]] = counts.get(mutant["operator"], 0) + 1
+        print(f"{len(mutants)} mutants: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())) +
+              f"; {unnamed} lines not named once in their file", file=sys.stderr)
+    print("# Generated by tools/mutant-generator.py " + " ".join(sys.argv[1:]))
+    for mutant in mutants:
+        print()
+        for key in ("mutant", "file", "find", "replace", "tests"):
+            if mutant[key] or key in ("find", "replace"):
+                print(f"{key}: {mutant[key]}" if mutant[key] else f"{key}:")
+
+
+if __name__ == "__main__":
+    main()
