@@ -47,7 +47,7 @@ const wchar_t* const Help =
     L"                           Next, Get\n"
     L"  wscsim service start|stop|status\n"
     L"                           control the \"wscsvc\" service through the service control manager\n"
-    L"  wscsim service mode running|start-pending|paused\n"
+    L"  wscsim service mode running|start-pending|paused|stop-pending|pause-pending|continue-pending\n"
     L"                           how the service behaves when started (start-pending holds it there)\n"
     L"  wscsim --help            this text\n";
 
@@ -269,16 +269,13 @@ int Uninstall()
 int Service(const std::vector<std::wstring>& arguments)
 {
     if (arguments.size() == 2 && arguments[0] == L"mode") {
-        if (arguments[1] == L"running") {
-            SimulatorState::SetServiceMode(ServiceMode::Running);
-        } else if (arguments[1] == L"start-pending") {
-            SimulatorState::SetServiceMode(ServiceMode::StartPending);
-        } else if (arguments[1] == L"paused") {
-            SimulatorState::SetServiceMode(ServiceMode::Paused);
-        } else {
-            return Fail(L"unknown service mode " + arguments[1], ERROR_INVALID_PARAMETER);
+        for (const auto& named : Tessaro::Simulator::ServiceModeNames) {
+            if (arguments[1] == named.name) {
+                SimulatorState::SetServiceMode(named.mode);
+                return 0;
+            }
         }
-        return 0;
+        return Fail(L"unknown service mode " + arguments[1], ERROR_INVALID_PARAMETER);
     }
     if (arguments.size() != 1) {
         return Fail(L"usage: wscsim service start|stop|status|mode MODE", ERROR_INVALID_PARAMETER);

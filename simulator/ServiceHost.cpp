@@ -1,6 +1,7 @@
 // wscsvc.exe: the simulated Security Center service. Started by the service control manager as
-// "wscsvc"; reports running, or holds start pending, or pauses after starting, as the
-// simulator's service mode says, and stops on request.
+// "wscsvc"; reports the state the simulator's service mode names (running, start pending, paused,
+// stop pending, pause pending, continue pending), follows the mode while it runs, and stops on
+// request.
 
 #include "SimulatorState.h"
 #include "common/foundation/WinHandle.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-using Tessaro::Simulator::ServiceMode;
 using Tessaro::Simulator::SimulatorState;
 
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
@@ -22,7 +22,9 @@ void Report(DWORD state, DWORD controlsAccepted)
     status.dwCurrentState = state;
     status.dwControlsAccepted = controlsAccepted;
     status.dwWin32ExitCode = NO_ERROR;
-    status.dwWaitHint = state == SERVICE_START_PENDING ? 3000 : 0;
+    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
+                         state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
+    status.dwWaitHint = pending ? 3000 : 0;
     ++status.dwCheckPoint;
     SetServiceStatus(statusHandle, &status);
 }
@@ -55,20 +57,29 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     constexpr DWORD accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     Report(SERVICE_START_PENDING, accepted);
 
-    // Held in start pending until the mode changes (or a stop is asked for).
-    while (SimulatorState::GetServiceMode() == ServiceMode::StartPending) {
-        if (WaitForSingleObject(stopEvent, 200) == WAIT_OBJECT_0) {
-            Report(SERVICE_STOPPED, 0);
-            return;
+    // The mode's state, looked at five times a second until a stop is asked for. A pending state
+    // is reported again each time (its check point advancing, as a service that makes progress
+    // does); a service leaves start pending for running before any other state, or its start fails.
+    bool started = false;
+    DWORD shown = SERVICE_START_PENDING;
+    do {
+        DWORD wanted = SERVICE_RUNNING;
+        const auto mode = SimulatorState::GetServiceMode();
+        for (const auto& named : Tessaro::Simulator::ServiceModeNames) {
+            if (named.mode == mode) {
+                wanted = named.reportedState;
+            }
         }
-        Report(SERVICE_START_PENDING, accepted);
-    }
-    // A service that reports paused straight away fails its start; report running first.
-    Report(SERVICE_RUNNING, accepted);
-    if (SimulatorState::GetServiceMode() == ServiceMode::Paused) {
-        Report(SERVICE_PAUSED, accepted);
-    }
-    WaitForSingleObject(stopEvent, INFINITE);
+        if (!started && wanted != SERVICE_START_PENDING) {
+            Report(SERVICE_RUNNING, accepted);
+            started = true;
+            shown = SERVICE_RUNNING;
+        }
+        if (wanted != shown || status.dwWaitHint != 0) {
+            Report(wanted, accepted);
+            shown = wanted;
+        }
+    } while (WaitForSingleObject(stopEvent, 200) != WAIT_OBJECT_0);
     Report(SERVICE_STOPPED, 0);
 }
 

@@ -445,17 +445,21 @@ std::optional<std::uint32_t> SimulatorState::TakeFault(const std::wstring& call)
 ServiceMode SimulatorState::GetServiceMode()
 {
     const std::wstring mode = GetValue(L"ServiceMode");
-    if (mode == L"start-pending") {
-        return ServiceMode::StartPending;
+    for (const auto& named : ServiceModeNames) {
+        if (mode == named.name) {
+            return named.mode;
+        }
     }
-    return mode == L"paused" ? ServiceMode::Paused : ServiceMode::Running;
+    return ServiceMode::Running;
 }
 
 void SimulatorState::SetServiceMode(ServiceMode mode)
 {
-    SetValue(L"ServiceMode", mode == ServiceMode::StartPending ? L"start-pending"
-                             : mode == ServiceMode::Paused     ? L"paused"
-                                                               : L"running");
+    for (const auto& named : ServiceModeNames) {
+        if (named.mode == mode) {
+            SetValue(L"ServiceMode", named.name);
+        }
+    }
 }
 
 void SimulatorState::SetValue(const std::wstring& name, const std::wstring& value)

@@ -38,8 +38,22 @@ struct JournalEntry {
     std::uint32_t answer = 0;
 };
 
-// "wscsvc" behaviour when started: "running", "start-pending" or "paused".
-enum class ServiceMode { Running, StartPending, Paused };
+// The state "wscsvc" holds once started, and follows while it runs: each state the service
+// control manager can report for a started service.
+enum class ServiceMode { Running, StartPending, Paused, StopPending, PausePending, ContinuePending };
+
+// Each mode with its name (as "wscsim service mode" takes it) and the state the service reports.
+struct ServiceModeName {
+    ServiceMode mode;
+    const wchar_t* name;
+    std::uint32_t reportedState;
+};
+inline constexpr ServiceModeName ServiceModeNames[] = {{ServiceMode::Running, L"running", 4},
+                                                       {ServiceMode::StartPending, L"start-pending", 2},
+                                                       {ServiceMode::Paused, L"paused", 7},
+                                                       {ServiceMode::StopPending, L"stop-pending", 3},
+                                                       {ServiceMode::PausePending, L"pause-pending", 6},
+                                                       {ServiceMode::ContinuePending, L"continue-pending", 5}};
 
 // productState as the WMI view serves it: state code in bits 12 to 15 (1 on, 0 off, 2 snoozed,
 // 3 expired), bit 4 set when not up to date.

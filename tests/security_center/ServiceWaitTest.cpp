@@ -26,10 +26,26 @@ TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
     EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_CONNECT));
     EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(10)), 0u);
 
-    SimulatorState::SetServiceMode(ServiceMode::Paused);
+    // Every state the control manager reports for a started service, as the real service reports
+    // it: the pending states of a start and a stop are waited through, the others are no state of
+    // their own.
+    const struct {
+        ServiceMode mode;
+        DWORD reported;
+        Tessaro::Vantrel::Common::Utilities::ServiceState state;
+    } states[] = {{ServiceMode::StartPending, SERVICE_START_PENDING, ServiceState::Starting},
+                  {ServiceMode::Running, SERVICE_RUNNING, ServiceState::Running},
+                  {ServiceMode::StopPending, SERVICE_STOP_PENDING, ServiceState::Stopping},
+                  {ServiceMode::Paused, SERVICE_PAUSED, ServiceState::Unknown},
+                  {ServiceMode::PausePending, SERVICE_PAUSE_PENDING, ServiceState::Unknown},
+                  {ServiceMode::ContinuePending, SERVICE_CONTINUE_PENDING, ServiceState::Unknown}};
+    SimulatorState::SetServiceMode(ServiceMode::StartPending);
     ASSERT_EQ(utilities.Start(), 0u);
-    ASSERT_TRUE(WaitForServiceState(SERVICE_PAUSED, 5000));
-    EXPECT_EQ(utilities.QueryStatus().Value().state, ServiceState::Unknown) << "paused is no state of its own";
+    for (const auto& expected : states) {
+        SimulatorState::SetServiceMode(expected.mode);
+        ASSERT_TRUE(WaitForServiceState(expected.reported, 5000)) << expected.reported;
+        EXPECT_EQ(utilities.QueryStatus().Value().state, expected.state) << expected.reported;
+    }
 
     const auto startType = utilities.QueryStartType();
     EXPECT_EQ(startType.Value(), Tessaro::Vantrel::Common::Utilities::ServiceStartType::OnDemand);
