@@ -7,6 +7,7 @@
 #include "security_center/TriggerWindowsSecurityCenter.h"
 #include "security_center/WindowsSecurityCenterIntegration.h"
 #include "security_center/WindowsSecurityCenterProducts.h"
+#include "security_center/WindowsSecurityCenterService.h"
 #include "support/SimulatorFixture.h"
 #include "support/LogCapture.h"
 #include "support/SecurityCenterDoubles.h"
@@ -161,6 +162,24 @@ TEST_F(SecurityCenterAnswersTest, SteadyPendingRegistrationIsAHundredCallsAndFif
         std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }),
         100);
     EXPECT_EQ(std::accumulate(clock.pauses.begin(), clock.pauses.end(), Tessaro::Ticks{}), std::chrono::seconds(59));
+}
+
+// A command waits the documented two minutes for the service: one that stays in start pending is
+// asked 120 times, a second apart, and the command ends with 1460 before any Security Center call.
+TEST_F(SecurityCenterAnswersTest, CommandWaitsTwoMinutesForTheService)
+{
+    using Tessaro::Vantrel::Common::Result;
+    using Tessaro::Vantrel::Common::Utilities::ServiceStatus;
+    auto starting = std::make_shared<Tessaro::Testing::ScriptedService>();
+    starting->answers = {
+        Result<ServiceStatus>(ServiceStatus{Tessaro::Vantrel::Common::Utilities::ServiceState::Starting, 0, 0})};
+    PausesOnly clock;
+    auto service = std::make_shared<WindowsSecurityCenterService>(starting);
+    service->SetPacing(clock.Pace());
+    configuration->ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), service);
+    EXPECT_EQ(Trigger()->Run().ErrorCode(), static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_EQ(starting->queries, 120);
+    EXPECT_TRUE(SimulatorState::Journal().empty());
 }
 
 // An update Security Center answers with "pending" or "not found" (it is still catching up) is tried
