@@ -87,4 +87,13 @@ TEST_F(StoredTimeTest, EveryTimeInALogLineIsReadable)
     EXPECT_TRUE(Logged("Reporting product got expired (Expire: -1 seconds since 1970-01-01 00:00:00 UTC - Notify: "));
 }
 
+// Every retry and poll waits through the real pause unless a test puts its own in: it must sleep
+// (a lower bound only: how long beyond that is the scheduler's business).
+TEST(StoredTimeTest, RealPauseSleepsAtLeastMostOfItsDuration)
+{
+    const auto started = std::chrono::steady_clock::now();
+    Tessaro::Pacing{}.pause(200ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
+}
+
 }  // namespace
