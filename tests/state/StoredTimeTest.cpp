@@ -89,7 +89,7 @@ TEST_F(StoredTimeTest, EveryTimeInALogLineIsReadable)
 
 // Every retry and poll waits through the real pause unless a test puts its own in: it must sleep
 // (a lower bound only: how long beyond that is the scheduler's business).
-TEST(StoredTimeTest, RealPauseSleepsAtLeastMostOfItsDuration)
+TEST(PacingTest, RealPauseSleepsAtLeastMostOfItsDuration)
 {
     const auto started = std::chrono::steady_clock::now();
     Tessaro::Pacing{}.pause(200ms);
