@@ -24,9 +24,9 @@ SAMPLE = 24
 MAXIMUM_SHARE = 0.25
 
 top, commands_path = sys.argv[1], sys.argv[2]
-spec = importlib.util.spec_from_file_location("generator", os.path.join(top, "tools", "mutant-generator.py"))
-generator = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(generator)
+definition = importlib.util.spec_from_file_location("generator", os.path.join(top, "tools", "mutant-generator.py"))
+generator = importlib.util.module_from_spec(definition)
+definition.loader.exec_module(generator)
 failures = []
 
 # 1. The operators, line by line: (line, the mutated lines expected, in the generator's order).
