@@ -95,6 +95,7 @@ TEST_F(ProductListOverWmiTest, OtherProductsPathsStayText)
         product.instanceGuid = L"{device-" + std::to_wstring(index) + L"}";
         product.displayName = L"Elsewhere " + std::to_wstring(index);
         product.path = paths[index];
+        product.productPath = paths[(index + 1) % paths.size()];
         SimulatorState::Save(product);
     }
 
@@ -105,9 +106,10 @@ TEST_F(ProductListOverWmiTest, OtherProductsPathsStayText)
         if (entry.name.rfind("Elsewhere ", 0) != 0) {
             continue;
         }
-        const std::wstring& expected = paths.at(std::stoul(entry.name.substr(10)));
+        const std::size_t index = std::stoul(entry.name.substr(10));
+        EXPECT_EQ(entry.reportingExecutable.NormalizedPath(), paths.at(index));
+        EXPECT_EQ(entry.productExecutable.NormalizedPath(), paths.at((index + 1) % paths.size()));
         for (const auto* path : {&entry.reportingExecutable, &entry.productExecutable}) {
-            EXPECT_EQ(path->NormalizedPath(), expected);
             EXPECT_TRUE(path->IsTextOnly());
             EXPECT_TRUE(path->SystemCallPath().empty());
             EXPECT_TRUE(path->NativePath().empty());
@@ -115,6 +117,26 @@ TEST_F(ProductListOverWmiTest, OtherProductsPathsStayText)
         ++seen;
     }
     EXPECT_EQ(seen, paths.size());
+
+    // Each entry's line in the log names its two executables, each as what it is.
+    const ScratchRegistryKey settings;
+    ASSERT_EQ(settings.Key()->SetString(L"DisplayName", L"Antivirus"), 0u);
+    Configuration configuration;
+    configuration.ParseCommandLine("/REMOVE", settings.Key(), nullptr);
+    const LogCapture capture;
+    WindowsSecurityCenterProducts(configuration).ListRegisteredProducts();
+    const auto messages = capture.Messages();
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+        const std::string tail = " | Product: " + Tessaro::Utf16ToUtf8(paths[(index + 1) % paths.size()]) +
+                                 " | Reporting: " + Tessaro::Utf16ToUtf8(paths[index]);
+        EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                                [&](const std::string& message) {
+                                    return message.size() > tail.size() &&
+                                           message.compare(message.size() - tail.size(), tail.size(), tail) == 0;
+                                }),
+                  1)
+            << tail;
+    }
 }
 
 // The agent asks WMI's proxies, the services and the enumerator, for the security Microsoft's
