@@ -44,16 +44,16 @@ enum class ServiceMode { Running, StartPending, Paused, StopPending, PausePendin
 
 // Each mode with its name (as "wscsim service mode" takes it) and the state the service reports.
 struct ServiceModeName {
-    ServiceMode mode;
     const wchar_t* name;
+    ServiceMode mode;
     std::uint32_t reportedState;
 };
-inline constexpr ServiceModeName ServiceModeNames[] = {{ServiceMode::Running, L"running", 4},
-                                                       {ServiceMode::StartPending, L"start-pending", 2},
-                                                       {ServiceMode::Paused, L"paused", 7},
-                                                       {ServiceMode::StopPending, L"stop-pending", 3},
-                                                       {ServiceMode::PausePending, L"pause-pending", 6},
-                                                       {ServiceMode::ContinuePending, L"continue-pending", 5}};
+inline constexpr ServiceModeName ServiceModeNames[] = {{L"running", ServiceMode::Running, 4},
+                                                       {L"start-pending", ServiceMode::StartPending, 2},
+                                                       {L"paused", ServiceMode::Paused, 7},
+                                                       {L"stop-pending", ServiceMode::StopPending, 3},
+                                                       {L"pause-pending", ServiceMode::PausePending, 6},
+                                                       {L"continue-pending", ServiceMode::ContinuePending, 5}};
 
 // productState as the WMI view serves it: state code in bits 12 to 15 (1 on, 0 off, 2 snoozed,
 // 3 expired), bit 4 set when not up to date.
