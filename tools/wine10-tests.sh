@@ -9,8 +9,9 @@
 # compiler cache) and reused; it is made again when the package list below changes. The tests run
 # in a mount namespace of their own, with the repository bound at its own path and a Wine prefix of
 # their own (BUILD-FOLDER/wineprefix-wine10) in place of the build's prefix, so nothing of the
-# Wine 8 runs is touched. The packaging checks (release.*) and the checks that read only the source
-# or the built files (product.* except product.untrusted_paths) do not run here: no Wine in them.
+# Wine 8 runs is touched. The packaging checks (release.*), the tools' own checks (tools.*) and the
+# checks that read only the source or the built files (product.* except product.untrusted_paths) do
+# not run here: no Wine in them.
 # On Debian 13, make test itself runs under its Wine 10, and this says so and does nothing.
 # Needs root (debootstrap, chroot, mounts) and Debian's package registry the first time.
 set -euo pipefail
@@ -64,5 +65,5 @@ mount --bind "$top" "$root$top"
 mount --bind "$prefix" "$root$build/wineprefix"
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 bash -c \
   "echo \"wine10: \$(wine --version), the tests of $build\" && cd '$top' && ctest --test-dir '$build' --output-on-failure -j $(nproc) \
-     -E '^(release\\.|product\\.(file_system_access|executable_image|include_rules|integration_document)$)'"
+     -E '^(release\\.|tools\\.|product\\.(file_system_access|executable_image|include_rules|integration_document)$)'"
 INSIDE
