@@ -63,14 +63,17 @@ mutants: bootstrap
 
 # Generated mutants (tools/mutant-generator.py) of the product lines changed since BASE (default:
 # the commit before HEAD), at most SAMPLE of them (default 40, about half an hour on two cores);
-# and of every line of src/ (thousands of mutants: a day on two cores), for the release check.
+# and of every line of src/ (thousands of mutants: two days on two cores), for the release check,
+# or LAYER_SAMPLE of each layer's (a score per layer in an hour or two).
 BASE ?= HEAD~1
 SAMPLE ?= 40
+LAYER_SAMPLE ?=
 mutants-changed: bootstrap
 	tools/mutants-changed.sh $(BASE) $(SAMPLE)
 mutants-src: bootstrap
 	mkdir -p build-mutants
-	tools/mutant-generator.py --stats $$(git ls-files 'src/*.cpp' 'src/*.h') > build-mutants/src.txt
+	tools/mutant-generator.py --stats $(if $(LAYER_SAMPLE),--sample $(LAYER_SAMPLE) --per-layer --seed src) \
+	  $$(git ls-files 'src/*.cpp' 'src/*.h') > build-mutants/src.txt
 	tools/mutants.sh build-mutants/src.txt
 
 # The second compiler and the static analysis (tools/lint.sh, .clang-tidy): clang 14 builds

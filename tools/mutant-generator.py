@@ -3,11 +3,12 @@
 product's C++ sources, written as the mutation check's list (the format of tests/mutants.txt), for
 tools/mutants.sh to apply, build and test one by one.
 
-    mutant-generator.py [--sample N] [--seed TEXT] [--stats] FILE[:LINES] ...
+    mutant-generator.py [--sample N [--per-layer]] [--seed TEXT] [--stats] FILE[:LINES] ...
 
 FILE is below the top of the tree (src/...); LINES is "12,40-52" (every line of the file without
 it). With --sample, N mutants drawn at random (seeded by TEXT, so one change always draws the
-same ones) instead of all. --stats prints, on standard error, how many each operator made and how
+same ones) instead of all; with --per-layer, N of each layer (src/<layer>/), so that a sample of
+the whole product scores each layer. --stats prints, on standard error, how many each operator made and how
 many lines could not be named once (the list names a mutant by its whole line, which must occur
 once in its file).
 
@@ -200,10 +201,17 @@ def parse_lines(text, count):
     return lines
 
 
+def layer(relative):
+    """The layer a source belongs to: its folder below src/."""
+    parts = relative.split("/")
+    return parts[1] if len(parts) > 2 and parts[0] == "src" else ""
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sample", type=int)
     parser.add_argument("--seed", default="")
+    parser.add_argument("--per-layer", action="store_true")
     parser.add_argument("--stats", action="store_true")
     parser.add_argument("files", nargs="+")
     arguments = parser.parse_args()
@@ -229,8 +237,14 @@ def main():
             mutants.append({"mutant": f"{relative}:{number}: {operator}: {description}", "file": relative,
                             "find": line, "replace": mutated, "tests": tests, "operator": operator})
         unnamed += len(unnamed_lines)
-    if arguments.sample is not None and len(mutants) > arguments.sample:
-        mutants = random.Random(arguments.seed).sample(mutants, arguments.sample)
+    if arguments.sample is not None:
+        groups = {}
+        for mutant in mutants:
+            groups.setdefault(layer(mutant["file"]) if arguments.per_layer else "", []).append(mutant)
+        draw = random.Random(arguments.seed)
+        mutants = []
+        for _, group in sorted(groups.items()):
+            mutants += draw.sample(group, arguments.sample) if len(group) > arguments.sample else group
         mutants.sort(key=lambda mutant: mutant["mutant"])
     if arguments.stats:
         counts = {}

@@ -42,6 +42,9 @@ first_failure() {
 }
 
 killed=0 survived=0 equivalent=0 broken=0 uncompiled=0
+# Each tried mutant's file and outcome, for the score per layer (src/<layer>/) at the end.
+results=$work/results
+: >"$results"
 # A generated list (tools/mutant-generator.py) may hold mutants the compiler refuses: they cost a
 # build and find nothing, and are only counted. In a hand-written list each one is a mistake.
 generated=false
@@ -66,9 +69,9 @@ while IFS=$'\x1f' read -r name file find replace tests note; do
     [ -z "$tests" ] || by=$(first_failure -R "$tests")
     [ -n "$by" ] || by=$(first_failure ${tests:+-E "$tests"})
     if [ -n "$by" ]; then
-      printf '%-72s killed by %s\n' "$name" "$by"; killed=$((killed + 1))
+      printf '%-72s killed by %s\n' "$name" "$by"; killed=$((killed + 1)); echo "$file killed" >>"$results"
     else
-      printf '%-72s SURVIVED\n' "$name"; survived=$((survived + 1))
+      printf '%-72s SURVIVED\n' "$name"; survived=$((survived + 1)); echo "$file survived" >>"$results"
     fi
   fi
   cp "$work/original" "$target"
@@ -95,5 +98,8 @@ PYTHON
 )
 total=$((killed + survived))
 echo
+awk '{ split($1, part, "/"); layer = part[1] == "src" && part[3] != "" ? part[2] : "other"
+       tried[layer]++; if ($2 == "killed") dead[layer]++ }
+     END { for (layer in tried) printf "  %-16s %d/%d killed\n", layer, dead[layer], tried[layer] }' "$results" | sort
 echo "mutants: $killed killed, $survived survived, $equivalent equivalent, $uncompiled not compiled, $broken not applied; score $killed/$total"
 [ "$survived" -eq 0 ] && [ "$broken" -eq 0 ] && { $generated || [ "$uncompiled" -eq 0 ]; }
