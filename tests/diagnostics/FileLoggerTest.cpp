@@ -131,6 +131,22 @@ TEST(FileLoggerTest, RotatesAtExactlyFiveMebibytesAndNotOneByteBelow)
     EXPECT_EQ(FileText(path), "after\r\n");
 }
 
+// Another agent's rotation moves the file a writer holds open: its next line goes to the new file
+// at the log's path, not after the other's lines in the rotated one (which would grow without end).
+TEST(FileLoggerTest, WriterFollowsTheRotationOfAnotherWriter)
+{
+    const ScratchFolder folder;
+    const auto path = folder.Path() / "agent.log";
+    LogFileWriter first(path, 64);
+    LogFileWriter second(path, 64);
+    second.Write("second 1\r\n");
+    first.Write(std::string(62, 'x') + "\r\n");
+    first.Write("first 2\r\n");
+    second.Write("second 2\r\n");
+    EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "second 1\r\n" + std::string(62, 'x') + "\r\n");
+    EXPECT_EQ(FileText(path), "first 2\r\nsecond 2\r\n");
+}
+
 // Rotation takes the lowest free number and never replaces a file, also when the writer starts. The
 // agent's log path is in long-path form; on Windows the C runtime sees no such file, so a check
 // through it would never rotate.
@@ -225,12 +241,19 @@ TEST(FileLoggerTest, OnlyTheSystemAdministratorsAndThisTokenOwnTheLog)
     EXPECT_TRUE(owns(Tessaro::Testing::TokenSidText(TokenUser).c_str())) << "the files this process creates";
 }
 
+// A log whose folder is missing makes no folder: the writer says why it is not usable, and its
+// lines are dropped, not kept for later.
 TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
 {
     const ScratchFolder folder;
     LogFileWriter writer(folder.Path() / "missing-folder" / "agent.log");
+    EXPECT_FALSE(writer.IsUsable());
+    EXPECT_EQ(writer.OpenError(), static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
     writer.Write("dropped\r\n");
-    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "missing-folder"));
+    ASSERT_FALSE(std::filesystem::exists(folder.Path() / "missing-folder"));
+    std::filesystem::create_directories(folder.Path() / "missing-folder");
+    writer.Write("later\r\n");
+    EXPECT_EQ(FileText(folder.Path() / "missing-folder" / "agent.log"), "later\r\n");
 }
 
 // Several agents append to one log at once, rotating it as they go: every line must arrive once,

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <string_view>
 #include <thread>
@@ -80,21 +81,52 @@ TEST(LogTest, ControlCharactersInValuesAreWrittenEscaped)
     // sequence (not valid UTF-8) stay as they are.
     LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}",
               "a\u2028b\u2029c\u0085d\u202Ee \u540D\u524D \xE2\x80");
-    // The characters viewers do not show, each class on its own: zero-width, word joiner and
-    // invisible operators, the deprecated format characters, the byte order mark, the annotation
-    // characters, the Mongolian vowel separator, the soft hyphen and a tag; a no-break space and
-    // a tag's neighbour outside the block stay.
-    LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}",
-              "\u200B\u200D|\u2060\u2064|\u206A\u206F|\uFEFF|\uFFF9\uFFFB|\u180E|\u00AD|\U000E0041\U000E007F|"
-              "\u00A0\U000E0080");
     const auto messages = capture.Messages();
-    ASSERT_EQ(messages.size(), 4u);
+    ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2], "a\\u2028b\\u2029c\\u0085d\\u202ee \u540D\u524D \xE2\x80");
-    EXPECT_EQ(messages[3],
-              "\\u200b\\u200d|\\u2060\\u2064|\\u206a\\u206f|\\ufeff|\\ufff9\\ufffb|\\u180e|\\u00ad|"
-              "\\U000e0041\\U000e007f|\u00A0\U000E0080");
     EXPECT_EQ(messages[0], "Product: Name\\r\\n2026-01-01 00:00:00:0 [ERROR] forged\\x1b[2J\\t\\x7f | a\\x00b\nsecond");
     EXPECT_EQ(messages[1], "C:\\plain\\path 7") << "backslashes and numbers stay as they are";
+}
+
+// The characters viewers do not show or take as line breaks and direction changes, by Unicode's
+// tables: the C1 controls, the line and paragraph separators and every format character (general
+// category Cf) of Unicode 15, the tag block among them. Each range is escaped from its first to
+// its last character, and the characters just outside it stay as they are.
+TEST(LogTest, EveryInvisibleCharacterRangeIsEscapedToItsEndsAndNoFurther)
+{
+    const std::pair<char32_t, char32_t> ranges[] = {
+        {0x0080, 0x009F}, {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+        {0x070F, 0x070F}, {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},
+        {0x2028, 0x202E}, {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},
+        {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+        {0xE0000, 0xE007F},
+    };
+    const auto utf8 = [](char32_t c) {
+        const auto byte = [](unsigned value) { return static_cast<char>(value); };
+        if (c < 0x800) {
+            return std::string{byte(0xC0 | (c >> 6)), byte(0x80 | (c & 0x3F))};
+        }
+        if (c < 0x10000) {
+            return std::string{byte(0xE0 | (c >> 12)), byte(0x80 | ((c >> 6) & 0x3F)), byte(0x80 | (c & 0x3F))};
+        }
+        return std::string{byte(0xF0 | (c >> 18)), byte(0x80 | ((c >> 12) & 0x3F)), byte(0x80 | ((c >> 6) & 0x3F)),
+                           byte(0x80 | (c & 0x3F))};
+    };
+    const auto escaped = [](char32_t c) {
+        char text[16];
+        std::snprintf(text, sizeof text, c <= 0xFFFF ? "\\u%04x" : "\\U%08x", static_cast<unsigned>(c));
+        return std::string(text);
+    };
+    for (const auto& [first, last] : ranges) {
+        const LogCapture capture;
+        // Below 0x80 is DEL, a control of its own.
+        const std::string before = first == 0x80 ? "\x7f" : utf8(first - 1);
+        LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}",
+                  before + utf8(first) + "|" + utf8(last) + utf8(last + 1));
+        EXPECT_EQ(capture.Messages().at(0),
+                  (first == 0x80 ? "\\x7f" : before) + escaped(first) + "|" + escaped(last) + utf8(last + 1))
+            << std::hex << static_cast<unsigned>(first) << "-" << static_cast<unsigned>(last);
+    }
 }
 
 TEST(LogTest, FormatErrorStillWritesALineNamingTheFormat)

@@ -1,6 +1,7 @@
 #include "support/AgentLog.h"
 #include "e2e/AgentProcess.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchFolder.h"
 #include "common/foundation/StringConversion.h"
 #include "common/foundation/WinHandle.h"
 
@@ -8,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -81,6 +83,30 @@ TEST(AgentLogTest, BannerAndRefusalOfAnInvalidCommandLineReachTheLogFile)
     EXPECT_EQ(lines[7].level, "ERROR");
     EXPECT_EQ(lines[7].componentName, "") << "component 0 has no bracket";
     EXPECT_EQ(lines[7].message, "Initialize failed with error: 87");
+}
+
+// A log the run may not use in SystemTemp (here its lock companion's name is taken by a folder,
+// which the system refuses as it refuses an administrator's file there on Windows) is kept in Temp,
+// and its first line says where the usual one is.
+TEST(AgentLogTest, LogRefusedInSystemTempIsKeptInTempAndSaysSo)
+{
+    const ScratchFolder folder;
+    const auto agent = folder.Path() / L"refusedlog.exe";
+    ASSERT_TRUE(CopyFileW(AgentExecutablePath().c_str(), agent.c_str(), TRUE));
+    const std::filesystem::path usual = AgentLogPath(L"refusedlog");
+    const auto lock = std::filesystem::path(usual).replace_extension(L".lock");
+    std::filesystem::create_directories(lock);
+    const auto kept = usual.parent_path().parent_path() / L"Temp" / usual.filename();
+    std::filesystem::remove(kept);
+
+    EXPECT_EQ(RunAgentProcess(L"/FOO", agent.native()), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    const auto messages = AllAgentLogMessages(L"refusedlog");
+    std::filesystem::remove(lock);
+    std::filesystem::remove(kept);
+    std::filesystem::remove(std::filesystem::path(kept).replace_extension(L".lock"));
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0], "The log of this run is kept here: the log in \\\\?\\" +
+                               usual.parent_path().string() + " could not be used");
 }
 
 // A parent that has ended before the banner is still named by its id, and by the image name the

@@ -467,8 +467,9 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
         << bare;
     std::filesystem::remove(besideAgent);
 
-    // A missing tool ends the run with the system's answer to its open, 2.
-    SetString(L"RemediationPath", (folder / "missing.exe").wstring());
+    // A missing tool ends the run with the system's answer to its open, 2 (after the checks, which
+    // take a drive letter in either case).
+    SetString(L"RemediationPath", L"c:\\program files\\e2e antivirus\\missing.exe");
     ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(Logged("Failed to launch the product (Code: 2)"), 1u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 0u);
