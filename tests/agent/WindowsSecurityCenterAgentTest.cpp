@@ -150,4 +150,24 @@ TEST(WindowsSecurityCenterAgentTest, ShutdownAndExceptionOnTheCommandPathEndTheC
     }
 }
 
+// A thread whose apartment is already single-threaded cannot enter the agent's: the command ends
+// before it starts, with COM's answer (RPC_E_CHANGED_MODE, which names no Windows error and so
+// stays whole) and a line that says so.
+TEST(WindowsSecurityCenterAgentTest, ApartmentThatCannotBeEnteredEndsTheCommandWithCOMsAnswer)
+{
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    const std::string identifier = Tessaro::Testing::UniqueRunIdentifier("APARTMENT");
+    std::uint32_t code = 0;
+    {
+        WindowsSecurityCenterAgent agent("/UPDATE_WSC=ENABLE /ID=" + identifier,
+                                         std::make_shared<WindowsSecurityCenterService>(
+                                             std::make_shared<ScriptedService>()));
+        code = RunAgent(agent);
+    }
+    CoUninitialize();
+    EXPECT_EQ(code, 0x80010106u);
+    const auto messages = Tessaro::Testing::Messages(Tessaro::Testing::AgentLogLinesOfRun(identifier, L"unit_tests"));
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Unable to execute CoInitializeEx"), messages.end());
+}
+
 }  // namespace

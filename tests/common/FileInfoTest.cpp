@@ -227,8 +227,8 @@ TEST(FileInfoTest, CreatesEachMissingFolderWithTheProtectedAccessList)
               static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 }
 
-// SystemTemp is preferred and made again when it is missing; a file holding its name is left as it
-// is and Temp serves instead; with neither, 267.
+// SystemTemp is preferred and made again, for the system and administrators alone, when it is
+// missing; a file holding its name is left as it is and Temp serves instead; with neither, 267.
 TEST(FileInfoTest, TempFolderPrefersSystemTempThenTempAndFailsWith267WhenNeitherCanBeHad)
 {
     const ScratchFolder windows;
@@ -237,6 +237,8 @@ TEST(FileInfoTest, TempFolderPrefersSystemTempThenTempAndFailsWith267WhenNeither
     ASSERT_TRUE(result.Succeeded()) << result.Message();
     EXPECT_TRUE(IsSamePath(result.Value(), FileInfo((windows.Path() / L"SystemTemp").native())));
     EXPECT_TRUE(std::filesystem::is_directory(windows.Path() / L"SystemTemp"));
+    // Made with the protected list (Wine shows a folder made without it open to Everyone).
+    EXPECT_EQ(DaclText(windows.Path() / L"SystemTemp").find(L";;;WD)"), std::wstring::npos);
     ASSERT_EQ(capture.Messages().size(), 1u);
     EXPECT_EQ(capture.Messages()[0].rfind("Recreate temp folder as it was unable to find it: ", 0), 0u);
     EXPECT_TRUE(FileInfo::GetTempFolderIn(windows.Path()).Succeeded());
