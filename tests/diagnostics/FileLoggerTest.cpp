@@ -1,6 +1,7 @@
 #include "diagnostics/FileLogger.h"
 #include "support/ChildProcess.h"
 #include "support/HeldLogTurn.h"
+#include "support/Platform.h"
 #include "support/ProcessToken.h"
 #include "support/ScratchFolder.h"
 #include "common/foundation/WinHandle.h"
@@ -210,6 +211,19 @@ TEST(FileLoggerTest, PlantedHardLinksAreNotWrittenThrough)
         }
         EXPECT_EQ(FileText(elsewhere), "precious");
         std::filesystem::remove(folder.Path() / planted);
+    }
+    // A symbolic link at the log's name is refused as itself, not followed. (Wine makes one, but
+    // its writer is refused for another reason; only Windows shows this refusal. Windows lets an
+    // account create one only with the privilege for it or in developer mode.)
+    if (CreateSymbolicLinkW((folder.Path() / "agent.log").c_str(), elsewhere.c_str(),
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+        {
+            LogFileWriter writer(folder.Path() / "agent.log");
+            EXPECT_TRUE(Tessaro::Testing::RunningUnderWine() || !writer.IsUsable());
+            writer.Write("line\r\n");
+        }
+        EXPECT_EQ(FileText(elsewhere), "precious");
+        std::filesystem::remove(folder.Path() / "agent.log");
     }
     // Once the names are its own again, the writer logs.
     LogFileWriter writer(folder.Path() / "agent.log");
