@@ -170,4 +170,29 @@ TEST(WindowsSecurityCenterAgentTest, ApartmentThatCannotBeEnteredEndsTheCommandW
     EXPECT_NE(std::find(messages.begin(), messages.end(), "Unable to execute CoInitializeEx"), messages.end());
 }
 
+// The process's COM security can be set once: when somebody set it before the remediation tool's
+// start, the start ends with COM's answer (RPC_E_TOO_LATE) and a line that says so. Wine's COM
+// takes every call, so only Windows shows it.
+TEST(WindowsSecurityCenterAgentTest, ComSecuritySetBeforeTheToolsStartEndsTheCommandWithCOMsAnswer)
+{
+    if (Tessaro::Testing::RunningUnderWine()) {
+        GTEST_SKIP() << "Wine's COM security takes every call";
+    }
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY,
+                                   nullptr, EOAC_NONE, nullptr),
+              S_OK);
+    const std::string identifier = Tessaro::Testing::UniqueRunIdentifier("SECURITY");
+    std::uint32_t code = 0;
+    {
+        WindowsSecurityCenterAgent agent("/AV /ID=" + identifier, std::make_shared<WindowsSecurityCenterService>(
+                                                                       std::make_shared<ScriptedService>()));
+        code = RunAgent(agent);
+    }
+    CoUninitialize();
+    EXPECT_EQ(code, 0x80010119u) << "no start is tried";
+    const auto messages = Tessaro::Testing::Messages(Tessaro::Testing::AgentLogLinesOfRun(identifier, L"unit_tests"));
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Unable to execute CoInitializeSecurity"), messages.end());
+}
+
 }  // namespace
