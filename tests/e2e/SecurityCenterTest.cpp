@@ -422,6 +422,7 @@ TEST_F(SecurityCenterTest, ServiceNotInstalledEndsTheCommandBeforeAnyCall)
     EXPECT_EQ(reinstall.WaitForExit(), 0u);
     EXPECT_EQ(code, static_cast<std::uint32_t>(ERROR_SERVICE_NOT_ACTIVE));
     EXPECT_EQ(Logged("Failed to wait for the Windows Security Center service (Error: 1062)"), 1u);
+    EXPECT_EQ(Logged("Failed to trigger the Windows Security Center (Error: 1062)"), 1u);
     EXPECT_TRUE(SimulatorState::Journal().empty());
 }
 
@@ -438,6 +439,7 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
 
     ASSERT_EQ(Run("/AV /quiet"), 0u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 1u);
+    EXPECT_EQ(Logged("Successful triggered the antivirus product"), 1u);
     const std::string calls = FirstLineOnceWritten(folder / "remediation_calls.txt");
     EXPECT_EQ(calls.rfind("\"\\\\?\\C:\\Program Files\\E2E Antivirus\\remediationtool.exe\" /AV /quiet /ID=E2E-", 0),
               0u)
@@ -472,6 +474,7 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     SetString(L"RemediationPath", L"c:\\program files\\e2e antivirus\\missing.exe");
     ASSERT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(Logged("Failed to launch the product (Code: 2)"), 1u);
+    EXPECT_EQ(Logged("Failed to trigger the antivirus product (Error: 2)"), 1u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 0u);
     // One that is there and passes the checks but is no program the system can start: its answer.
     std::ofstream(folder / "broken.exe") << "MZ";
