@@ -58,6 +58,8 @@ test-wine10: build
 
 # The mutation check (tests/mutants.txt): each listed decision broken in turn, in a scratch copy
 # of the tree built in build-mutants/; every mutant must be killed by a test. Not part of make test.
+# With MUTANTS_EVERY_KILLER=1 each mutant's tests run whole and every test that fails is named, for
+# tools/test-kills.py to tell which tests kill something no other test does.
 mutants: bootstrap
 	tools/mutants.sh
 

@@ -33,11 +33,14 @@ ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$work/baseline.log" 2
   { echo "the unchanged tree fails its tests: $work/baseline.log"; exit 1; }
 
 # first_failure CTEST-SELECTION...: the name of the first test of the selection that fails, or nothing.
+# With MUTANTS_EVERY_KILLER=1 the selection runs whole and every test of it that fails is named
+# (the kills of each test, for finding the tests that kill nothing another does not: tools/test-kills.py).
 first_failure() {
-  local selection=("$@") output
-  output=$(ctest --test-dir "$build" -j "$jobs" --stop-on-failure "${selection[@]}" 2>&1) && return 0
+  local selection=("$@") output stop=--stop-on-failure count=1
+  [ "${MUTANTS_EVERY_KILLER:-}" != 1 ] || { stop=; count=-0; }
+  output=$(ctest --test-dir "$build" -j "$jobs" $stop "${selection[@]}" 2>&1) && return 0
   # The failed test's own line; a fixture that fails names itself the same way.
-  sed -nE 's/.*Test +#[0-9]+: ([^ ]+) \.+\*\*\*(Failed|Timeout|Exception).*/\1/p' <<<"$output" | head -n 1
+  sed -nE 's/.*Test +#[0-9]+: ([^ ]+) \.+\*\*\*(Failed|Timeout|Exception).*/\1/p' <<<"$output" | head -n "$count" | paste -sd' ' -
   grep -qE '\*\*\*(Failed|Timeout|Exception)' <<<"$output" || echo "(ctest: $(tail -n 1 <<<"$output"))"
 }
 
