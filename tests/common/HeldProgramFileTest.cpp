@@ -108,23 +108,10 @@ TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
     // A program that everybody may change, in a folder that everybody may fill, is refused.
     const auto program = folder.Path() / "tool.exe";
     WriteText(program, "MZ");
-    const auto openTo = [](const std::filesystem::path& path, const std::wstring& sddl) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(
-            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
-        BOOL present = FALSE;
-        BOOL defaulted = FALSE;
-        PACL list = nullptr;
-        GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
-        EXPECT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                        nullptr, nullptr, list, nullptr),
-                  static_cast<DWORD>(ERROR_SUCCESS));
-        LocalFree(descriptor);
-    };
     const std::wstring own = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;" + Tessaro::Testing::TokenSidText(TokenUser) + L")";
     const auto everybodys = folder.Path() / "everybodys.exe";
     WriteText(everybodys, "MZ");
-    openTo(everybodys, L"D:" + own + L"(A;;0x1301bf;;;WD)");
+    Tessaro::Testing::SetAccessList(everybodys, L"D:" + own + L"(A;;0x1301bf;;;WD)");
     const auto changeable = HeldProgramFile::Open(FileInfo(everybodys.native()), RunAccount::Current());
     EXPECT_EQ(changeable.refusal, Refusal::WritableByOthers);
     EXPECT_NE(changeable.what.find("lets others than its owner and the administrators change it"), std::string::npos)
@@ -132,7 +119,7 @@ TEST(HeldProgramFileTest, ProgramThatIsNoFileOrThatOthersOwnIsRefused)
     const auto shared = folder.Path() / "shared";
     std::filesystem::create_directories(shared);
     WriteText(shared / "tool.exe", "MZ");
-    openTo(shared, L"D:" + own + L"(A;;0x1301bf;;;WD)");
+    Tessaro::Testing::SetAccessList(shared, L"D:" + own + L"(A;;0x1301bf;;;WD)");
     EXPECT_EQ(HeldProgramFile::Open(FileInfo((shared / "tool.exe").native()), RunAccount::Current()).refusal,
               Refusal::WritableByOthers);
 
@@ -203,21 +190,10 @@ TEST(HeldProgramFileTest, JunctionOnTheWayAndAFolderOthersMayFillAreRefusedOnWin
     std::filesystem::create_directories(fill / "inner");
     WriteText(fill / "tool.exe", "MZ");
     WriteText(fill / "inner" / "tool.exe", "MZ");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
     const std::wstring own = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" +
                              Tessaro::Testing::TokenSidText(TokenUser) + L")(A;OICI;FA;;;" +
                              Tessaro::Testing::TokenSidText(TokenOwner) + L")";
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P" + own + L"(A;;0x100002;;;BU)").c_str(),
-                                                                     SDDL_REVISION_1, &descriptor, nullptr));
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL list = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
-    ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(fill.c_str()), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    list, nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    LocalFree(descriptor);
+    Tessaro::Testing::SetAccessList(fill, L"D:P" + own + L"(A;;0x100002;;;BU)");
     EXPECT_EQ(HeldProgramFile::Open(FileInfo((fill / "tool.exe").native()), RunAccount::Current()).refusal,
               Refusal::WritableByOthers)
         << "a neighbour could be planted beside the tool";

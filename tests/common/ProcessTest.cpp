@@ -1,6 +1,7 @@
 #include "common/Process.h"
 #include "support/ChildProcess.h"
 #include "support/Platform.h"
+#include "support/ProcessToken.h"
 #include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
@@ -71,18 +72,7 @@ TEST(ProcessTest, ProcessThatRefusesTheFullQueryIsNamedThroughTheLimitedOne)
     const FileInfo expected(TestProgramFolder() + L"logwriter.exe");
 
     // Everyone, the test's own account among them, may now only synchronise and query limited.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0x101000;;;WD)", SDDL_REVISION_1,
-                                                                     &descriptor, nullptr));
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL list = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
-    const DWORD set = SetSecurityInfo(child.Handle(), SE_KERNEL_OBJECT,
-                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                      list, nullptr);
-    LocalFree(descriptor);
-    ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+    Tessaro::Testing::SetAccessList(child.Handle(), SE_KERNEL_OBJECT, L"D:P(A;;0x101000;;;WD)");
     const auto full = Process::OpenProcessHandle(child.Id(), PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
     ASSERT_EQ(full.ErrorCode(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED)) << "the full query is refused";
     const auto image = suspended.GetImagePath();

@@ -348,27 +348,13 @@ TEST(InstanceCleanupTest, InstanceKeyOfAnotherOwnerDecidesNothingForARunAboveUse
     EXPECT_EQ(read(planterRun, lines), std::make_pair(std::int64_t{3}, 3u)) << "the run's own key";
 }
 
-// Applies an access list (in the system's text form) to a kernel object or a key of the machine.
-void SetAccessList(HANDLE object, SE_OBJECT_TYPE type, const wchar_t* accessList)
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(accessList, SDDL_REVISION_1, &descriptor, nullptr));
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL list = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
-    EXPECT_EQ(SetSecurityInfo(object, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, list, nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    LocalFree(descriptor);
-}
-
 // A key whose process cannot be looked at (the system refuses to open it) may belong to a running
 // agent: it stays, and the line says why. A stale key that cannot be deleted is named too.
 TEST(InstanceCleanupTest, KeysThatCannotBeJudgedOrDeletedStayAndAreNamed)
 {
     const ScratchRegistryKey settings;
     ChildProcess guarded(L"logwriter.exe", L"NUL 0 0", CREATE_SUSPENDED);
-    SetAccessList(guarded.Handle(), SE_KERNEL_OBJECT, L"D:(D;;GA;;;WD)");
+    Tessaro::Testing::SetAccessList(guarded.Handle(), SE_KERNEL_OBJECT, L"D:(D;;GA;;;WD)");
     const std::wstring guardedName = std::to_wstring(guarded.Id());
     const std::wstring undeletable = L"2147483644";  // names no process: stale
     ASSERT_EQ(settings.Child(L"Instance\\" + guardedName)->CreateRecursively(), 0u);
@@ -378,12 +364,12 @@ TEST(InstanceCleanupTest, KeysThatCannotBeJudgedOrDeletedStayAndAreNamed)
                             WRITE_DAC, &opened),
               ERROR_SUCCESS);
     const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
-    SetAccessList(opened, SE_REGISTRY_KEY, L"D:(D;;SD;;;WD)(A;;KA;;;WD)");
+    Tessaro::Testing::SetAccessList(opened, SE_REGISTRY_KEY, L"D:(D;;SD;;;WD)(A;;KA;;;WD)");
 
     const LogCapture capture;
     Configuration configuration;
     configuration.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
-    SetAccessList(opened, SE_REGISTRY_KEY, L"D:(A;;KA;;;WD)");
+    Tessaro::Testing::SetAccessList(opened, SE_REGISTRY_KEY, L"D:(A;;KA;;;WD)");
     TerminateProcess(guarded.Handle(), 0);
 
     EXPECT_TRUE(settings.Child(L"Instance\\" + guardedName)->Exists());

@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace Tessaro::Testing {
@@ -47,6 +48,43 @@ std::vector<std::uint8_t> SidBytes(const wchar_t* text)
     std::vector<std::uint8_t> copy(bytes, bytes + GetLengthSid(sid));
     LocalFree(sid);
     return copy;
+}
+
+namespace {
+
+void ApplyAccessList(const std::wstring& sddl, const std::function<DWORD(SECURITY_INFORMATION, PACL)>& apply)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION : 0);
+    EXPECT_EQ(apply(what, list), static_cast<DWORD>(ERROR_SUCCESS)) << std::filesystem::path(sddl).string();
+    LocalFree(descriptor);
+}
+
+}  // namespace
+
+void SetAccessList(HANDLE object, SE_OBJECT_TYPE type, const std::wstring& sddl)
+{
+    ApplyAccessList(sddl, [&](SECURITY_INFORMATION what, PACL list) {
+        return SetSecurityInfo(object, type, what, nullptr, nullptr, list, nullptr);
+    });
+}
+
+void SetAccessList(const std::filesystem::path& path, const std::wstring& sddl)
+{
+    ApplyAccessList(sddl, [&](SECURITY_INFORMATION what, PACL list) {
+        return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, list,
+                                     nullptr);
+    });
 }
 
 }  // namespace Tessaro::Testing

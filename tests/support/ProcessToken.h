@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,5 +18,11 @@ std::wstring TokenSidText(TOKEN_INFORMATION_CLASS kind);
 // The SID that the SDDL text names ("S-1-5-18"), as bytes; fails the calling test and is empty
 // when the text names none.
 std::vector<std::uint8_t> SidBytes(const wchar_t* text);
+
+// Gives a kernel object or key (by handle) or a file or folder (by path) the access list of the
+// SDDL text ("D:P(A;;FA;;;SY)..."), protected from inheritance when the text says "P"; fails the
+// calling test when the system refuses.
+void SetAccessList(HANDLE object, SE_OBJECT_TYPE type, const std::wstring& sddl);
+void SetAccessList(const std::filesystem::path& path, const std::wstring& sddl);
 
 }  // namespace Tessaro::Testing
