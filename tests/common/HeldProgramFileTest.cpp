@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// sddl.h, aclapi.h and winioctl.h need the declarations of windows.h first.
+// aclapi.h and winioctl.h need the declarations of windows.h first.
 #include <aclapi.h>
-#include <sddl.h>
 #include <winioctl.h>
 
 #include <cstring>

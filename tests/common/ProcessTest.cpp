@@ -8,7 +8,6 @@
 #include <windows.h>
 // The security calls need the declarations of windows.h first.
 #include <aclapi.h>
-#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <filesystem>

@@ -11,9 +11,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// sddl.h and aclapi.h need the declarations of windows.h first.
+// aclapi.h needs the declarations of windows.h first.
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
