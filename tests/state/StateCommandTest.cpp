@@ -54,15 +54,23 @@ TEST_F(StateCommandTest, NamedStatesNeedNeitherRegistryNorSecurityCenter)
     }
 }
 
+// The stored numbers are the product's, as the integration guide gives them: 2 on, 3 snoozed, 1 off.
 TEST_F(StateCommandTest, TimeWordsTakeTheStoredStateFirst)
 {
-    StoreOwnInstanceState(0x100000003ull);  // the low 32 bits count
-    ScriptedProductState query{Result<ProductState>(ProductState::On)};
-    for (const char* word :
-         {"SET_EXPIRATION_TIME", "REMOVE_EXPIRATION_TIME", "SET_OUT_OF_DATE_TIME", "REMOVE_OUT_OF_DATE_TIME"}) {
-        ProductState state = ProductState::None;
-        EXPECT_EQ(Parse(word, state, query), 0u) << word;
-        EXPECT_EQ(state, ProductState::Snoozed) << word;
+    const std::pair<std::uint64_t, ProductState> stored[] = {
+        {0x100000003ull, ProductState::Snoozed},  // the low 32 bits count
+        {2, ProductState::On},
+        {1, ProductState::Off},
+    };
+    ScriptedProductState query{Result<ProductState>(ProductState::Expired)};
+    for (const auto& [number, expected] : stored) {
+        StoreOwnInstanceState(number);
+        for (const char* word :
+             {"SET_EXPIRATION_TIME", "REMOVE_EXPIRATION_TIME", "SET_OUT_OF_DATE_TIME", "REMOVE_OUT_OF_DATE_TIME"}) {
+            ProductState state = ProductState::None;
+            EXPECT_EQ(Parse(word, state, query), 0u) << word;
+            EXPECT_EQ(state, expected) << word << " " << number;
+        }
     }
     EXPECT_EQ(query.calls, 0);
 }
