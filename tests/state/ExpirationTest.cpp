@@ -64,6 +64,7 @@ TEST_F(ExpirationTest, NoticeGoesOutOncePerUtcDayWithTheMarkerWrittenFirst)
     EXPECT_EQ(Notices(), std::vector<std::uint32_t>{30});
     EXPECT_EQ(markersAtNotice, std::vector<std::uint64_t>{1'780'315'200u})
         << "today's marker is stored before the notice goes out";
+    EXPECT_TRUE(Logged("Stored near expiration notification day marker for current UTC day before notify attempt"));
 
     Store(L"LastNearExpirationNotificationTime", FromStoredSeconds(1'780'272'000));  // 2026-06-01 00:00:00
     integration->NotifyNearExpiration(30);
