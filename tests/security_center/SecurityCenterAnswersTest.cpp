@@ -280,11 +280,21 @@ TEST_F(SecurityCenterAnswersTest, EveryCallOfAnUpdateWithItsArgumentsInEachState
         ASSERT_EQ(instance->SetQword(L"StoredState", 1), 0u);
         ASSERT_EQ(configuration->ParseCommandLine(std::string("/UPDATE_WSC=") + testCase.word, settings.Key(), nullptr),
                   0u);
+        const LogCapture log;
         ASSERT_TRUE(trigger->UpdateWithRetry().Succeeded());
         std::vector<std::wstring> calls;
         for (const auto& entry : SimulatorState::Journal()) {
             if (entry.call != L"Register") {
                 calls.push_back(entry.call + L"(" + entry.arguments + L")");
+            }
+            // Each sub-state sent is logged by the name Security Center's header gives it.
+            const std::map<std::wstring, std::string> labels = {{L"UpdateSettingsSubstatus", "protection settings"},
+                                                                {L"UpdateProtectionUpdateSubstatus", "protection updates"},
+                                                                {L"UpdateScanSubstatus", "current threads"}};
+            if (const auto label = labels.find(entry.call); label != labels.end()) {
+                const char* const names[] = {"NOT_SET", "NO_ACTION", "ACTION_RECOMMENDED", "ACTION_NEEDED"};
+                EXPECT_TRUE(log.Contains("Setting the product sub status " + label->second +
+                                         " to: WSC_SECURITY_PRODUCT_SUBSTATUS_" + names[std::stoi(entry.arguments)]));
             }
         }
         EXPECT_EQ(calls, testCase.calls);
