@@ -152,7 +152,7 @@ TEST(WindowsSecurityCenterAgentTest, ShutdownAndExceptionOnTheCommandPathEndTheC
 
 // A thread whose apartment is already single-threaded cannot enter the agent's: the command ends
 // before it starts, with COM's answer (RPC_E_CHANGED_MODE, which names no Windows error and so
-// stays whole) and a line that says so.
+// stays whole) and a line that says so, and leaves the thread's apartment alone.
 TEST(WindowsSecurityCenterAgentTest, ApartmentThatCannotBeEnteredEndsTheCommandWithCOMsAnswer)
 {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
@@ -164,6 +164,8 @@ TEST(WindowsSecurityCenterAgentTest, ApartmentThatCannotBeEnteredEndsTheCommandW
                                              std::make_shared<ScriptedService>()));
         code = RunAgent(agent);
     }
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE) << "the thread's apartment is left as it was";
+    CoUninitialize();
     CoUninitialize();
     EXPECT_EQ(code, 0x80010106u);
     const auto messages = Tessaro::Testing::Messages(Tessaro::Testing::AgentLogLinesOfRun(identifier, L"unit_tests"));
