@@ -1,0 +1,47 @@
+#include "security_center/com/ComPointer.h"
+
+#include <gtest/gtest.h>
+#include <unknwn.h>
+
+#include <utility>
+
+namespace {
+
+using Tessaro::Ravelin::ComPointer;
+
+// An interface that counts its references, as a COM object does.
+class Counted : public IUnknown {
+public:
+    ULONG references = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override
+    {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+};
+
+// A held reference is given back exactly once: when the holder is replaced, asked to fill in
+// another, or gone; never when it has been moved on.
+TEST(ComPointerTest, EachReferenceIsReleasedOnce)
+{
+    Counted first;
+    Counted second;
+    {
+        ComPointer<IUnknown> holder(&first);
+        ComPointer<IUnknown> other(&second);
+        other = std::move(holder);
+        EXPECT_EQ(second.references, 0u) << "the replaced one";
+        EXPECT_EQ(first.references, 1u) << "moved, not released";
+        EXPECT_FALSE(holder);  // NOLINT(bugprone-use-after-move): what a move leaves behind is checked
+        ComPointer<IUnknown> moved(std::move(other));
+        EXPECT_EQ(first.references, 1u);
+        *moved.Out() = &second;
+        EXPECT_EQ(first.references, 0u) << "released before its place is filled in";
+        second.references = 1;
+    }
+    EXPECT_EQ(second.references, 0u) << "released when the holder is gone";
+}
+
+}  // namespace
