@@ -49,8 +49,10 @@ TEST(FileSystemTest, AnswersForEveryPathFormTheAgentUses)
     EXPECT_FALSE(QueryFileStatus(LongForm(folder.Path() / L"missing") + L"\\..\\present.log", "exists").Exists());
 }
 
-// The C runtime itself, not the tests' stand-in in front of it: Windows' msvcrt refuses a "\\?\"
-// path, Wine's answers it.
+// The premise of two decisions: product code asks the Windows API about files (QueryFileStatus),
+// never the C runtime, and the test executables put Windows' rule in front of Wine's runtime
+// (support/WindowsCrtPathRules.cpp), because Windows' msvcrt refuses a "\\?\" path and Wine's
+// answers it. The runtime itself is asked here, not the stand-in; the kit checks it on Windows.
 TEST(FileSystemTest, TheRuntimeRefusesLongPathsOnWindows)
 {
     const ScratchFolder folder;
