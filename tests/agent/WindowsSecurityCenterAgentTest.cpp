@@ -159,9 +159,9 @@ TEST(WindowsSecurityCenterAgentTest, ApartmentThatCannotBeEnteredEndsTheCommandW
     const std::string identifier = Tessaro::Testing::UniqueRunIdentifier("APARTMENT");
     std::uint32_t code = 0;
     {
-        WindowsSecurityCenterAgent agent("/UPDATE_WSC=ENABLE /ID=" + identifier,
-                                         std::make_shared<WindowsSecurityCenterService>(
-                                             std::make_shared<ScriptedService>()));
+        WindowsSecurityCenterAgent agent(
+            "/UPDATE_WSC=ENABLE /ID=" + identifier,
+            std::make_shared<WindowsSecurityCenterService>(std::make_shared<ScriptedService>()));
         code = RunAgent(agent);
     }
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE) << "the thread's apartment is left as it was";
@@ -188,7 +188,7 @@ TEST(WindowsSecurityCenterAgentTest, ComSecuritySetBeforeTheToolsStartEndsTheCom
     std::uint32_t code = 0;
     {
         WindowsSecurityCenterAgent agent("/AV /ID=" + identifier, std::make_shared<WindowsSecurityCenterService>(
-                                                                       std::make_shared<ScriptedService>()));
+                                                                      std::make_shared<ScriptedService>()));
         code = RunAgent(agent);
     }
     CoUninitialize();

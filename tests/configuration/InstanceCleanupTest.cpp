@@ -359,8 +359,8 @@ TEST(InstanceCleanupTest, KeysThatCannotBeJudgedOrDeletedStayAndAreNamed)
     ASSERT_EQ(settings.Child(L"Instance\\" + guardedName)->CreateRecursively(), 0u);
     ASSERT_EQ(settings.Child(L"Instance\\" + undeletable)->CreateRecursively(), 0u);
     HKEY opened = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (settings.Path() + L"\\Instance\\" + undeletable).c_str(), 0,
-                            WRITE_DAC, &opened),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (settings.Path() + L"\\Instance\\" + undeletable).c_str(), 0, WRITE_DAC,
+                            &opened),
               ERROR_SUCCESS);
     const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
     Tessaro::Testing::SetAccessList(opened, SE_REGISTRY_KEY, L"D:(D;;SD;;;WD)(A;;KA;;;WD)");

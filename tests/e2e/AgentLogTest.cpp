@@ -105,8 +105,8 @@ TEST(AgentLogTest, LogRefusedInSystemTempIsKeptInTempAndSaysSo)
     std::filesystem::remove(kept);
     std::filesystem::remove(std::filesystem::path(kept).replace_extension(L".lock"));
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages[0], "The log of this run is kept here: the log in \\\\?\\" +
-                               usual.parent_path().string() + " could not be used");
+    EXPECT_EQ(messages[0], "The log of this run is kept here: the log in \\\\?\\" + usual.parent_path().string() +
+                               " could not be used");
 }
 
 // A parent that has ended before the banner is still named by its id, and by the image name the

@@ -288,9 +288,10 @@ TEST_F(SecurityCenterAnswersTest, EveryCallOfAnUpdateWithItsArgumentsInEachState
                 calls.push_back(entry.call + L"(" + entry.arguments + L")");
             }
             // Each sub-state sent is logged by the name Security Center's header gives it.
-            const std::map<std::wstring, std::string> labels = {{L"UpdateSettingsSubstatus", "protection settings"},
-                                                                {L"UpdateProtectionUpdateSubstatus", "protection updates"},
-                                                                {L"UpdateScanSubstatus", "current threads"}};
+            const std::map<std::wstring, std::string> labels = {
+                {L"UpdateSettingsSubstatus", "protection settings"},
+                {L"UpdateProtectionUpdateSubstatus", "protection updates"},
+                {L"UpdateScanSubstatus", "current threads"}};
             if (const auto label = labels.find(entry.call); label != labels.end()) {
                 const char* const names[] = {"NOT_SET", "NO_ACTION", "ACTION_RECOMMENDED", "ACTION_NEEDED"};
                 EXPECT_TRUE(log.Contains("Setting the product sub status " + label->second +

@@ -55,8 +55,8 @@ namespace {
 void ApplyAccessList(const std::wstring& sddl, const std::function<DWORD(SECURITY_INFORMATION, PACL)>& apply)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                     nullptr));
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL list = nullptr;
