@@ -59,7 +59,10 @@ SOURCES
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 mount_in proc proc /proc
 mount_in sysfs sysfs /sys
+# The machine's own devices, bound read-only: nothing inside can remove them, nor can removing the
+# work folder while a run is still alive (a bound folder is removed through).
 mount_in bind /dev /dev
+mount -o remount,bind,ro "$root/dev"
 mount_in devpts devpts /dev/pts
 mount_in tmpfs tmpfs /dev/shm
 inside() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 bash -c "$1"; }
