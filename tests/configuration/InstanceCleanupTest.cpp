@@ -4,15 +4,12 @@
 #include "support/LogCapture.h"
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
-#include "common/Process.h"
 #include "common/foundation/TrustedWriters.h"
 
 #include "common/foundation/StringConversion.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// aclapi.h needs the declarations of windows.h first.
-#include <aclapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -284,21 +281,6 @@ using Tessaro::RunAccount;
 using Tessaro::Testing::SidBytes;
 using Tessaro::Vantrel::Common::Result;
 
-// Gives the key (below HKEY_LOCAL_MACHINE) another owner, as a user does who creates a key where
-// users may. Windows takes an owner other than oneself only with the restore privilege.
-void SetKeyOwner(const std::wstring& path, const wchar_t* owner)
-{
-    HKEY opened = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_OWNER, &opened), ERROR_SUCCESS);
-    const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
-    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", true);
-    auto sid = SidBytes(owner);
-    EXPECT_EQ(
-        SetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, sid.data(), nullptr, nullptr, nullptr),
-        static_cast<DWORD>(ERROR_SUCCESS));
-    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", false);
-}
-
 }  // namespace
 
 // A run above ordinary users reads an instance key only when an administrator or the run's own
@@ -330,11 +312,11 @@ TEST(InstanceCleanupTest, InstanceKeyOfAnotherOwnerDecidesNothingForARunAboveUse
                               false);
     std::vector<std::string> lines;
 
-    SetKeyOwner(settings.Path() + L"\\Instance\\4242", L"S-1-5-32-544");
+    Tessaro::Testing::SetKeyOwner(settings.Path() + L"\\Instance\\4242", L"S-1-5-32-544");
     EXPECT_EQ(read(elevated, lines), std::make_pair(std::int64_t{3}, 3u)) << "the administrators' key";
     EXPECT_TRUE(lines.empty());
 
-    SetKeyOwner(settings.Path() + L"\\Instance\\4242", planter);
+    Tessaro::Testing::SetKeyOwner(settings.Path() + L"\\Instance\\4242", planter);
     for (const auto* account : {&elevated, &system}) {
         EXPECT_EQ(read(*account, lines), std::make_pair(-std::int64_t{ERROR_NOT_FOUND}, 1u))
             << "as if the key were missing";

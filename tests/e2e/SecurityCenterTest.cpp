@@ -5,16 +5,13 @@
 #include "support/SimulatorFixture.h"
 #include "support/AgentLog.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessToken.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchRegistryKey.h"
 #include "common/RegistryKey.h"
-#include "common/Process.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// sddl.h and aclapi.h need the declarations of windows.h first.
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <ctime>
@@ -93,13 +90,6 @@ protected:
         return std::nullopt;
     }
 
-    static std::size_t CountCalls(const std::wstring& call)
-    {
-        const auto journal = SimulatorState::Journal();
-        return static_cast<std::size_t>(
-            std::count_if(journal.begin(), journal.end(), [&](const auto& entry) { return entry.call == call; }));
-    }
-
     // The first line of a file another process writes, once it is there (or nothing after ten seconds).
     static std::string FirstLineOnceWritten(const std::filesystem::path& path)
     {
@@ -169,12 +159,12 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
 
     // A time word keeps what Security Center shows; an expiration in the past overrides it.
     SetSeconds(SettingsKey, L"ExpirationTime", 1'000'000'000);
-    const auto queriesBefore = CountCalls(L"ExecQuery");
+    const auto queriesBefore = CallsOf(L"ExecQuery");
     ASSERT_EQ(Run("/UPDATE_WSC=SET_EXPIRATION_TIME"), 0u);
     EXPECT_EQ(OwnProduct()->state, 3u) << "expired";
     // The state lookup happens while the command line is read, before the log exists: it shows
     // as a third product query besides the two listings.
-    EXPECT_EQ(CountCalls(L"ExecQuery"), queriesBefore + 3);
+    EXPECT_EQ(CallsOf(L"ExecQuery"), queriesBefore + 3);
     EXPECT_EQ(Logged("The antivirus state got overridden by the expired state"), 2u) << "state and sub-states";
 }
 
@@ -208,16 +198,16 @@ TEST_F(SecurityCenterTest, PersistentNotRegisteredStateSkipsTheUpdateUnlessOn)
     EXPECT_EQ(OwnProduct()->state, 2u) << "snoozed: the update ran";
 
     SetSeconds(instanceKey.c_str(), L"RegisterStoredState", 3);
-    const auto updatesBefore = CountCalls(L"UpdateStatus");
+    const auto updatesBefore = CallsOf(L"UpdateStatus");
 
     ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE /INSTANCE=E2E"), 0u);
     EXPECT_EQ(Logged("Agent operation executed with registered state 3"), 1u);
     EXPECT_EQ(Logged("Agent operation is getting skipped as it is in persistent not registered state"), 1u);
     EXPECT_EQ(Logged("List registered products:"), 1u) << "no second listing";
-    EXPECT_EQ(CountCalls(L"UpdateStatus"), updatesBefore);
+    EXPECT_EQ(CallsOf(L"UpdateStatus"), updatesBefore);
 
     ASSERT_EQ(Run("/UPDATE_WSC=ENABLE /INSTANCE=E2E"), 0u);
-    EXPECT_EQ(CountCalls(L"UpdateStatus"), updatesBefore + 1) << "On is written even then";
+    EXPECT_EQ(CallsOf(L"UpdateStatus"), updatesBefore + 1) << "On is written even then";
     EXPECT_EQ(OwnProduct()->state, 0u);
 }
 
@@ -231,17 +221,7 @@ TEST_F(SecurityCenterTest, InstanceKeyPlantedByAUserDecidesNothingForTheRun)
     ASSERT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, instanceKey).Create(), 0u);
     SetSeconds(instanceKey.c_str(), L"RegisterStoredState", 3);
     SetSeconds(instanceKey.c_str(), L"StoredState", 2);
-    HKEY opened = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, instanceKey.c_str(), 0, WRITE_OWNER, &opened), ERROR_SUCCESS);
-    const Tessaro::Vantrel::Common::Utilities::KeyHandle key(opened);
-    PSID user = nullptr;
-    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1111-2222-3333-1001", &user));
-    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", true);
-    const DWORD owned =
-        SetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, user, nullptr, nullptr, nullptr);
-    Tessaro::Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", false);
-    LocalFree(user);
-    ASSERT_EQ(owned, static_cast<DWORD>(ERROR_SUCCESS));
+    SetKeyOwner(instanceKey, L"S-1-5-21-1111-2222-3333-1001");
 
     const char* const ignored =
         "The instance key \"E2E\" is owned by S-1-5-21-1111-2222-3333-1001, who may not "

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <functional>
 #include <numeric>
 
 namespace {
@@ -114,35 +115,32 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     EXPECT_EQ(registered.ErrorCode(), static_cast<std::uint32_t>(ERROR_IO_PENDING));
     EXPECT_EQ(registered.Message().rfind("WscAvStatus register failed (Error: 0x8000000a)", 0), 0u)
         << registered.Message();
-    const auto journal = SimulatorState::Journal();
-    EXPECT_EQ(
-        std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }), 10)
-        << "ten attempts, whatever the answer";
+    EXPECT_EQ(CallsOf(L"Register"), 10u) << "ten attempts, whatever the answer";
     EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(10, std::chrono::milliseconds(500)))
         << "half a second after each refused call, the last one too";
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded())
         << "the eleventh call is answered";
 
-    SimulatorState::ScriptFault(L"UpdateStatus", 1, Failure);
-    EXPECT_EQ(integration.WriteAntivirusState().Message().rfind(
-                  "Write anti virus state: UpdateStatus failed (Error: 0x80004005)", 0),
-              0u);
-    SimulatorState::ScriptFault(L"UpdateSettingsSubstatus", 1, Failure);
-    EXPECT_EQ(integration.SetProtectionSettingsSubstatus(1).Message().rfind(
-                  "Update protection settings sub-status failed (Error: 0x80004005)", 0),
-              0u);
-    SimulatorState::ScriptFault(L"UpdateProtectionUpdateSubstatus", 1, Failure);
-    EXPECT_EQ(integration.SetProtectionUpdatesSubstatus(1).Message().rfind(
-                  "Update protection update sub-status: UpdateStatus failed (Error: 0x80004005)", 0),
-              0u);
-    SimulatorState::ScriptFault(L"UpdateScanSubstatus", 1, Failure);
-    EXPECT_EQ(integration.SetCurrentThreatsSubstatus(1).Message().rfind(
-                  "Update current threads sub status failed (Error: 0x80004005)", 0),
-              0u);
-    SimulatorState::ScriptFault(L"Unregister", 1, Failure);
-    const auto removed = integration.UnregisterProduct();
-    EXPECT_FALSE(removed.Succeeded());
-    EXPECT_EQ(removed.Message().rfind("AVStatus Unregister failed (Error: 0x80004005)", 0), 0u) << removed.Message();
+    const struct {
+        const wchar_t* call;
+        std::function<Tessaro::Vantrel::Common::Result<>()> write;
+        const char* text;
+    } writes[] = {
+        {L"UpdateStatus", [&] { return integration.WriteAntivirusState(); }, "Write anti virus state: UpdateStatus"},
+        {L"UpdateSettingsSubstatus", [&] { return integration.SetProtectionSettingsSubstatus(1); },
+         "Update protection settings sub-status"},
+        {L"UpdateProtectionUpdateSubstatus", [&] { return integration.SetProtectionUpdatesSubstatus(1); },
+         "Update protection update sub-status: UpdateStatus"},
+        {L"UpdateScanSubstatus", [&] { return integration.SetCurrentThreatsSubstatus(1); },
+         "Update current threads sub status"},
+        {L"Unregister", [&] { return integration.UnregisterProduct(); }, "AVStatus Unregister"},
+    };
+    for (const auto& [call, write, text] : writes) {
+        SimulatorState::ScriptFault(call, 1, Failure);
+        const auto result = write();
+        EXPECT_FALSE(result.Succeeded()) << text;
+        EXPECT_EQ(result.Message().rfind(std::string(text) + " failed (Error: 0x80004005)", 0), 0u) << result.Message();
+    }
 }
 
 // The integration guide's worst case of a registration that Security Center keeps answering
@@ -157,10 +155,7 @@ TEST_F(SecurityCenterAnswersTest, SteadyPendingRegistrationIsAHundredCallsAndFif
     trigger.SetPacing(clock.Pace());
     SimulatorState::ScriptFault(L"Register", 1000, Pending);
     EXPECT_EQ(trigger.RegisterWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_IO_PENDING));
-    const auto journal = SimulatorState::Journal();
-    EXPECT_EQ(
-        std::count_if(journal.begin(), journal.end(), [](const auto& entry) { return entry.call == L"Register"; }),
-        100);
+    EXPECT_EQ(CallsOf(L"Register"), 100u);
     EXPECT_EQ(std::accumulate(clock.pauses.begin(), clock.pauses.end(), Tessaro::Ticks{}), std::chrono::seconds(59));
 }
 
@@ -193,14 +188,8 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
     EXPECT_EQ(trigger->UpdateWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND))
         << "never registered";
     EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::seconds(1)));
-    const auto messages = capture.Messages();
-    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
-                            [](const std::string& message) {
-                                return message.rfind("Retry to execute the update antivirus operation (Error: 2)", 0) ==
-                                       0;
-                            }),
-              9);
-    EXPECT_EQ(messages.back().rfind("Failed to execute the update antivirus operation (Error: 2)", 0), 0u);
+    EXPECT_EQ(capture.Count("Retry to execute the update antivirus operation (Error: 2)"), 9u);
+    EXPECT_EQ(capture.Messages().back().rfind("Failed to execute the update antivirus operation (Error: 2)", 0), 0u);
 
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
     const struct {

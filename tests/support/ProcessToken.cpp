@@ -1,5 +1,7 @@
 #include "support/ProcessToken.h"
 
+#include "common/Process.h"
+#include "common/RegistryKey.h"
 #include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +87,20 @@ void SetAccessList(const std::filesystem::path& path, const std::wstring& sddl)
         return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, list,
                                      nullptr);
     });
+}
+
+void SetKeyOwner(const std::wstring& path, const wchar_t* owner)
+{
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_OWNER, &opened), ERROR_SUCCESS);
+    const Vantrel::Common::Utilities::KeyHandle key(opened);
+    // Windows takes an owner other than oneself only with the restore privilege.
+    Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", true);
+    auto sid = SidBytes(owner);
+    EXPECT_EQ(
+        SetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, sid.data(), nullptr, nullptr, nullptr),
+        static_cast<DWORD>(ERROR_SUCCESS));
+    Vantrel::Common::Utilities::Process::SetPrivilege(L"SeRestorePrivilege", false);
 }
 
 }  // namespace Tessaro::Testing

@@ -25,4 +25,8 @@ std::vector<std::uint8_t> SidBytes(const wchar_t* text);
 void SetAccessList(HANDLE object, SE_OBJECT_TYPE type, const std::wstring& sddl);
 void SetAccessList(const std::filesystem::path& path, const std::wstring& sddl);
 
+// Gives the key (a path below HKEY_LOCAL_MACHINE) the owner the SDDL text names, as a user does
+// who creates a key where users may; fails the calling test when the system refuses.
+void SetKeyOwner(const std::wstring& path, const wchar_t* owner);
+
 }  // namespace Tessaro::Testing

@@ -2,6 +2,7 @@
 
 #include "common/ServiceUtilities.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace Tessaro::Testing {
@@ -22,6 +23,13 @@ void SimulatorFixture::SetUp()
     apartment_ = std::make_unique<Ravelin::ComApartment>();
     SimulatorState::Reset();
     StopSimulatedService();
+}
+
+std::size_t SimulatorFixture::CallsOf(const std::wstring& call)
+{
+    const auto journal = SimulatorState::Journal();
+    return static_cast<std::size_t>(
+        std::count_if(journal.begin(), journal.end(), [&](const auto& entry) { return entry.call == call; }));
 }
 
 void SimulatorFixture::TearDown()

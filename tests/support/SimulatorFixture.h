@@ -26,6 +26,8 @@ protected:
     static void StopSimulatedService();
     // Waits up to the time for the service to reach the state.
     static bool WaitForServiceState(DWORD state, DWORD milliseconds);
+    // How many calls of that name the simulated Security Center's journal holds.
+    static std::size_t CallsOf(const std::wstring& call);
 
 private:
     std::unique_ptr<Ravelin::ComApartment> apartment_;
