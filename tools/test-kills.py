@@ -8,11 +8,36 @@ For each test of the build (as ctest lists it): how many mutants it kills, and h
 no other test kills. A test that kills nothing, or nothing alone, earns its place by something
 else (a behaviour no mutant of the runs reaches) or is a candidate to fold or remove; the runs
 only know the mutants they tried, so a candidate is checked against the whole list before it goes.
+
+Each test's lines are counted as the size check counts them (neither blank nor comment lines),
+from its TEST or TEST_F block below tests/. Last, the bound pruning can reach: a smallest set of
+tests that still kills every mutant the runs killed (chosen greedily), and the lines of the
+other tests of the same suites, which is the most that could go without losing one of these kills.
 """
 
+import pathlib
 import re
 import subprocess
 import sys
+
+
+def test_lines(top):
+    """Suite.Name -> the counted lines of its TEST or TEST_F block."""
+    lines = {}
+    for source in pathlib.Path(top, "tests").rglob("*.cpp"):
+        text = source.read_text(encoding="utf-8", errors="replace").splitlines()
+        starts = [(index, match) for index, line in enumerate(text)
+                  if (match := re.match(r"TEST(?:_F)?\((\w+), (\w+)\)", line))]
+        for number, (index, match) in enumerate(starts):
+            end = index + 1
+            while end < len(text) and text[end] != "}":
+                end += 1
+            if number + 1 < len(starts):
+                end = min(end, starts[number + 1][0])
+            block = text[index:end + 1]
+            lines[f"{match.group(1)}.{match.group(2)}"] = sum(
+                1 for line in block if line.strip() and not line.strip().startswith("//"))
+    return lines
 
 
 def main():
@@ -35,10 +60,25 @@ def main():
             kills[name] = kills.get(name, 0) + 1
         if len(names) == 1:
             alone[names[0]] = alone.get(names[0], 0) + 1
+    sizes = test_lines(pathlib.Path(__file__).resolve().parent.parent)
     print(f"{len(killers)} mutants killed, by {sum(1 for test in kills if kills[test])} of {len(tests)} tests")
-    print(f"{'kills':>6} {'alone':>6}  test")
+    print(f"{'kills':>6} {'alone':>6} {'lines':>6}  test")
     for test in sorted(kills, key=lambda name: (alone.get(name, 0), kills[name], name)):
-        print(f"{kills[test]:>6} {alone.get(test, 0):>6}  {test}")
+        print(f"{kills[test]:>6} {alone.get(test, 0):>6} {sizes.get(test, 0):>6}  {test}")
+
+    # Greedy cover: the test that kills most of what is not yet killed, until nothing is left.
+    left = {mutant for mutant in killers}
+    cover = []
+    while left:
+        best = max(kills, key=lambda test: (sum(1 for m in left if test in killers[m]), -sizes.get(test, 0)))
+        cover.append(best)
+        left = {m for m in left if best not in killers[m]}
+    suites = {name.split(".")[0] for names in killers.values() for name in names}
+    spare = [test for test in tests if test.split(".")[0] in suites and test not in cover and test in sizes]
+    print(f"\n{len(cover)} tests kill all {len(killers)}; the other {len(spare)} tests of their suites hold "
+          f"{sum(sizes[test] for test in spare)} lines:")
+    for test in sorted(spare):
+        print(f"{sizes[test]:>6}  {test}")
 
 
 if __name__ == "__main__":
