@@ -32,16 +32,30 @@ echo "testing the unchanged tree"
 ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$work/baseline.log" 2>&1 ||
   { echo "the unchanged tree fails its tests: $work/baseline.log"; exit 1; }
 
+# failed_tests OUTPUT COUNT: the first COUNT tests a ctest run's output names as failed (-0: all).
+failed_tests() {
+  # The failed test's own line; a fixture that fails names itself the same way.
+  sed -nE 's/.*Test +#[0-9]+: ([^ ]+) \.+\*\*\*(Failed|Timeout|Exception).*/\1/p' <<<"$1" | head -n "$2" | paste -sd' ' -
+}
+
 # first_failure CTEST-SELECTION...: the name of the first test of the selection that fails, or nothing.
 # With MUTANTS_EVERY_KILLER=1 the selection runs whole and every test of it that fails is named
 # (the kills of each test, for finding the tests that kill nothing another does not: tools/test-kills.py).
+# A failure counts only when the test fails again run on its own: a test that fails now and then
+# beside others would otherwise kill whichever mutant it meets. When none is confirmed the selection
+# runs once more.
 first_failure() {
-  local selection=("$@") output stop=--stop-on-failure count=1
+  local selection=("$@") output stop=--stop-on-failure count=1 attempt names confirmed
   [ "${MUTANTS_EVERY_KILLER:-}" != 1 ] || { stop=; count=-0; }
-  output=$(ctest --test-dir "$build" -j "$jobs" $stop "${selection[@]}" 2>&1) && return 0
-  # The failed test's own line; a fixture that fails names itself the same way.
-  sed -nE 's/.*Test +#[0-9]+: ([^ ]+) \.+\*\*\*(Failed|Timeout|Exception).*/\1/p' <<<"$output" | head -n "$count" | paste -sd' ' -
-  grep -qE '\*\*\*(Failed|Timeout|Exception)' <<<"$output" || echo "(ctest: $(tail -n 1 <<<"$output"))"
+  for attempt in 1 2; do
+    output=$(ctest --test-dir "$build" -j "$jobs" $stop "${selection[@]}" 2>&1) && return 0
+    names=$(failed_tests "$output" "$count")
+    [ -n "$names" ] || { echo "(ctest: $(tail -n 1 <<<"$output"))"; return 0; }
+    confirmed=$(ctest --test-dir "$build" -j "$jobs" -R "^(${names// /|})\$" 2>&1) && confirmed= ||
+      confirmed=$(failed_tests "$confirmed" -0)
+    [ -z "$confirmed" ] || { echo "$confirmed"; return 0; }
+    echo "unconfirmed failure of $names: the run is tried again" >&2
+  done
 }
 
 killed=0 survived=0 equivalent=0 broken=0 uncompiled=0
