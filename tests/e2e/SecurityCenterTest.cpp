@@ -50,6 +50,15 @@ protected:
         ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
     }
 
+    // What a test wrote goes with it: the tests of other suites that run the agent read this key
+    // too, and an instance key left here would add its clean-up warning to their runs' first lines.
+    void TearDown() override
+    {
+        DeleteRegistryLink(std::wstring(SettingsKey) + L"\\Instance");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, SettingsKey);
+        SimulatorFixture::TearDown();
+    }
+
     static void SetString(const wchar_t* name, const std::wstring& value)
     {
         ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, SettingsKey, name, REG_SZ, value.c_str(),

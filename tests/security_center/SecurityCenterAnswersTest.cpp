@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <functional>
 #include <numeric>
 
 namespace {
@@ -121,26 +120,20 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded())
         << "the eleventh call is answered";
 
-    const struct {
-        const wchar_t* call;
-        std::function<Tessaro::Vantrel::Common::Result<>()> write;
-        const char* text;
-    } writes[] = {
-        {L"UpdateStatus", [&] { return integration.WriteAntivirusState(); }, "Write anti virus state: UpdateStatus"},
-        {L"UpdateSettingsSubstatus", [&] { return integration.SetProtectionSettingsSubstatus(1); },
-         "Update protection settings sub-status"},
-        {L"UpdateProtectionUpdateSubstatus", [&] { return integration.SetProtectionUpdatesSubstatus(1); },
-         "Update protection update sub-status: UpdateStatus"},
-        {L"UpdateScanSubstatus", [&] { return integration.SetCurrentThreatsSubstatus(1); },
-         "Update current threads sub status"},
-        {L"Unregister", [&] { return integration.UnregisterProduct(); }, "AVStatus Unregister"},
-    };
-    for (const auto& [call, write, text] : writes) {
-        SimulatorState::ScriptFault(call, 1, Failure);
-        const auto result = write();
+    const auto failsWith = [](const Tessaro::Vantrel::Common::Result<>& result, const std::string& text) {
         EXPECT_FALSE(result.Succeeded()) << text;
-        EXPECT_EQ(result.Message().rfind(std::string(text) + " failed (Error: 0x80004005)", 0), 0u) << result.Message();
-    }
+        EXPECT_EQ(result.Message().rfind(text + " failed (Error: 0x80004005)", 0), 0u) << result.Message();
+    };
+    SimulatorState::ScriptFault(L"UpdateStatus", 1, Failure);
+    failsWith(integration.WriteAntivirusState(), "Write anti virus state: UpdateStatus");
+    SimulatorState::ScriptFault(L"UpdateSettingsSubstatus", 1, Failure);
+    failsWith(integration.SetProtectionSettingsSubstatus(1), "Update protection settings sub-status");
+    SimulatorState::ScriptFault(L"UpdateProtectionUpdateSubstatus", 1, Failure);
+    failsWith(integration.SetProtectionUpdatesSubstatus(1), "Update protection update sub-status: UpdateStatus");
+    SimulatorState::ScriptFault(L"UpdateScanSubstatus", 1, Failure);
+    failsWith(integration.SetCurrentThreatsSubstatus(1), "Update current threads sub status");
+    SimulatorState::ScriptFault(L"Unregister", 1, Failure);
+    failsWith(integration.UnregisterProduct(), "AVStatus Unregister");
 }
 
 // The integration guide's worst case of a registration that Security Center keeps answering
