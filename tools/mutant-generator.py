@@ -3,14 +3,15 @@
 product's C++ sources, written as the mutation check's list (the format of tests/mutants.txt), for
 tools/mutants.sh to apply, build and test one by one.
 
-    mutant-generator.py [--sample N [--per-layer]] [--seed TEXT] [--stats] FILE[:LINES] ...
+    mutant-generator.py [--sample N [--per-layer]] [--shuffle] [--seed TEXT] [--stats] FILE[:LINES] ...
 
 FILE is below the top of the tree (src/...); LINES is "12,40-52" (every line of the file without
 it). With --sample, N mutants drawn at random (seeded by TEXT, so one change always draws the
 same ones) instead of all; with --per-layer, N of each layer (src/<layer>/), so that a sample of
-the whole product scores each layer. --stats prints, on standard error, how many each operator made and how
-many lines could not be named once (the list names a mutant by its whole line, which must occur
-once in its file).
+the whole product scores each layer. --shuffle writes them in an order drawn the same way, so
+that the part of a long run done so far is a fair sample of the whole. --stats prints, on
+standard error, how many each operator made and how many lines could not be named once (the list
+names a mutant by its whole line, which must occur once in its file).
 
 The operators, each applied where it fits a line's code (never inside a string, a character
 literal or a comment):
@@ -212,6 +213,7 @@ def main():
     parser.add_argument("--sample", type=int)
     parser.add_argument("--seed", default="")
     parser.add_argument("--per-layer", action="store_true")
+    parser.add_argument("--shuffle", action="store_true")
     parser.add_argument("--stats", action="store_true")
     parser.add_argument("files", nargs="+")
     arguments = parser.parse_args()
@@ -246,6 +248,8 @@ def main():
         for _, group in sorted(groups.items()):
             mutants += draw.sample(group, arguments.sample) if len(group) > arguments.sample else group
         mutants.sort(key=lambda mutant: mutant["mutant"])
+    if arguments.shuffle:
+        random.Random(arguments.seed).shuffle(mutants)
     if arguments.stats:
         counts = {}
         for mutant in mutants:
