@@ -29,6 +29,7 @@ the whole suite for a mutant they leave alive.
 """
 
 import argparse
+import collections
 import os
 import random
 import re
@@ -239,6 +240,14 @@ def main():
             mutants.append({"mutant": f"{relative}:{number}: {operator}: {description}", "file": relative,
                             "find": line, "replace": mutated, "tests": tests, "operator": operator})
         unnamed += len(unnamed_lines)
+    # The same change at two places of a line (each "2" of it made "1"): the column where each
+    # differs makes its name its own, as a run that goes on later finds its mutants by name.
+    names = collections.Counter(mutant["mutant"] for mutant in mutants)
+    for mutant in mutants:
+        if names[mutant["mutant"]] > 1:
+            find, replace = mutant["find"], mutant["replace"]
+            column = next(i for i, (a, b) in enumerate(zip(find, replace + "\0")) if a != b) + 1
+            mutant["mutant"] += f" (column {column})"
     if arguments.sample is not None:
         groups = {}
         for mutant in mutants:
