@@ -122,27 +122,7 @@ while IFS=$'\x1f' read -r name file find replace tests note; do
     if [ -n "$by" ]; then record "$name" "$file" killed "$by"; else record "$name" "$file" survived; fi
   fi
   cp "$work/original" "$target"
-done < <(python3 - "$list" <<'PYTHON'
-import sys
-# Entries are blocks of "key: value" lines separated by blank lines; "#" starts a comment line.
-entry = {}
-def flush():
-    if entry:
-        fields = [entry.get(k, "") for k in ("mutant", "file", "find", "replace", "tests", "equivalent")]
-        if any("\x1f" in f or "\n" in f for f in fields):
-            sys.exit("a field holds a tab or a line break: " + fields[0])
-        print("\x1f".join(fields))
-        entry.clear()
-for line in open(sys.argv[1], encoding="utf-8").read().splitlines() + [""]:
-    if line.startswith("#"):
-        continue
-    if not line.strip():
-        flush()
-        continue
-    key, _, value = line.partition(":")
-    entry[key.strip()] = value[1:] if value.startswith(" ") else value
-PYTHON
-)
+done < <(python3 "$tree/tools/mutant-generator.py" --entries "$list")
 echo
 # The score, from the outcomes kept: this run's and those of the earlier run it went on from.
 awk -F'\x1f' 'NR > 1 { split($2, part, "/"); layer = part[1] == "src" && part[3] != "" ? part[2] : "other"
