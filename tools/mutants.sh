@@ -6,9 +6,10 @@
 #   tools/mutants.sh [LIST] [NAME-FILTER]     (make mutants)
 # Prints, per mutant, "killed by <test>", "SURVIVED", or why it could not be tried, then the score.
 # LIST may be one tools/mutant-generator.py wrote (make mutants-changed, make mutants-src).
-# Each outcome is also kept in build-mutants/outcomes. With MUTANTS_RESUME=1 a run of the same list
-# on the same tree goes on where an earlier one stopped: the run of all of src/ takes longer than
-# one sitting, and the outcomes it already has are still true of that tree.
+# Each outcome is also kept in build-mutants/outcomes. With MUTANTS_RESUME=1 a run on the same tree
+# goes on where an earlier one stopped, trying only the mutants it has no outcome for: the run of
+# all of src/ takes longer than one sitting, and the outcomes it already has are still true of
+# that tree.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 list=$(realpath "${1:-$top/tests/mutants.txt}")
@@ -28,13 +29,15 @@ mkdir -p "$tree"
 # the copy it was not written for.
 cp "$list" "$work/list"
 list=$work/list
-# What the outcomes are true of: every file of the copy, and the list.
-fingerprint=$( (cd "$tree" && find . -type f -print0 | sort -z | xargs -0 sha256sum; sha256sum <"$list") | sha256sum | cut -c1-16)
+# What the outcomes are true of: every file of the copy but the mutation check's own, which decide
+# how an outcome is found, not what it is (a mutant's name says which change of which line it is).
+fingerprint=$(cd "$tree" && find . -type f ! -path ./tests/mutants.txt ! -path './tools/mutant*' ! -path ./tools/test-kills.py \
+  -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -c1-16)
 outcomes=$work/outcomes
 if [ "${MUTANTS_RESUME:-}" = 1 ] && [ "$(head -n 1 "$outcomes" 2>/dev/null)" = "# $fingerprint" ]; then
-  echo "going on from $(($(wc -l <"$outcomes") - 1)) outcomes of an earlier run of this list on this tree"
+  echo "going on from $(($(wc -l <"$outcomes") - 1)) outcomes of an earlier run on this tree"
 else
-  [ "${MUTANTS_RESUME:-}" != 1 ] || [ ! -s "$outcomes" ] || echo "the outcomes kept are of another tree or list: starting again"
+  [ "${MUTANTS_RESUME:-}" != 1 ] || [ ! -s "$outcomes" ] || echo "the outcomes kept are of another tree: starting again"
   echo "# $fingerprint" >"$outcomes"
 fi
 cmake -S "$tree" -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1
