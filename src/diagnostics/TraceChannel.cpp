@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <mutex>
 
 namespace Tessaro::Vantrel::Common {
 
@@ -39,16 +38,10 @@ EnableQueries& Queries()
     return queries;
 }
 
-std::mutex& ObserverMutex()
+std::atomic<MessageSender>& Sender()
 {
-    static std::mutex mutex;
-    return mutex;
-}
-
-MessageObserver& Observer()
-{
-    static MessageObserver observer;
-    return observer;
+    static std::atomic<MessageSender> sender{&TraceMessage};
+    return sender;
 }
 
 constexpr wchar_t NullWideText[] = L"NULL";
@@ -80,10 +73,9 @@ void SetEnableQueries(const EnableQueries& queries)
     Queries() = queries;
 }
 
-void SetMessageObserver(MessageObserver observer)
+void SetMessageSender(MessageSender sender)
 {
-    std::lock_guard guard(ObserverMutex());
-    Observer() = std::move(observer);
+    Sender() = sender != nullptr ? sender : &TraceMessage;
 }
 
 void RegisterProviders()
@@ -188,34 +180,25 @@ void EmitEncoded(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t 
     // The message call takes (address, length) pairs as a fixed list, one call per count, ended by
     // the pair (null, 0).
     const auto at = [&](std::size_t index) { return arguments[index]; };
+    const MessageSender send = Sender();
     switch (count) {
         case 1:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, nullptr,
-                         std::size_t{0});
+            send(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, nullptr, std::size_t{0});
             break;
         case 2:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
-                         at(1).size, nullptr, std::size_t{0});
+            send(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data, at(1).size,
+                 nullptr, std::size_t{0});
             break;
         case 3:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
-                         at(1).size, at(2).data, at(2).size, nullptr, std::size_t{0});
+            send(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data, at(1).size,
+                 at(2).data, at(2).size, nullptr, std::size_t{0});
             break;
         case 4:
-            TraceMessage(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data,
-                         at(1).size, at(2).data, at(2).size, at(3).data, at(3).size, nullptr, std::size_t{0});
+            send(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data, at(1).size,
+                 at(2).data, at(2).size, at(3).data, at(3).size, nullptr, std::size_t{0});
             break;
         default:
-            return;
-    }
-    std::lock_guard guard(ObserverMutex());
-    if (Observer()) {
-        std::vector<std::vector<std::uint8_t>> bytes;
-        for (std::size_t index = 0; index < count; ++index) {
-            const auto* first = static_cast<const std::uint8_t*>(arguments[index].data);
-            bytes.emplace_back(first, first + arguments[index].size);
-        }
-        Observer()(messageGuid, number, bytes);
+            break;
     }
 }
 

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include <windows.h>
 // evntrace.h needs the declarations of windows.h first.
@@ -55,10 +53,11 @@ struct EnableQueries {
 void SetEnableQueries(const EnableQueries& queries);
 EnableQueries PlatformEnableQueries();
 
-// Sees every message exactly as it is handed to TraceMessage (GUID, number, argument bytes).
-using MessageObserver = std::function<void(const GUID& messageGuid, std::uint16_t number,
-                                           const std::vector<std::vector<std::uint8_t>>& arguments)>;
-void SetMessageObserver(MessageObserver observer);
+// The call every message is handed to: TraceMessage, or a stand-in with its signature, which then
+// receives exactly what TraceMessage would (the logger, the flags, the GUID, the number, and the
+// arguments as pairs of address and length ended by a null address). Null puts TraceMessage back.
+using MessageSender = ULONG(WINAPI*)(TRACEHANDLE logger, ULONG flags, LPCGUID messageGuid, USHORT number, ...);
+void SetMessageSender(MessageSender sender);
 
 // One argument of a trace message: its bytes as they are sent.
 struct Argument {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstring>
 
 namespace {
@@ -17,10 +18,35 @@ using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 using Bytes = std::vector<std::uint8_t>;
 
 struct Message {
+    TRACEHANDLE logger;
+    ULONG flags;
     GUID guid;
     std::uint16_t number;
     std::vector<Bytes> arguments;
 };
+
+// The messages the stand-in for TraceMessage received, in order.
+std::vector<Message> sent;
+
+// Reads what it is handed as TraceMessage reads it: pairs of address and length up to a null
+// address. Its list follows a USHORT, as TraceMessage's does; on x64 each argument has a slot of its
+// own, so the list starts after it whatever its type.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+ULONG WINAPI RecordMessage(TRACEHANDLE logger, ULONG flags, LPCGUID guid, USHORT number, ...)
+{
+    Message message{logger, flags, *guid, number, {}};
+    va_list list;
+    va_start(list, number);
+    for (const void* data = va_arg(list, const void*); data != nullptr; data = va_arg(list, const void*)) {
+        const auto* first = static_cast<const std::uint8_t*>(data);
+        message.arguments.emplace_back(first, first + va_arg(list, std::size_t));
+    }
+    va_end(list);
+    sent.push_back(message);
+    return ERROR_SUCCESS;
+}
 
 // A controller's request as Windows hands it over: the logger handle in the WNODE header's
 // historical context, holding the level in its third byte and the enable flags in its high word.
@@ -39,16 +65,14 @@ protected:
             {[](void* buffer) { return static_cast<WNODE_HEADER*>(buffer)->HistoricalContext; },
              [](TRACEHANDLE logger) { return static_cast<std::uint8_t>(logger >> 16); },
              [](TRACEHANDLE logger) { return static_cast<std::uint32_t>(logger >> 32); }});
-        TraceChannel::SetMessageObserver(
-            [this](const GUID& guid, std::uint16_t number, const std::vector<Bytes>& arguments) {
-                messages.push_back({guid, number, arguments});
-            });
+        sent.clear();
+        TraceChannel::SetMessageSender(&RecordMessage);
         TraceChannel::RegisterProviders();
     }
     void TearDown() override
     {
         TraceChannel::UnregisterProviders();
-        TraceChannel::SetMessageObserver(nullptr);
+        TraceChannel::SetMessageSender(nullptr);
         TraceChannel::SetEnableQueries(TraceChannel::PlatformEnableQueries());
     }
 
@@ -82,7 +106,7 @@ protected:
     }
 
     ScratchRegistryKey scratch;
-    std::vector<Message> messages;
+    const std::vector<Message>& messages = sent;
 };
 
 TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
@@ -93,6 +117,8 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(IsEqualGUID(messages[0].guid, TraceChannel::FileMessageGuid));
     EXPECT_EQ(messages[0].number, 12);
+    EXPECT_EQ(messages[0].logger, EnableHandle(2, TraceChannel::UtilitySitesFlag)) << "the enabling controller's";
+    EXPECT_EQ(messages[0].flags, 0x2Bu) << "sequence (1), GUID (2), time stamp (8) and system information (32)";
     ASSERT_EQ(messages[0].arguments.size(), 2u);
     EXPECT_EQ(messages[0].arguments[0], WideBytes(L"C:\\bad|name"));
     EXPECT_EQ(messages[0].arguments[1], NumberBytes(ERROR_INVALID_NAME, 4));
@@ -167,6 +193,8 @@ TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)
     // A block whose options forward its settings hands them to the block it points to.
     auto& forwarding = TraceChannel::Block(1);
     forwarding.options = TraceChannel::ForwardOption;
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 1, 1, 0), 0u);
+    EXPECT_EQ(forwarding.level, 1) << "with no block to forward to yet, the block takes the settings itself";
     forwarding.logger = reinterpret_cast<std::uintptr_t>(&TraceChannel::Block(4));
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 1, 2, TraceChannel::UtilitySitesFlag), 0u);
     EXPECT_EQ(TraceChannel::Block(4).level, 2);
