@@ -182,9 +182,6 @@ void EmitEncoded(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t 
     const auto at = [&](std::size_t index) { return arguments[index]; };
     const MessageSender send = Sender();
     switch (count) {
-        case 1:
-            send(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, nullptr, std::size_t{0});
-            break;
         case 2:
             send(block.logger, MessageFlags, &messageGuid, number, at(0).data, at(0).size, at(1).data, at(1).size,
                  nullptr, std::size_t{0});

@@ -82,8 +82,8 @@ void EmitEncoded(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t 
 template <typename... Arguments>
 void Emit(std::uint8_t siteLevel, const GUID& messageGuid, std::uint16_t number, const Arguments&... arguments)
 {
-    static_assert(sizeof...(Arguments) >= 1 && sizeof...(Arguments) <= MaximumArguments,
-                  "a trace message carries one to four arguments");
+    static_assert(sizeof...(Arguments) >= 2 && sizeof...(Arguments) <= MaximumArguments,
+                  "a trace message carries two to four arguments, as the sites' shapes do");
     const Argument encoded[] = {Encode(arguments)...};
     EmitEncoded(siteLevel, messageGuid, number, encoded, sizeof...(Arguments));
 }

@@ -28,9 +28,10 @@ struct Message {
 // The messages the stand-in for TraceMessage received, in order.
 std::vector<Message> sent;
 
-// Reads what it is handed as TraceMessage reads it: pairs of address and length up to a null
-// address. Its list follows a USHORT, as TraceMessage's does; on x64 each argument has a slot of its
-// own, so the list starts after it whatever its type.
+// Reads what it is handed as TraceMessage reads it: pairs of address and length, the last of them
+// a null address and a zero length, as the documentation asks. Its list follows a USHORT, as
+// TraceMessage's does; on x64 each argument has a slot of its own, so the list starts after it
+// whatever its type.
 #if defined(__clang__)
 #pragma clang diagnostic ignored "-Wvarargs"
 #endif
@@ -39,9 +40,14 @@ ULONG WINAPI RecordMessage(TRACEHANDLE logger, ULONG flags, LPCGUID guid, USHORT
     Message message{logger, flags, *guid, number, {}};
     va_list list;
     va_start(list, number);
-    for (const void* data = va_arg(list, const void*); data != nullptr; data = va_arg(list, const void*)) {
+    for (const void* data = va_arg(list, const void*);; data = va_arg(list, const void*)) {
+        const auto size = va_arg(list, std::size_t);
+        if (data == nullptr) {
+            EXPECT_EQ(size, 0u) << "the list ends with a null address and a zero length";
+            break;
+        }
         const auto* first = static_cast<const std::uint8_t*>(data);
-        message.arguments.emplace_back(first, first + va_arg(list, std::size_t));
+        message.arguments.emplace_back(first, first + size);
     }
     va_end(list);
     sent.push_back(message);
