@@ -165,13 +165,13 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     ASSERT_EQ(key->SetString(L"old", L"text"), 0u);
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)"), 0u);
     RegistryKey fresh(HKEY_LOCAL_MACHINE, scratch.Path());
-    EXPECT_EQ(fresh.RenameValue(L"old", L"new"), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(fresh.RenameValue(L"old", L"new name"), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].number, 25);
     ASSERT_EQ(messages[1].arguments.size(), 4u);
     EXPECT_EQ(messages[1].arguments[1], WideBytes(scratch.Path()));
     EXPECT_EQ(messages[1].arguments[2], WideBytes(L"old"));
-    EXPECT_EQ(messages[1].arguments[3], WideBytes(L"new"));
+    EXPECT_EQ(messages[1].arguments[3], WideBytes(L"new name"));
     // Open again, so that the scratch key can go.
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
 }
