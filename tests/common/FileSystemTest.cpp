@@ -101,6 +101,7 @@ TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
         {L"\\??\\C:\\a", L"\\??\\C:\\"},
         {L"C:\\a\\\\b", L"C:\\a"},
         {L"C:\\", {}},
+        {L"C:a\\b", L"C:a"},
         {L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\"},
         {L"\\\\?\\UNC\\server\\share", {}},
         {L"\\\\server\\share\\a\\b", L"\\\\server\\share\\a"},
