@@ -115,6 +115,19 @@ protected:
     const std::vector<Message>& messages = sent;
 };
 
+// Every block is registered at start, and let go at the end through the list that links them.
+TEST_F(TraceChannelTest, EveryBlockIsRegisteredAndLetGo)
+{
+    for (std::size_t index = 0; index < 5; ++index) {
+        EXPECT_NE(TraceChannel::Block(index).registration, 0u) << "block " << index;
+    }
+    TraceChannel::UnregisterProviders();
+    EXPECT_FALSE(TraceChannel::IsInitialized());
+    for (std::size_t index = 0; index < 5; ++index) {
+        EXPECT_EQ(TraceChannel::Block(index).registration, 0u) << "block " << index;
+    }
+}
+
 TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
 {
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 2, TraceChannel::UtilitySitesFlag), 0u);
