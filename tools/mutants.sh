@@ -32,6 +32,7 @@ list=$work/list
 # What the outcomes are true of: every file of the copy but the mutation check's own, which decide
 # how an outcome is found, not what it is (a mutant's name says which change of which line it is).
 fingerprint=$(cd "$tree" && find . -type f ! -path ./tests/mutants.txt ! -path './tools/mutant*' ! -path ./tools/test-kills.py \
+  ! -path ./tools/line-coverage.py \
   -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -c1-16)
 outcomes=$work/outcomes
 if [ "${MUTANTS_RESUME:-}" = 1 ] && [ "$(head -n 1 "$outcomes" 2>/dev/null)" = "# $fingerprint" ]; then
@@ -47,6 +48,35 @@ echo "testing the unchanged tree"
 ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$work/baseline.log" 2>&1 ||
   { echo "the unchanged tree fails its tests: $work/baseline.log"; exit 1; }
 
+# Not run for a mutant: the tests that read the tree or the release package rather than run the
+# product, which cannot notice one and take half of the whole suite's time; and the steps that
+# start and stop the Wine server, which the run keeps up itself (a stop in the middle would leave
+# the next test to start the prefix's system processes, which then hold its output open).
+#
+# With MUTANTS_COVERAGE=1 (make mutants-src) a generated mutant is tried only on the tests that run
+# its line, as a build of the tree with gcc's counters finds them once (tools/line-coverage.py, a
+# quarter of an hour on two cores, kept in build-mutants/lines for the tree): a test that never
+# runs the line runs the same with the mutant. A mutant on a line with code that no test runs
+# survives without a test run; a line without code of its own (a declaration, a constant) keeps
+# the tests the list names and then all the others.
+not_the_product='^(tools|release|wine)\.'
+lines=$work/lines
+if [ "${MUTANTS_COVERAGE:-}" = 1 ] && [ "$(head -n 1 "$lines" 2>/dev/null)" != "# $fingerprint" ]; then
+  coverage=$work/coverage
+  echo "finding which tests run each line, in $coverage"
+  cmake -S "$tree" -B "$coverage" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage \
+    -DCMAKE_SHARED_LINKER_FLAGS=--coverage >/dev/null 2>&1
+  cmake --build "$coverage" -j "$jobs" >"$work/coverage.log" 2>&1 ||
+    { echo "the tree does not build with counters: $work/coverage.log"; exit 1; }
+  "$tree/tools/wine-prefix.sh" start "$coverage/wineprefix"
+  python3 "$tree/tools/line-coverage.py" "$coverage" "$tree" "$lines.new" "$not_the_product"
+  "$tree/tools/wine-prefix.sh" stop "$coverage/wineprefix"
+  { echo "# $fingerprint"; cat "$lines.new"; } >"$lines"
+  rm "$lines.new"
+fi
+[ "${MUTANTS_COVERAGE:-}" = 1 ] || lines=
+
 # One Wine server for the whole run instead of one per test run (its start and stop take two of the
 # few seconds a killed mutant costs); it is started again after a test that timed out, which may
 # have left a process behind.
@@ -54,11 +84,6 @@ prefix_tool=$tree/tools/wine-prefix.sh
 prefix=$build/wineprefix
 "$prefix_tool" start "$prefix"
 trap '"$prefix_tool" stop "$prefix"' EXIT
-# Not run for a mutant: the tests that read the tree or the release package rather than run the
-# product, which cannot notice one and take half of the whole suite's time; and the steps that
-# start and stop the Wine server, which the run keeps up itself (a stop in the middle would leave
-# the next test to start the prefix's system processes, which then hold its output open).
-not_the_product='^(tools|release|wine)\.'
 
 # failed_tests OUTPUT COUNT: the first COUNT tests a ctest run's output names as failed (-0: all).
 failed_tests() {
@@ -95,12 +120,12 @@ first_failure() {
 record() {
   case $3 in
     killed) printf '%-72s killed by %s\n' "$1" "$4" ;;
-    survived) printf '%-72s SURVIVED\n' "$1" ;;
+    survived) printf '%-72s SURVIVED%s\n' "$1" "${4:+ ($4)}" ;;
     equivalent) printf '%-72s equivalent: %s\n' "$1" "$4" ;;
     uncompiled) printf '%-72s DOES NOT COMPILE (%s)\n' "$1" "$4" ;;
     unapplied) printf '%-72s NOT APPLIED: %s\n' "$1" "$4" ;;
   esac
-  printf '%s\x1f%s\x1f%s\x1f%s\n' "$1" "$2" "$3" $((SECONDS - started)) >>"$outcomes"
+  printf '%s\x1f%s\x1f%s\x1f%s\x1f%s\n' "$1" "$2" "$3" $((SECONDS - started)) "${4:-}" >>"$outcomes"
 }
 # A generated list (tools/mutant-generator.py) may hold mutants the compiler refuses: they cost a
 # build and find nothing, and are only counted. In a hand-written list each one is a mistake.
@@ -120,12 +145,24 @@ while IFS=$'\x1f' read -r name file find replace tests note; do
   cp "$target" "$work/original"
   python3 -c 'import sys; p=sys.argv[1]; s=open(p, encoding="utf-8").read(); open(p, "w", encoding="utf-8").write(s.replace(sys.argv[2], sys.argv[3], 1))' \
     "$target" "$find" "$replace"
+  # The tests that run the mutated line ("-": none), when the line has code of its own.
+  runners=
+  if $generated && [ -n "$lines" ]; then
+    runners=$(awk -F'\x1f' -v file="$file" -v line="${name#*:}" 'BEGIN { line += 0 }
+      $1 == file && $2 == line { print $3 == "" ? "-" : $3; exit }' "$lines")
+  fi
   if ! cmake --build "$build" -j "$jobs" >"$work/mutant.log" 2>&1; then
     record "$name" "$file" uncompiled "$work/mutant.log"
+  elif [ "$runners" = - ]; then
+    record "$name" "$file" survived "no test runs this line"
   else
     by=""
-    [ -z "$tests" ] || by=$(first_failure -R "$tests")
-    [ -n "$by" ] || by=$(first_failure -E "$not_the_product${tests:+|$tests}")
+    if [ -n "$runners" ]; then
+      by=$(first_failure -R "^($(sed 's/\./\\./g; s/ /|/g' <<<"$runners"))\$")
+    else
+      [ -z "$tests" ] || by=$(first_failure -R "$tests")
+      [ -n "$by" ] || by=$(first_failure -E "$not_the_product${tests:+|$tests}")
+    fi
     if [ -n "$by" ]; then record "$name" "$file" killed "$by"; else record "$name" "$file" survived; fi
   fi
   cp "$work/original" "$target"
