@@ -77,6 +77,11 @@ if [ "${MUTANTS_COVERAGE:-}" = 1 ] && [ "$(head -n 1 "$lines" 2>/dev/null)" != "
 fi
 [ "${MUTANTS_COVERAGE:-}" = 1 ] || lines=
 
+# The tests the unchanged tree took more than ten seconds to pass (the kit's runner, the release
+# checks): a mutant's own tests run them last.
+sed -nE 's/.*Test +#[0-9]+: ([^ ]+) .*Passed +([0-9]+)\.[0-9]+ sec/\2 \1/p' "$work/baseline.log" |
+  awk '$1 > 10 { print $2 }' >"$work/slow"
+
 # One Wine server for the whole run instead of one per test run (its start and stop take two of the
 # few seconds a killed mutant costs); it is started again after a test that timed out, which may
 # have left a process behind.
@@ -158,7 +163,12 @@ while IFS=$'\x1f' read -r name file find replace tests note; do
   else
     by=""
     if [ -n "$runners" ]; then
-      by=$(first_failure -R "^($(sed 's/\./\\./g; s/ /|/g' <<<"$runners"))\$")
+      # The slow tests last: a quicker one kills most mutants first.
+      for phase in quick slow; do
+        selection=$(tr ' ' '\n' <<<"$runners" | grep -xF -f "$work/slow" $([ $phase = slow ] || echo -v) |
+          sed 's/\./\\./g' | paste -sd'|' -) || true
+        [ -z "$selection" ] || [ -n "$by" ] || by=$(first_failure -R "^($selection)\$")
+      done
     else
       [ -z "$tests" ] || by=$(first_failure -R "$tests")
       [ -n "$by" ] || by=$(first_failure -E "$not_the_product${tests:+|$tests}")
