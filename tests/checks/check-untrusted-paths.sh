@@ -28,8 +28,21 @@ for path in '\Device\GLOBALROOT\Device\Mup\ravelin-host\share\x.exe' \
 done
 wine "$bin/wscsim.exe" service start >/dev/null 2>&1 || fail "cannot start the simulated service"
 
-log() { cat "$WINEPREFIX"/drive_c/windows/*/ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log 2>/dev/null || true; }
-before=$(log | wc -l)
+# The run's log lines: what each log file (the run picks its folder) gained during the run. A
+# prefix that earlier runs used may hold logs in more than one folder; a file that rotated meanwhile
+# is new and read whole.
+logs=("$WINEPREFIX"/drive_c/windows/*/ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log)
+declare -A before
+for file in "${logs[@]}"; do [ ! -f "$file" ] || before[$file]=$(stat -c %s "$file"); done
+run_lines() {
+  local file offset
+  for file in "$WINEPREFIX"/drive_c/windows/*/ravelin_9E1C8D64_E25A_431A_9C7D_FA4605A88234.log; do
+    [ -f "$file" ] || continue
+    offset=${before[$file]:-0}
+    [ "$(stat -c %s "$file")" -ge "$offset" ] || offset=0
+    tail -c +"$((offset + 1))" "$file"
+  done
+}
 status=0
 WINEDEBUG=trace+file wine "$bin/ravelin.exe" /REGISTER /ID=untrusted-paths 2>"$work/trace.txt" || status=$?
 [ "$status" -eq 0 ] || fail "the run ended with $status"
@@ -38,6 +51,6 @@ if grep -n -E 'ravelin-host|ravelin-entry' "$work/trace.txt" >"$work/hits.txt"; 
   head -n 5 "$work/hits.txt" >&2
   fail "a file function was asked about another product's path"
 fi
-listed=$(log | tail -n +"$((before + 1))" | grep -ac 'Product: Elsewhere .*ravelin-host' || true)
+listed=$(run_lines | grep -ac 'Product: Elsewhere .*ravelin-host' || true)
 [ "$listed" -ge 2 ] || fail "the run did not list the entries by their text"
 echo "other products' paths: text only, no file call"
