@@ -90,12 +90,24 @@ TEST(OsInfoTest, ArchitectureOfTheSystemNotOfTheProcessDecidesBitness)
 }
 
 // The description of the real system is checked in the agent's banner.
-TEST(OsInfoTest, SystemFolderOfTheTestPrefix)
+TEST(OsInfoTest, SystemFoldersOfTheTestPrefix)
 {
     OsInfoImpl os;
-    const std::wstring system = os.GetSystemDirectoryPath();
+    const std::filesystem::path system = os.GetSystemDirectoryPath();
     EXPECT_TRUE(std::filesystem::is_directory(system));
-    EXPECT_EQ(system.substr(system.size() - 9), L"\\system32");
+    EXPECT_EQ(system.native().substr(system.native().size() - 9), L"\\system32");
+    // The 32-bit system folder of a 64-bit Windows: SysWOW64 beside system32.
+    const std::filesystem::path wow64 = os.GetSystemWow64DirectoryPath();
+    EXPECT_TRUE(std::filesystem::is_directory(wow64));
+    EXPECT_EQ(_wcsicmp(wow64.filename().c_str(), L"SysWOW64"), 0) << wow64;
+    EXPECT_EQ(wow64.parent_path(), system.parent_path());
+    // The machine's application data folder, which Windows also gives every process as %ProgramData%.
+    wchar_t programData[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    const std::u8string expected = std::filesystem::path(programData).u8string();
+    EXPECT_EQ(os.GetCommonAppDataPath(), std::string(expected.begin(), expected.end()));
 }
 
 TEST(OsInfoTest, FileVersionComesFromTheVersionResource)
