@@ -13,6 +13,7 @@
 namespace {
 
 using Tessaro::Testing::LogCapture;
+using Tessaro::Vantrel::Common::ComponentName;
 using Tessaro::Vantrel::Common::InstallLogSink;
 using Tessaro::Vantrel::Common::Log;
 using Tessaro::Vantrel::Common::LogComponent;
@@ -127,6 +128,36 @@ TEST(LogTest, EveryInvisibleCharacterRangeIsEscapedToItsEndsAndNoFurther)
                   (first == 0x80 ? "\\x7f" : before) + escaped(first) + "|" + escaped(last) + utf8(last + 1))
             << std::hex << static_cast<unsigned>(first) << "-" << static_cast<unsigned>(last);
     }
+}
+
+// The name each line carries for its component, by the component's number: other components of
+// the product log under the same numbers. 0 and numbers outside 1 to 15 have none.
+TEST(LogTest, EachComponentNumberHasItsName)
+{
+    const std::pair<LogComponent, std::string_view> names[] = {
+        {LogComponent::None, ""},
+        {LogComponent::Detection, "Detection"},
+        {LogComponent::Sensor, "Sensor"},
+        {LogComponent::Setup, "Setup"},
+        {LogComponent::Configuration, "Configuration"},
+        {LogComponent::ProductProtection, "ProductProtection"},
+        {LogComponent::Update, "Update"},
+        {LogComponent::DecisionLogic, "DecisionLogic"},
+        {LogComponent::BootSectorScan, "BootSectorScan"},
+        {LogComponent::RuleDefinitionFile, "RuleDefinitionFile"},
+        {LogComponent::SecurityCenter, "SecurityCenter"},
+        {LogComponent::FileScan, "FileScan"},
+        {LogComponent::FilterDriver, "FilterDriver"},
+        {LogComponent::Mitigation, "Mitigation"},
+        {LogComponent::Fops, "Fops"},
+        {LogComponent::CodeSign, "CodeSign"},
+    };
+    for (int number = 0; number < 16; ++number) {
+        EXPECT_EQ(static_cast<int>(names[number].first), number) << names[number].second;
+        EXPECT_EQ(ComponentName(static_cast<LogComponent>(number)), names[number].second);
+    }
+    EXPECT_EQ(ComponentName(static_cast<LogComponent>(16)), "");
+    EXPECT_EQ(ComponentName(static_cast<LogComponent>(-1)), "");
 }
 
 TEST(LogTest, FormatErrorStillWritesALineNamingTheFormat)
