@@ -44,11 +44,18 @@ protected:
 TEST(OsInfoTest, BuildTestsFollowTheVersionRecord)
 {
     FakeOsInfo os;
-    os.build = 16240;
-    EXPECT_FALSE(os.IsBuild16241OrGreater());
-    os.build = 16241;
-    EXPECT_TRUE(os.IsBuild16241OrGreater());
-    EXPECT_FALSE(os.IsBuild16353OrGreater());
+    const std::pair<DWORD, bool (FakeOsInfo::*)()> tests[] = {
+        {16241, &FakeOsInfo::IsBuild16241OrGreater},
+        {16353, &FakeOsInfo::IsBuild16353OrGreater},
+        {18317, &FakeOsInfo::IsBuild18317OrGreater},
+        {26100, &FakeOsInfo::IsBuild26100OrGreater},
+    };
+    for (const auto& [build, test] : tests) {
+        os.build = build - 1;
+        EXPECT_FALSE((os.*test)()) << build;
+        os.build = build;
+        EXPECT_TRUE((os.*test)()) << build;
+    }
 
     os.major = 11;
     os.build = 100;
