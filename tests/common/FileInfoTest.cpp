@@ -89,6 +89,19 @@ TEST(FileInfoTest, MapsDeviceAndVolumeGuidPathsToTheirDrive)
     EXPECT_EQ(FileInfo::NormalizePath(deviceName + L"9\\x"), deviceName + L"9\\x")
         << "a longer device name is another device";
     EXPECT_EQ(FileInfo::NormalizePath(std::wstring(volume.data()) + L"windows"), L"\\\\?\\C:\\windows");
+    // So does every drive's device name, up to Z: (Wine's Z: is the host's root);
+    // a device that two letters name maps to the first.
+    const DWORD drives = GetLogicalDrives();
+    std::set<std::wstring> seen;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const wchar_t drive[] = {letter, L':', L'\0'};
+        if (((drives >> (letter - L'A')) & 1u) == 0 || QueryDosDeviceW(drive, device.data(), MAX_PATH) == 0 ||
+            std::wstring_view(device.data()).rfind(L"\\Device\\", 0) != 0 || !seen.insert(device.data()).second) {
+            continue;
+        }
+        EXPECT_EQ(FileInfo::NormalizePath(std::wstring(device.data()) + L"\\x"),
+                  std::wstring(L"\\\\?\\") + drive + L"\\x");
+    }
 }
 
 // A path with a variable and forward slashes, in every form the agent hands on.

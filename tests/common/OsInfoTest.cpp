@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <system_error>
 
@@ -16,6 +17,7 @@ using Tessaro::OsInfoImpl;
 class FakeOsInfo : public OsInfoImpl {
 public:
     DWORD major = 10;
+    DWORD minor = 0;
     DWORD build = 19045;
     bool workstationType = true;
     bool rdsh = false;
@@ -31,7 +33,7 @@ public:
     }
     bool IsVersionOrGreater(std::uint16_t wantedMajor, std::uint16_t wantedMinor, std::uint16_t) override
     {
-        return major > wantedMajor || (major == wantedMajor && wantedMinor == 0);
+        return major > wantedMajor || (major == wantedMajor && minor >= wantedMinor);
     }
     bool IsServerRdsh() override { return rdsh; }
     Architecture GetOperatingSystemArchitecture() override { return system; }
@@ -67,6 +69,37 @@ TEST(OsInfoTest, BuildTestsFollowTheVersionRecord)
     os.major = 6;
     os.build = 99999;
     EXPECT_FALSE(os.IsBuild16241OrGreater()) << "not Windows 10 at all";
+}
+
+// Each release's answers, "or greater" and exactly, for 7, 8, 8.1 and 10, at the first version of
+// each and the one before 7.
+TEST(OsInfoTest, ReleaseAnswersFollowTheVersion)
+{
+    struct Case {
+        DWORD major;
+        DWORD minor;
+        std::array<bool, 4> orGreater;
+        std::array<bool, 4> exactly;
+    };
+    const Case cases[] = {
+        {6, 0, {false, false, false, false}, {false, false, false, false}},
+        {6, 1, {true, false, false, false}, {true, false, false, false}},
+        {6, 2, {true, true, false, false}, {false, true, false, false}},
+        {6, 3, {true, true, true, false}, {false, false, true, false}},
+        {10, 0, {true, true, true, true}, {false, false, false, true}},
+    };
+    FakeOsInfo os;
+    for (const auto& [major, minor, orGreater, exactly] : cases) {
+        os.major = major;
+        os.minor = minor;
+        EXPECT_EQ((std::array<bool, 4>{os.IsWindows7OrGreater(), os.IsWindows8OrGreater(),
+                                       os.IsWindows8Point1OrGreater(), os.IsWindows10OrGreater()}),
+                  orGreater)
+            << major << "." << minor;
+        EXPECT_EQ((std::array<bool, 4>{os.IsWindows7(), os.IsWindows8(), os.IsWindows8Point1(), os.IsWindows10()}),
+                  exactly)
+            << major << "." << minor;
+    }
 }
 
 TEST(OsInfoTest, MultiSessionServerCountsAsWorkstation)
