@@ -62,8 +62,9 @@ ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$work/baseline.log" 2
 # its line, as a build of the tree with gcc's counters finds them once (tools/line-coverage.py, a
 # quarter of an hour on two cores, kept in build-mutants/lines for the tree): a test that never
 # runs the line runs the same with the mutant. A mutant on a line with code that no test runs
-# survives without a test run; a line without code of its own (a declaration, a constant) keeps
-# the tests the list names and then all the others.
+# survives without a test run; a line without code of its own (a declaration, a constant) gets the
+# tests that run any line of its .cpp file, or, in a header, the tests the list names and then all
+# the others.
 not_the_product='^(tools|release|wine)\.'
 lines=$work/lines
 if [ "${MUTANTS_COVERAGE:-}" = 1 ] && [ "$(head -n 1 "$lines" 2>/dev/null)" != "# $fingerprint" ]; then
@@ -155,11 +156,16 @@ while IFS=$'\x1f' read -r name file find replace tests note; do
   cp "$target" "$work/original"
   python3 -c 'import sys; p=sys.argv[1]; s=open(p, encoding="utf-8").read(); open(p, "w", encoding="utf-8").write(s.replace(sys.argv[2], sys.argv[3], 1))' \
     "$target" "$find" "$replace"
-  # The tests that run the mutated line ("-": none), when the line has code of its own.
+  # The tests that run the mutated line ("-": none), when the line has code of its own; for a line
+  # of a .cpp file without code (a constant, a declaration), which only that file's code can read,
+  # the tests that run any line of the file. A header's line without code may be read anywhere.
   runners=
   if $generated && [ -n "$lines" ]; then
     runners=$(awk -F'\x1f' -v file="$file" -v line="${name#*:}" 'BEGIN { line += 0 }
-      $1 == file && $2 == line { print $3 == "" ? "-" : $3; exit }' "$lines")
+      $1 == file && $2 == line { exact = 1; print $3 == "" ? "-" : $3; exit }
+      $1 == file { count = split($3, names, " "); for (i = 1; i <= count; i++) any[names[i]] = 1 }
+      END { if (exact || file !~ /\.cpp$/) exit
+            for (test in any) all = all (all == "" ? "" : " ") test; print all == "" ? "-" : all }' "$lines")
   fi
   if ! cmake --build "$build" -j "$jobs" >"$work/mutant.log" 2>&1; then
     record "$name" "$file" uncompiled "$work/mutant.log"
