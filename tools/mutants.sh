@@ -59,8 +59,8 @@ ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$work/baseline.log" 2
 # the next test to start the prefix's system processes, which then hold its output open).
 #
 # With MUTANTS_COVERAGE=1 (make mutants-src) a generated mutant is tried only on the tests that run
-# its line, as a build of the tree with gcc's counters finds them once (tools/line-coverage.py, a
-# quarter of an hour on two cores, kept in build-mutants/lines for the tree): a test that never
+# its line, as a build of the tree with gcc's counters finds them once (tools/line-coverage.py,
+# about twenty minutes on two cores, kept in build-mutants/lines for the tree): a test that never
 # runs the line runs the same with the mutant. A mutant on a line with code that no test runs
 # survives without a test run; a line without code of its own (a declaration, a constant) gets the
 # tests that run any line of its .cpp file, or, in a header, the tests the list names and then all
@@ -76,8 +76,10 @@ if [ "${MUTANTS_COVERAGE:-}" = 1 ] && [ "$(head -n 1 "$lines" 2>/dev/null)" != "
   cmake --build "$coverage" -j "$jobs" >"$work/coverage.log" 2>&1 ||
     { echo "the tree does not build with counters: $work/coverage.log"; exit 1; }
   "$tree/tools/wine-prefix.sh" start "$coverage/wineprefix"
-  python3 "$tree/tools/line-coverage.py" "$coverage" "$tree" "$lines.new" "$not_the_product"
+  status=0
+  python3 "$tree/tools/line-coverage.py" "$coverage" "$tree" "$lines.new" "$not_the_product" || status=$?
   "$tree/tools/wine-prefix.sh" stop "$coverage/wineprefix"
+  [ "$status" -eq 0 ] || { echo "the tests' lines could not be found"; exit 1; }
   { echo "# $fingerprint"; cat "$lines.new"; } >"$lines"
   rm "$lines.new"
 fi
