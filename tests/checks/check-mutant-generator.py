@@ -4,7 +4,8 @@
     check-mutant-generator.py TOP COMPILE-COMMANDS
 
 1. Each operator makes exactly the mutants it should of lines written for it, and nothing inside a
-   string, a character literal or a comment.
+   string, a character literal or a comment; one mutant of each line is drawn among those that
+   are not recorded as equivalent.
 2. Mutants of the product's own sources compile: a fixed sample of them, each compiled (syntax and
    types, no code) with its source's own command from the build. A mutant that does not compile
    costs a build and finds nothing, so at most MAXIMUM_SHARE of them may fail.
@@ -58,6 +59,16 @@ continued = [mutant for number, mutant in generator.mutants_of_lines(["    Log(C
              if number == 2]
 if continued:
     failures.append(f"operators: the continuation of a call made {continued}")
+
+# One mutant of each line, never one recorded as equivalent while the line has another.
+made = [{"mutant": f"src/a.cpp:{line}: {operator}: x", "equivalent": equivalent}
+        for line, operator, equivalent in [(3, "constant", "reason"), (3, "condition", ""), (12, "constant", "reason"),
+                                           (12, "statement", "reason"), (30, "statement", "")]]
+for seed in ("a", "b", "c"):
+    chosen = [mutant["mutant"] for mutant in generator.one_per_line(made, seed)]
+    if sorted(name.split(": ")[0] for name in chosen) != ["src/a.cpp:12", "src/a.cpp:3", "src/a.cpp:30"] or \
+            "src/a.cpp:3: condition: x" not in chosen:
+        failures.append(f"one mutant a line: seed {seed} chose {chosen}")
 
 # 2. A fixed sample of the product's mutants, compiled as the build compiles their sources.
 with open(commands_path, encoding="utf-8") as file:
