@@ -465,6 +465,19 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     EXPECT_EQ(Logged("Failed to launch the product (Code: 2)"), 1u);
     EXPECT_EQ(Logged("Failed to trigger the antivirus product (Error: 2)"), 1u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 0u);
+    // So does every fixed drive's letter in either case (Wine's Z: is the last letter there is).
+    const DWORD drives = GetLogicalDrives();
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const std::wstring root{letter, L':', L'\\'};
+        if ((drives & (1u << (letter - L'A'))) == 0 || GetDriveTypeW(root.c_str()) != DRIVE_FIXED) {
+            continue;
+        }
+        for (const wchar_t name : {letter, static_cast<wchar_t>(letter - L'A' + L'a')}) {
+            SetString(L"RemediationPath", std::wstring{name} + L":\\missing.exe");
+            EXPECT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND)) << static_cast<char>(name);
+            EXPECT_EQ(Logged("Failed to launch the product (Code: 2)"), 1u) << static_cast<char>(name);
+        }
+    }
     // One that is there and passes the checks but is no program the system can start: its answer.
     std::ofstream(folder / "broken.exe") << "MZ";
     SetString(L"RemediationPath", (folder / "broken.exe").wstring());
