@@ -65,7 +65,7 @@ mutants: bootstrap
 
 # Generated mutants (tools/mutant-generator.py) of the product lines changed since BASE (default:
 # the commit before HEAD), at most SAMPLE of them (default 40, about half an hour on two cores);
-# and one of each line of src/ (about 1,800 mutants: most of a day on two cores), for the release
+# and one of each line of src/ (about 2,100 mutants: most of a day on two cores), for the release
 # check, in an order drawn once, each mutant tried only on the tests that run its line, and going
 # on where an earlier run of the same tree stopped; or LAYER_SAMPLE of each layer's (a score per
 # layer in an hour or two).

@@ -3,6 +3,7 @@
 product's C++ sources, written as the mutation check's list (the format of tests/mutants.txt), for
 tools/mutants.sh to apply, build and test one by one.
 
+    mutant-generator.py --entries LIST...  |  --apply FILE FIND REPLACE LINE
     mutant-generator.py [--per-line] [--sample N [--per-layer]] [--shuffle] [--seed TEXT] [--stats] FILE[:LINES] ...
 
 FILE is below the top of the tree (src/...); LINES is "12,40-52" (every line of the file without
@@ -13,8 +14,9 @@ With --sample, N mutants drawn at random (seeded by TEXT, so one change always d
 same ones) instead of all; with --per-layer, N of each layer (src/<layer>/), so that a sample of
 the whole product scores each layer. --shuffle writes them in an order drawn the same way, so
 that the part of a long run done so far is a fair sample of the whole. --stats prints, on
-standard error, how many each operator made and how many lines could not be named once (the list
-names a mutant by its whole line, which must occur once in its file).
+standard error, how many each operator made. A mutant's entry finds its line by its whole text;
+a line whose text occurs more than once in its file ("return false;", "if (code != ERROR_SUCCESS) {")
+is also given its number (line:), which holds for the tree the list was made of.
 
 The operators, each applied where it fits a line's code (never inside a string, a character
 literal or a comment):
@@ -212,7 +214,7 @@ def layer(relative):
     return parts[1] if len(parts) > 2 and parts[0] == "src" else ""
 
 
-FIELDS = ("mutant", "file", "find", "replace", "tests", "equivalent")
+FIELDS = ("mutant", "file", "find", "replace", "tests", "equivalent", "line")
 
 
 def entries(path):
@@ -233,10 +235,32 @@ def entries(path):
 
 
 def listed_equivalents():
-    """The mutants tests/mutants.txt records as equivalent, with the reason, by file and change: a
-    generated mutant that is one of them is written with that reason and not run again."""
-    return {(entry["file"], entry["find"].strip(), entry["replace"].strip()): entry["equivalent"]
+    """The mutants tests/mutants.txt records as equivalent, with the reason, by file, change and
+    line number (empty for a line found by its text alone): a generated mutant that is one of them
+    is written with that reason and not run again."""
+    return {(entry["file"], entry["find"].strip(), entry["replace"].strip(), entry["line"]): entry["equivalent"]
             for entry in entries(os.path.join(TOP, "tests", "mutants.txt")) if entry["equivalent"]}
+
+
+def apply(path, find, replace, at):
+    """Writes the mutant into the file: its text replaced where it occurs once in the file, or on
+    line `at` when given (a line whose text occurs more than once). Returns why it could not."""
+    with open(path, encoding="utf-8") as file:
+        text = file.read()
+    if at:
+        lines = text.split("\n")
+        number = int(at)
+        if not 0 < number <= len(lines) or find not in lines[number - 1]:
+            return f"line {number} of the file is not the text"
+        lines[number - 1] = lines[number - 1].replace(find, replace, 1)
+        text = "\n".join(lines)
+    elif text.count(find) != 1:
+        return f"the text occurs {text.count(find)} times in the file"
+    else:
+        text = text.replace(find, replace, 1)
+    with open(path, "w", encoding="utf-8") as file:
+        file.write(text)
+    return ""
 
 
 def one_per_line(mutants, seed):
@@ -245,10 +269,11 @@ def one_per_line(mutants, seed):
     by_line = {}
     for mutant in mutants:
         by_line.setdefault(mutant["mutant"].split(": ")[0], []).append(mutant)
-    draw = random.Random(seed)
     chosen = []
-    for _, group in sorted(by_line.items()):
-        chosen.append(draw.choice([mutant for mutant in group if not mutant["equivalent"]] or group))
+    for line, group in sorted(by_line.items()):
+        # A draw of its own for each line: lines added or removed elsewhere change no other choice.
+        chosen.append(random.Random(f"{seed} {line}").choice([mutant for mutant in group if not mutant["equivalent"]]
+                                                            or group))
     return chosen
 
 
@@ -261,8 +286,12 @@ def main():
     parser.add_argument("--shuffle", action="store_true")
     parser.add_argument("--stats", action="store_true")
     parser.add_argument("--entries", action="store_true")
+    parser.add_argument("--apply", action="store_true")
     parser.add_argument("files", nargs="+")
     arguments = parser.parse_args()
+    if arguments.apply:
+        # For tools/mutants.sh: FILE FIND REPLACE LINE ("" for a text that occurs once).
+        sys.exit(apply(*arguments.files) or None)
     if arguments.entries:
         # For tools/mutants.sh: each entry of the lists given, a line each, its fields separated by
         # the unit separator (which no field may hold).
@@ -276,7 +305,6 @@ def main():
     equivalents = listed_equivalents()
 
     mutants = []
-    unnamed = 0
     for argument in arguments.files:
         relative, _, line_text = argument.partition(":")
         path = os.path.join(TOP, relative)
@@ -285,18 +313,15 @@ def main():
         lines = text.split("\n")
         tests = "|".join(suites_touching(path))
         wanted = parse_lines(line_text, len(lines))
-        unnamed_lines = set()
         for number, (operator, description, mutated) in mutants_of_lines(lines):
             line = lines[number - 1]
             if number not in wanted:
                 continue
-            if text.count(line) != 1:
-                unnamed_lines.add(number)
-                continue
+            at = "" if text.count(line) == 1 else str(number)
             mutants.append({"mutant": f"{relative}:{number}: {operator}: {description}", "file": relative,
                             "find": line, "replace": mutated, "tests": tests, "operator": operator,
-                            "equivalent": equivalents.get((relative, line.strip(), mutated.strip()), "")})
-        unnamed += len(unnamed_lines)
+                            "equivalent": equivalents.get((relative, line.strip(), mutated.strip(), at), ""),
+                            "line": at})
     # The same change at two places of a line (each "2" of it made "1"): the column where each
     # differs makes its name its own, as a run that goes on later finds its mutants by name.
     names = collections.Counter(mutant["mutant"] for mutant in mutants)
@@ -323,7 +348,7 @@ def main():
         for mutant in mutants:
             counts[mutant["operator"]] = counts.get(mutant["operator"], 0) + 1
         print(f"{len(mutants)} mutants: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())) +
-              f"; {unnamed} lines not named once in their file", file=sys.stderr)
+              f"; {sum(1 for mutant in mutants if mutant['line'])} on lines found by number", file=sys.stderr)
     print("# Generated by tools/mutant-generator.py " + " ".join(sys.argv[1:]))
     for mutant in mutants:
         print()

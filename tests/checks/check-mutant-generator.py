@@ -5,7 +5,8 @@
 
 1. Each operator makes exactly the mutants it should of lines written for it, and nothing inside a
    string, a character literal or a comment; one mutant of each line is drawn among those that
-   are not recorded as equivalent.
+   are not recorded as equivalent; a mutant of a line whose text is not unique is applied by its
+   number.
 2. Mutants of the product's own sources compile: a fixed sample of them, each compiled (syntax and
    types, no code) with its source's own command from the build. A mutant that does not compile
    costs a build and finds nothing, so at most MAXIMUM_SHARE of them may fail.
@@ -69,6 +70,20 @@ for seed in ("a", "b", "c"):
     if sorted(name.split(": ")[0] for name in chosen) != ["src/a.cpp:12", "src/a.cpp:3", "src/a.cpp:30"] or \
             "src/a.cpp:3: condition: x" not in chosen:
         failures.append(f"one mutant a line: seed {seed} chose {chosen}")
+
+# A line whose text occurs twice is changed only where its number says, and never found by text.
+with tempfile.TemporaryDirectory() as work:
+    path = os.path.join(work, "twice.cpp")
+    original = "if (a) {\n    return false;\n}\n    return false;\n"
+    for at, expected_text, expected_why in (
+            ("4", "if (a) {\n    return false;\n}\n    return true;\n", ""),
+            ("", original, "the text occurs 2 times in the file"),
+            ("3", original, "line 3 of the file is not the text")):
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(original)
+        why = generator.apply(path, "    return false;", "    return true;", at)
+        if why != expected_why or open(path, encoding="utf-8").read() != expected_text:
+            failures.append(f"applying on line {at or 'found by text'}: {why!r}")
 
 # 2. A fixed sample of the product's mutants, compiled as the build compiles their sources.
 with open(commands_path, encoding="utf-8") as file:
