@@ -213,6 +213,26 @@ TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
     }
 }
 
+// A staging name that cannot be written (a folder holds it) ends the forced copy with the copy's
+// failure, never success, and the target as it was.
+TEST(FileCopyTest, ForcedCopyWithoutAStagingFileFails)
+{
+    const ScratchFolder folder;
+    WriteText(folder.Path() / "source", "new content");
+    WriteText(folder.Path() / "target", "old");
+    std::filesystem::create_directory(folder.Path() / "target.tmp");
+    MappedFile mapped(folder.Path() / "target");
+    ASSERT_TRUE(mapped.Mapped());
+    const LogCapture capture;
+    EXPECT_NE(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(FileInfo((folder.Path() / "target").native()),
+                              CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
+              0u);
+    EXPECT_EQ(capture.Count("Copy to the staging file "), 1u);
+    mapped.Unmap();
+    EXPECT_EQ(FileText(folder.Path() / "target"), "old");
+}
+
 // The pending deletions Windows carries out at its next start, as "\??\" paths.
 std::vector<std::wstring> PendingRemovals()
 {

@@ -102,6 +102,14 @@ TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
     EXPECT_EQ(configuration.GetDisplayName(), "");
     EXPECT_EQ(configuration.GetRemediationPath(), "") << "a missing value in an existing key is silent";
     EXPECT_TRUE(second.Lines().empty());
+
+    // A text read first says so as well.
+    const ScratchRegistryKey other;
+    Configuration textFirst;
+    textFirst.ParseCommandLine("/REGISTER", other.Child(L"settings"), nullptr);
+    const LogCapture third;
+    EXPECT_EQ(textFirst.GetRemediationPath(), "");
+    EXPECT_EQ(third.Count("The settings key \"HKEY_LOCAL_MACHINE\\"), 1u);
 }
 
 // A value the product wrote with the wrong type or size is named once per run however often it
