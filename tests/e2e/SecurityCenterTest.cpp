@@ -154,6 +154,7 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     EXPECT_EQ(product->protectionSettings, 1u);
     EXPECT_EQ(product->protectionUpdates, 1u);
     EXPECT_EQ(product->currentThreats, 1u);
+    EXPECT_EQ(Logged("Going to call Windows security center command via the agent"), 1u);
     EXPECT_EQ(Logged("Agent going to execute the register operation"), 1u);
     EXPECT_EQ(Logged("State to be set in Windows security center: WSC_SECURITY_PRODUCT_STATE_ON (Is up-to-date)"), 1u);
     EXPECT_EQ(Logged("List registered products: E2E Antivirus ("), 2u) << "before and after";
@@ -428,6 +429,7 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     SetString(L"RemediationPath", (folder / "sub" / ".." / "remediationtool.exe").wstring());
 
     ASSERT_EQ(Run("/AV /quiet"), 0u);
+    EXPECT_EQ(Logged("Going to call antivirus product command via the agent"), 1u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 1u);
     EXPECT_EQ(Logged("Successful triggered the antivirus product"), 1u);
     const std::string calls = FirstLineOnceWritten(folder / "remediation_calls.txt");
