@@ -25,6 +25,8 @@ TEST(InstanceIdentityTest, InstanceNamesParseLikeTheStandardConversion)
 {
     EXPECT_EQ(ParseInstanceProcessId(L"1234"), 1234);
     EXPECT_EQ(ParseInstanceProcessId(L"12x"), 12);
+    EXPECT_EQ(ParseInstanceProcessId(L"09"), 9) << "the first and last digits lead";
+    EXPECT_EQ(ParseInstanceProcessId(L"+90"), 90);
     EXPECT_EQ(ParseInstanceProcessId(L"  -5"), -5);
     EXPECT_EQ(ParseInstanceProcessId(L"2147483647"), 2147483647);
     EXPECT_EQ(ParseInstanceProcessId(L"-2147483648"), -2147483647 - 1);

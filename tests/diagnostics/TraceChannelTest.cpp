@@ -17,6 +17,11 @@ using Tessaro::Vantrel::Common::Utilities::FileInfo;
 using Tessaro::Vantrel::Common::Utilities::RegistryKey;
 using Bytes = std::vector<std::uint8_t>;
 
+// The controller's side of the channel, as controllers write it: the enable flag of the utility
+// sites, and the option bit that makes a block's logger word point to the block it forwards to.
+constexpr std::uint32_t UtilitySites = 0x1000;
+constexpr std::uint16_t Forward = 2;
+
 struct Message {
     TRACEHANDLE logger;
     ULONG flags;
@@ -130,13 +135,13 @@ TEST_F(TraceChannelTest, EveryBlockIsRegisteredAndLetGo)
 
 TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
 {
-    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 2, TraceChannel::UtilitySitesFlag), 0u);
-    EXPECT_EQ(TraceChannel::Block(4).logger, EnableHandle(2, TraceChannel::UtilitySitesFlag));
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 2, UtilitySites), 0u);
+    EXPECT_EQ(TraceChannel::Block(4).logger, EnableHandle(2, UtilitySites));
     EmitBothKinds();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(IsEqualGUID(messages[0].guid, TraceChannel::FileMessageGuid));
     EXPECT_EQ(messages[0].number, 12);
-    EXPECT_EQ(messages[0].logger, EnableHandle(2, TraceChannel::UtilitySitesFlag)) << "the enabling controller's";
+    EXPECT_EQ(messages[0].logger, EnableHandle(2, UtilitySites)) << "the enabling controller's";
     EXPECT_EQ(messages[0].flags, 0x2Bu) << "sequence (1), GUID (2), time stamp (8) and system information (32)";
     ASSERT_EQ(messages[0].arguments.size(), 2u);
     EXPECT_EQ(messages[0].arguments[0], WideBytes(L"C:\\bad|name"));
@@ -151,7 +156,7 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
 // for the operations that delete or read.
 TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
 {
-    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, TraceChannel::UtilitySitesFlag), 0u);
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, UtilitySites), 0u);
     const auto key = scratch.Key();
     ASSERT_EQ(key->RenameValue(L"missing", L"renamed"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     ASSERT_EQ(messages.size(), 1u);
@@ -197,10 +202,10 @@ TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)
     EXPECT_EQ(Request(WMI_ENABLE_EVENTS, 0, 5, 0xFFFFFFFF), 0u) << "another block";
     EmitBothKinds();
     EXPECT_TRUE(messages.empty());
-    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, TraceChannel::UtilitySitesFlag), 0u);
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, UtilitySites), 0u);
     EXPECT_EQ(Request(static_cast<WMIDPREQUESTCODE>(7), 4, 1, 0), static_cast<ULONG>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(TraceChannel::Block(4).level, 3) << "an unknown request changes nothing";
-    EXPECT_EQ(TraceChannel::Block(4).flags, TraceChannel::UtilitySitesFlag);
+    EXPECT_EQ(TraceChannel::Block(4).flags, UtilitySites);
 
     ASSERT_EQ(Request(WMI_DISABLE_EVENTS, 4, 5, 0xFFFFFFFF), 0u);
     EXPECT_EQ(TraceChannel::Block(4).level, 0);
@@ -211,11 +216,11 @@ TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)
 
     // A block whose options forward its settings hands them to the block it points to.
     auto& forwarding = TraceChannel::Block(1);
-    forwarding.options = TraceChannel::ForwardOption;
+    forwarding.options = Forward;
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 1, 1, 0), 0u);
     EXPECT_EQ(forwarding.level, 1) << "with no block to forward to yet, the block takes the settings itself";
     forwarding.logger = reinterpret_cast<std::uintptr_t>(&TraceChannel::Block(4));
-    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 1, 2, TraceChannel::UtilitySitesFlag), 0u);
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 1, 2, UtilitySites), 0u);
     EXPECT_EQ(TraceChannel::Block(4).level, 2);
     forwarding.options = 0;
 }

@@ -53,11 +53,18 @@ TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
     EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_ALL_ACCESS));
 }
 
-// The deadline is checked before the state: with no time at all the answer is 1460, even once
-// the service has reached the state asked for.
-TEST_F(ServiceWaitTest, NoTimeAtAllIs1460EvenWhenTheStateIsReached)
+// A start that stays pending is waited through to the deadline, then 1460. The deadline is
+// checked before the state: with no time at all the answer is 1460, even once the service has
+// reached the state asked for.
+TEST_F(ServiceWaitTest, DeadlineEndsTheWaitWith1460)
 {
     ServiceUtilities utilities("wscsvc");
+    SimulatorState::SetServiceMode(ServiceMode::StartPending);
+    EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(1)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    SimulatorState::SetServiceMode(ServiceMode::Running);
+    ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
+    EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(10)), 0u);
+
     EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(0)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
     ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 5000));
     EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(0)), static_cast<std::uint32_t>(ERROR_TIMEOUT));
