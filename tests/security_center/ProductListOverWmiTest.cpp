@@ -165,4 +165,19 @@ TEST_F(ProductListOverWmiTest, ProxiesAreAskedForImpersonationAndARefusalOnlyWar
                                         "Failed to set the security of the WMI enumerator (Error: 0x80070005)"}));
 }
 
+// A list WMI refuses is no empty list: the product's own state is the refusal, not "unregistered".
+TEST_F(ProductListOverWmiTest, RefusedListIsNoEmptyList)
+{
+    const ScratchRegistryKey settings;
+    ASSERT_EQ(settings.Key()->SetString(L"DisplayName", L"Antivirus"), 0u);
+    Configuration configuration;
+    configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
+    SimulatorState::Reset();
+    SimulatorState::ScriptFault(L"ExecQuery", 1, 0x80041001);  // WBEM_E_FAILED
+    const LogCapture capture;
+    const auto state = WindowsSecurityCenterProducts(configuration).GetOwnProductState();
+    EXPECT_FALSE(state.Succeeded());
+    EXPECT_EQ(capture.Count("Failed to search for the registered products (Error: "), 1u);
+}
+
 }  // namespace
