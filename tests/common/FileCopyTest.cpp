@@ -214,7 +214,7 @@ TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
 }
 
 // A staging name that cannot be written (a folder holds it) ends the forced copy with the copy's
-// failure, never success, and the target as it was.
+// failure, never success, and the target as it was; without the forced flag none is tried.
 TEST(FileCopyTest, ForcedCopyWithoutAStagingFileFails)
 {
     const ScratchFolder folder;
@@ -224,6 +224,11 @@ TEST(FileCopyTest, ForcedCopyWithoutAStagingFileFails)
     MappedFile mapped(folder.Path() / "target");
     ASSERT_TRUE(mapped.Mapped());
     const LogCapture capture;
+    // Without being asked for, no forced copy is tried: the standard copy's refusal is the answer.
+    EXPECT_NE(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
+              0u);
+    EXPECT_EQ(capture.Count("Forced file copy from "), 0u);
     EXPECT_NE(FileInfo((folder.Path() / "source").native())
                   .CopyFileTo(FileInfo((folder.Path() / "target").native()),
                               CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
