@@ -279,6 +279,10 @@ TEST(RegistryKeyTest, HeldKeyIsUsedThroughItsOwnHandle)
     EXPECT_EQ(lines.back().message.rfind("Failed to delete the registry key tree [0xFFFFFFFF80000002;0x", 0), 0u)
         << lines.back().message;
     EXPECT_NE(lines.back().message.find(";" + path + "\\held] (Error: 5)"), std::string::npos) << lines.back().message;
+    // A key below it is named by its whole path too.
+    EXPECT_EQ(deletable.Value()->GetSubKey(L"sealed")->DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_NE(capture.Lines().back().message.find(";" + path + "\\held\\sealed] (Error: 5)"), std::string::npos)
+        << capture.Lines().back().message;
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\held\\sealed", OpenToEveryone), 0u);
 }
 
