@@ -1,6 +1,8 @@
 #include "common/FileInfo.h"
 #include "common/RegistryKey.h"
+#include "diagnostics/LogFileWriter.h"
 #include "diagnostics/TraceChannel.h"
+#include "support/ScratchFolder.h"
 #include "support/ScratchRegistryKey.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +148,9 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     ASSERT_EQ(messages[0].arguments.size(), 2u);
     EXPECT_EQ(messages[0].arguments[0], WideBytes(L"C:\\bad|name"));
     EXPECT_EQ(messages[0].arguments[1], NumberBytes(ERROR_INVALID_NAME, 4));
+    const Tessaro::Testing::ScratchFolder folder;
+    LogFileWriter(folder.Path() / "agent.log").Write("a line written whole\r\n");
+    EXPECT_EQ(messages.size(), 1u) << "a line written whole is no failure";
 
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
