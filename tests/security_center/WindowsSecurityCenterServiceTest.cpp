@@ -101,7 +101,8 @@ TEST(WindowsSecurityCenterServiceTest, ServiceWaitStopsOnTheStopEvent)
     stopped->answers = {Result<ServiceStatus>(ServiceStatus{ServiceState::Stopped, 0, 0})};
     const auto stop = Tessaro::WinHandle::Create(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     EXPECT_EQ(WindowsSecurityCenterService(stopped).WaitForService(std::chrono::seconds(120), stop->Get()).ErrorCode(),
-              0x20060001u) << "the code of a stop request";
+              0x20060001u)
+        << "the code of a stop request";
     EXPECT_EQ(stopped->queries, 1);
 }
 
