@@ -318,6 +318,9 @@ TEST(RegistryKeyTest, ValuesAreEnumeratedRenamedAndDeleted)
     ASSERT_EQ(key->RenameValue(L"name", L"renamed"), 0u);
     EXPECT_EQ(key->GetString(L"renamed", L"").Value(), L"text");
     EXPECT_EQ(key->GetString(L"name", L"").ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    // A name longer than a value's name may be: the value stays under its own.
+    EXPECT_NE(key->RenameValue(L"renamed", std::wstring(16384, L'n')), 0u);
+    EXPECT_EQ(key->GetString(L"renamed", L"").Value(), L"text");
 
     const auto values = key->GetValues();
     ASSERT_TRUE(values.Succeeded());
