@@ -134,7 +134,6 @@ void WindowsSecurityCenterAgent::InitializeLogger()
                           windows.ErrorCode());
                 destination.writer = std::make_unique<Vantrel::Common::LogFileWriter>(std::filesystem::path());
             }
-            logFile_ = destination.file;
             logger_ = std::make_unique<Vantrel::Common::FileLogger>(std::move(destination.writer));
             logger_->Install(LogTitle);
             if (!destination.refusedFolder.IsEmpty()) {

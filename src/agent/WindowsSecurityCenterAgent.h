@@ -57,7 +57,6 @@ private:
     void WriteBanner() const;
 
     std::uint32_t commandLineResult_;
-    Vantrel::Common::Utilities::FileInfo logFile_;
     // Declared last so that it ends first: no log call reaches it once it is gone.
     std::unique_ptr<Vantrel::Common::FileLogger> logger_;
     // The run's COM apartment, entered by Initialize; it is left before the logger ends.
