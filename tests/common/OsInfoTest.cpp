@@ -171,6 +171,7 @@ TEST(OsInfoTest, FileVersionComesFromTheVersionResource)
         ADD_FAILURE() << "a file without version resource was accepted";
     } catch (const std::system_error& error) {
         EXPECT_EQ(std::string(error.what()).rfind("GetFileVersionInfo failed", 0), 0u);
+        EXPECT_EQ(error.code().value(), 1812) << "the file has no resources at all";
     }
 }
 
