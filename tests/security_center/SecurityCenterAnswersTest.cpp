@@ -182,6 +182,7 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
         << "never registered";
     EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(9, std::chrono::seconds(1)));
     EXPECT_EQ(capture.Count("Retry to execute the update antivirus operation (Error: 2)"), 9u);
+    EXPECT_EQ(capture.Count("Failed to set the antivirus state as no registration was found (Error: 2)"), 10u);
     EXPECT_EQ(capture.Messages().back().rfind("Failed to execute the update antivirus operation (Error: 2)", 0), 0u);
 
     ASSERT_TRUE(integration.RegisterProduct("Answers Antivirus", configuration->GetReportingExecutable()).Succeeded());
@@ -197,6 +198,7 @@ TEST_F(SecurityCenterAnswersTest, UpdateIsTriedAgainASecondApartWhileSecurityCen
         EXPECT_EQ(clock.pauses, std::vector<Tessaro::Ticks>(testCase.pauses, std::chrono::seconds(1)))
             << testCase.answer;
     }
+    EXPECT_EQ(capture.Count("Failed to write the antivirus state (Error: "), 2u) << "pending, then refused";
 }
 
 // Every call an update makes, with every argument, for each state and for an up-to-date product and
