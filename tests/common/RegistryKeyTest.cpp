@@ -369,6 +369,11 @@ TEST(RegistryKeyTest, NativePathKeyIsCreatedReadAndDeleted)
     const std::wstring prefix = fullName.Value().substr(0, 18);
     ASSERT_EQ(CompareStringOrdinal(prefix.c_str(), -1, L"\\REGISTRY\\MACHINE\\", -1, TRUE), CSTR_EQUAL)
         << std::string(fullName.Value().begin(), fullName.Value().end());
+    // The shortest names are whole too.
+    const auto shortName = RegistryKey(HKEY_LOCAL_MACHINE, L"SYSTEM").GetFullName();
+    ASSERT_TRUE(shortName.Succeeded()) << shortName.Message();
+    EXPECT_EQ(CompareStringOrdinal(shortName.Value().c_str(), -1, L"\\REGISTRY\\MACHINE\\SYSTEM", -1, TRUE),
+              CSTR_EQUAL);
 
     RegistryKey native(nullptr, fullName.Value() + L"\\native");
     EXPECT_FALSE(native.Exists());
