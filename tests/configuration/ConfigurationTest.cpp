@@ -88,6 +88,7 @@ TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
     const LogCapture capture;
     configuration.GetExpirationTime();
     configuration.GetExpirationTime();
+    EXPECT_EQ(configuration.GetRegisterStoredState().Value(), 1u) << "registered, as with no stored state";
     EXPECT_EQ(configuration.GetDisplayName(), "");
     const std::wstring path = scratch.Child(L"settings")->GetPath();
     EXPECT_EQ(

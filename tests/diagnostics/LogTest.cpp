@@ -48,6 +48,7 @@ TEST(LogTest, LinesLoggedBeforeTheSinkAreKeptForIt)
     for (std::size_t line = 0; line < limit + 2; ++line) {
         Log(LogComponent::Setup, LogLevel::Warn, "early " + std::to_string(line));
     }
+    InstallLogSink({}, LogSink{});  // no log yet: the kept lines wait
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const auto installed = std::chrono::system_clock::now();
     InstallLogSink("Title", recorder);
