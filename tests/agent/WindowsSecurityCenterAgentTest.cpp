@@ -96,6 +96,11 @@ TEST(WindowsSecurityCenterAgentTest, RunAboveUsersWhoseLogIsPlantedLogsWhereOnly
     const auto dropped = WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent2.log", ordinary);
     EXPECT_FALSE(dropped.writer->IsUsable());
     EXPECT_FALSE(std::filesystem::exists(logs / "agent2.log"));
+
+    // Only a refusal for access gives way to the next temporary folder: not a log planted in the first.
+    ASSERT_TRUE(CreateHardLinkW((systemTemp / "agent4.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
+    EXPECT_FALSE(WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent4.log", ordinary).writer->IsUsable());
+    EXPECT_FALSE(std::filesystem::exists(temp / "agent4.log"));
 }
 
 // On Windows SystemTemp is SYSTEM's alone, where the system made it (the updates since March 2025

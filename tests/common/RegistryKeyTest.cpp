@@ -151,10 +151,10 @@ TEST(RegistryKeyTest, RefusedWiderOpenKeepsTheReadsThatWork)
 TEST(RegistryKeyTest, DeleteTreeFallBackAndItsWarnings)
 {
     const ScratchRegistryKey scratch;
-    ASSERT_EQ(scratch.Child(L"tree\\sealed")->CreateRecursively(), 0u);
+    ASSERT_EQ(scratch.Child(L"tree\\deep\\sealed")->CreateRecursively(), 0u);
     ASSERT_EQ(scratch.Child(L"tree")->SetString(L"kept", L"yes"), 0u);
-    // A subkey nobody may open: the tree cannot be walked, so it cannot be deleted.
-    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree\\sealed", L"D:P"), 0u);
+    // A key deep in the tree that nobody may open: the tree cannot be walked, so it cannot be deleted.
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree\\deep\\sealed", L"D:P"), 0u);
     const LogCapture capture;
 
     RegistryKey tree(HKEY_LOCAL_MACHINE, scratch.Path() + L"\\tree");
@@ -184,7 +184,7 @@ TEST(RegistryKeyTest, DeleteTreeFallBackAndItsWarnings)
         << lines[2].message;
 
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree", OpenToEveryone), 0u);
-    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree\\sealed", OpenToEveryone), 0u);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\tree\\deep\\sealed", OpenToEveryone), 0u);
     EXPECT_EQ(scratch.Child(L"tree")->DeleteTree(), 0u);
 }
 
@@ -383,6 +383,8 @@ TEST(RegistryKeyTest, NativePathKeyIsCreatedReadAndDeleted)
     EXPECT_EQ(native.GetFullName().Value(), fullName.Value() + L"\\native");
     EXPECT_EQ(native.Delete(), 0u);
     EXPECT_FALSE(scratch.Child(L"native")->Exists());
+    EXPECT_EQ(RegistryKey(nullptr, fullName.Value() + L"\\native\\deep").CreateRecursively(), 0u);
+    EXPECT_TRUE(scratch.Child(L"native\\deep")->Exists());
 }
 
 }  // namespace
