@@ -71,8 +71,8 @@ TEST(OsInfoTest, BuildTestsFollowTheVersionRecord)
     EXPECT_FALSE(os.IsBuild16241OrGreater()) << "not Windows 10 at all";
 }
 
-// Each release's answers, "or greater" and exactly, for 7, 8, 8.1 and 10, at the first version of
-// each and the one before 7.
+// Each release's answers, "or greater", exactly and on a server, for 7, 8, 8.1 and 10, at the first
+// version of each and the one before 7.
 TEST(OsInfoTest, ReleaseAnswersFollowTheVersion)
 {
     struct Case {
@@ -99,6 +99,14 @@ TEST(OsInfoTest, ReleaseAnswersFollowTheVersion)
         EXPECT_EQ((std::array<bool, 4>{os.IsWindows7(), os.IsWindows8(), os.IsWindows8Point1(), os.IsWindows10()}),
                   exactly)
             << major << "." << minor;
+        // The server answers are the exact ones on a server and never true on a workstation.
+        for (const bool server : {false, true}) {
+            os.workstationType = !server;
+            EXPECT_EQ((std::array<bool, 4>{os.IsServerOnWindows7(), os.IsServerOnWindows8(),
+                                           os.IsServerOnWindows8Point1(), os.IsServerOnWindows10OrGreater()}),
+                      (server ? exactly : std::array<bool, 4>{}))
+                << major << "." << minor << (server ? " server" : " workstation");
+        }
     }
 }
 

@@ -215,6 +215,9 @@ TEST_F(TraceChannelTest, DisableUnknownRequestsAndForwarding)
     ASSERT_EQ(Request(WMI_DISABLE_EVENTS, 4, 5, 0xFFFFFFFF), 0u);
     EXPECT_EQ(TraceChannel::ControlCallback(WMI_DISABLE_EVENTS, &TraceChannel::Block(4), nullptr, nullptr), 0u)
         << "a request without a size to answer";
+    EXPECT_EQ(TraceChannel::ControlCallback(WMI_DISABLE_EVENTS, nullptr, nullptr, nullptr),
+              static_cast<ULONG>(ERROR_INVALID_PARAMETER))
+        << "a request without a block";
     EXPECT_EQ(TraceChannel::Block(4).level, 0);
     EXPECT_EQ(TraceChannel::Block(4).flags, 0u);
     EXPECT_EQ(TraceChannel::Block(4).logger, 0u);
