@@ -87,6 +87,18 @@ TEST(FileSystemTest, RefusedQueryRaisesWithTheOperationAndTheWindowsCode)
     EXPECT_EQ(code.value(), static_cast<int>(expected));
 }
 
+// A module whose path cannot be had is an error, never an empty path a caller would build on.
+TEST(FileSystemTest, ModulePathNamesTheProgramOrRaises)
+{
+    EXPECT_EQ(std::filesystem::path(ModulePath()).filename(), L"unit_tests.exe");
+    try {
+        ModulePath(reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x10)));
+        FAIL() << "no exception for a handle of no module";
+    } catch (const std::system_error& error) {
+        EXPECT_NE(error.code().value(), 0);
+    }
+}
+
 TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
 {
     struct Case {
