@@ -210,6 +210,8 @@ TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
             return m.find("replacing it via a backup swap instead") != std::string::npos;
         });
         EXPECT_EQ(swapped, releaseAt == "Replacing ");
+        EXPECT_EQ(capture.Count("Create file failed"), 0u) << "the staging file is opened to be flushed";
+        EXPECT_EQ(capture.Count("Failed to flush the staging file"), 0u);
     }
 }
 
