@@ -30,6 +30,16 @@ public:
     }
 };
 
+// A destination whose hash cannot be computed.
+class UnreadableDestination : public FileInfo {
+public:
+    using FileInfo::FileInfo;
+    Tessaro::Vantrel::Common::Result<std::string> CalculateFileHash() const override
+    {
+        return Tessaro::Vantrel::Common::Result<std::string>(5u);
+    }
+};
+
 TEST(FileCopyTest, Sha256OfKnownContentInUpperCase)
 {
     const ScratchFolder folder;
@@ -79,7 +89,7 @@ TEST(FileCopyTest, ValidatedCopyCreatesTheFoldersAndChecksTheHash)
               static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(FileCopyTest, DestinationThatDiffersAfterCopyingEndsWith577)
+TEST(FileCopyTest, DestinationThatDiffersOrCannotBeHashedFailsTheCopy)
 {
     const ScratchFolder folder;
     WriteText(folder.Path() / "source", "content");
@@ -91,6 +101,13 @@ TEST(FileCopyTest, DestinationThatDiffersAfterCopyingEndsWith577)
     EXPECT_EQ(capture.Count("Copy attempt "), 2u);
     const auto messages = capture.Messages();
     EXPECT_EQ(messages.back().rfind("Copy failed (Copy: 0 - Validate: 577) for file ", 0), 0u) << messages.back();
+
+    // A destination that cannot be hashed fails the copy with the hash's error.
+    EXPECT_EQ(FileInfo((folder.Path() / "source").native())
+                  .CopyFileTo(UnreadableDestination((folder.Path() / "target").native()),
+                              CopyFlags::OverwriteExisting | CopyFlags::ValidateHash, 1),
+              5u);
+    EXPECT_EQ(capture.Count("Validate file after copy. Unable to compute hash (Error: 5) of file "), 1u);
 }
 
 TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
