@@ -49,6 +49,8 @@ TEST(StringConversionTest, RoundTripsTextOutsideAsciiAndStopsAtNul)
     EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
     EXPECT_EQ(Utf8ToUtf16(std::string("abc\0def", 7)), L"abc");
     EXPECT_EQ(Utf16ToUtf8(std::wstring(L"abc\0def", 7)), "abc");
+    EXPECT_EQ(Utf8ToUtf16(std::string("\0def", 4)), L"") << "a leading nul leaves nothing, and no error";
+    EXPECT_EQ(Utf16ToUtf8(std::wstring(L"\0def", 4)), "");
     SetLastError(1234);
     EXPECT_EQ(Utf16ToUtf8(std::wstring()), "");
     EXPECT_TRUE(Utf8ToUtf16("").empty());

@@ -397,4 +397,14 @@ TEST(InstanceCleanupTest, PlantedKeysCostOneJudgementPerProcessAndTenWarnings)
                             }),
               10);
     EXPECT_EQ(messages.back(), "Left out 15 further warnings of the instance key clean-up");
+
+    // Ten warnings exactly leave nothing out.
+    for (int index = 11; index <= 25; ++index) {
+        ASSERT_EQ(settings.Child(L"Instance\\56_" + std::to_wstring(index))->DeleteTree(), 0u);
+    }
+    Configuration again;
+    again.SetProcessJudge([](std::uint32_t) { return Result<bool>(false, ERROR_ACCESS_DENIED); });
+    again.ParseCommandLine("/REGISTER", OwnSettingsKey(settings), nullptr);
+    EXPECT_EQ(capture.Messages().size(), 21u);
+    EXPECT_EQ(capture.Count("Left out "), 1u) << "the first run's line alone";
 }

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -544,6 +545,18 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
             << std::filesystem::path(testCase.path).string();
         EXPECT_EQ(Logged(testCase.line), 1u) << std::filesystem::path(testCase.path).string();
         EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+    }
+    // A name the file does not go by, its short one where the volume keeps short names, leads to a
+    // file whose own name differs.
+    const auto longName = probe / "long remediation tool.exe";
+    std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / "remediationtool.exe", longName,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::array<wchar_t, MAX_PATH> shortName{};
+    ASSERT_NE(GetShortPathNameW(longName.c_str(), shortName.data(), MAX_PATH), 0u);
+    if (longName != shortName.data()) {
+        SetString(L"RemediationPath", shortName.data());
+        EXPECT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(Logged("The remediation agent path does not lead to the file itself"), 1u);
     }
     SetEnvironmentVariableW(L"RAVELIN_TEST_QUOTE", nullptr);
     std::filesystem::remove(otherName);
