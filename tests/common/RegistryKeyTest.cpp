@@ -296,6 +296,7 @@ TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
     ASSERT_EQ(deep->CreateRecursively(), 0u);
     EXPECT_TRUE(deep->Exists());
     ASSERT_EQ(scratch.Child(L"a")->CreateSubKey(L"sibling"), 0u);
+    ASSERT_EQ(scratch.Child(L"a\\b")->CreateSubKey(std::wstring(255, L'k')), 0u) << "the longest name a key takes";
     ASSERT_EQ(deep->SetString(L"v", L"x"), 0u);
     EXPECT_EQ(scratch.Child(L"a")->GetSubKeyNames().Value(), (Strings{L"b", L"sibling"}));
 

@@ -68,6 +68,9 @@ TEST(VerifiedLoadingTest, NamesOutsideTheSystemFolderAreRefusedBeforeAnyFileIsOp
     GetSystemDirectoryW(system, MAX_PATH);
     EXPECT_EQ(std::filesystem::path(UniqueLibrary::ResolveInSystem32(L"version.dll")),
               std::filesystem::path(system) / L"version.dll");
+    EXPECT_EQ(std::filesystem::path(UniqueLibrary::ResolveInSystem32(L"missing.dll")),
+              std::filesystem::path(system) / L"missing.dll")
+        << "a name not there yet stays in the folder";
 }
 
 TEST(VerifiedLoadingTest, MissingFileReportsItCannotBeOpened)
