@@ -60,6 +60,14 @@ TEST(VerifiedLoadingTest, NamesOutsideTheSystemFolderAreRefusedBeforeAnyFileIsOp
     EXPECT_TRUE(StartsWith(absolute.text, "For System32Signed pass a DLL file name, not an absolute path"))
         << absolute.text;
 
+    // A root is a drive letter with its separator, or two separators of either kind.
+    for (const wchar_t* path : {L"C:\\x.dll", L"z:/x.dll", L"\\\\server\\share\\x.dll", L"//server/share/x.dll",
+                                L"\\/x.dll"}) {
+        EXPECT_TRUE(UniqueLibrary::IsAbsolutePath(path)) << path;
+    }
+    for (const wchar_t* path : {L"C:x.dll", L"1:\\x.dll", L"\\x.dll", L"\\a/x.dll", L"/"}) {
+        EXPECT_FALSE(UniqueLibrary::IsAbsolutePath(path)) << path;
+    }
     const auto relative = Load(L"plugins\\x.dll", LoadMode::AbsolutePath);
     EXPECT_TRUE(StartsWith(relative.text, "Rejected to load the DLL as the path wasn't absolute\nDiagnostics:"))
         << relative.text;

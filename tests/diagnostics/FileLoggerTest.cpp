@@ -213,6 +213,8 @@ TEST(FileLoggerTest, PlantedHardLinksAreNotWrittenThrough)
             writer.Write("line\r\n");
         }
         EXPECT_EQ(FileText(elsewhere), "precious");
+        EXPECT_EQ(std::filesystem::exists(folder.Path() / "agent.log"), std::string(planted) == "agent.log")
+            << "no log beside a planted lock file";
         std::filesystem::remove(folder.Path() / planted);
     }
     // A symbolic link at the log's name is refused as itself, not followed. (Wine makes one, but

@@ -1,4 +1,5 @@
 #include "diagnostics/Result.h"
+#include "common/foundation/SystemErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,8 @@ TEST(ResultTest, MessageShapes)
 
     EXPECT_EQ(Result<>(2, "Open key").Message(), "Open key (" + Result<>(2).Message() + ")");
     EXPECT_EQ(Result<>(0xE0060001u).Message(), "Error: 3758489601 - Message: unknown error");
-    ExpectSystemTextAfter(Result<std::string>(std::string("value")).Message(), "Error: 0 - Message: ");
+    EXPECT_EQ(Result<std::string>(std::string("value")).Message(),
+              "Error: 0 - Message: " + Tessaro::Vantrel::Common::SystemErrorText(0));
     const Result<std::uint64_t> failure(0, 1168, "Missing setting");
     EXPECT_EQ(failure.Message().rfind("Missing setting (Error: 1168 - Message: ", 0), 0u);
 }
