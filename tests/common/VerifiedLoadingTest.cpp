@@ -61,8 +61,8 @@ TEST(VerifiedLoadingTest, NamesOutsideTheSystemFolderAreRefusedBeforeAnyFileIsOp
         << absolute.text;
 
     // A root is a drive letter with its separator, or two separators of either kind.
-    for (const wchar_t* path : {L"C:\\x.dll", L"z:/x.dll", L"\\\\server\\share\\x.dll", L"//server/share/x.dll",
-                                L"\\/x.dll"}) {
+    for (const wchar_t* path :
+         {L"C:\\x.dll", L"z:/x.dll", L"\\\\server\\share\\x.dll", L"//server/share/x.dll", L"\\/x.dll"}) {
         EXPECT_TRUE(UniqueLibrary::IsAbsolutePath(path)) << path;
     }
     for (const wchar_t* path : {L"C:x.dll", L"1:\\x.dll", L"\\x.dll", L"\\a/x.dll", L"/"}) {
