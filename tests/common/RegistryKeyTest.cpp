@@ -267,8 +267,8 @@ TEST(RegistryKeyTest, HeldKeyIsUsedThroughItsOwnHandle)
             << lines[0].message;
     }
 
-    ASSERT_EQ(scratch.Child(L"held\\sealed")->Create(), 0u);
-    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\held\\sealed", L"D:P"), 0u);
+    ASSERT_EQ(scratch.Child(L"held\\below\\sealed")->CreateRecursively(), 0u);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\held\\below\\sealed", L"D:P"), 0u);
     const auto deletable = scratch.Key()->OpenSubKeyAsItself(L"held", RegistryKey::ReadWriteDeleteAccess);
     ASSERT_TRUE(deletable.Succeeded());
     const LogCapture capture;
@@ -279,11 +279,12 @@ TEST(RegistryKeyTest, HeldKeyIsUsedThroughItsOwnHandle)
     EXPECT_EQ(lines.back().message.rfind("Failed to delete the registry key tree [0xFFFFFFFF80000002;0x", 0), 0u)
         << lines.back().message;
     EXPECT_NE(lines.back().message.find(";" + path + "\\held] (Error: 5)"), std::string::npos) << lines.back().message;
-    // A key below it is named by its whole path too.
-    EXPECT_EQ(deletable.Value()->GetSubKey(L"sealed")->DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-    EXPECT_NE(capture.Lines().back().message.find(";" + path + "\\held\\sealed] (Error: 5)"), std::string::npos)
-        << capture.Lines().back().message;
-    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\held\\sealed", OpenToEveryone), 0u);
+    // A key below it is named by the same root and its whole path.
+    EXPECT_EQ(deletable.Value()->GetSubKey(L"below")->DeleteTree(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    const std::string below = capture.Lines().back().message;
+    EXPECT_EQ(below.rfind("Failed to delete the registry key tree [0xFFFFFFFF80000002;0x", 0), 0u) << below;
+    EXPECT_NE(below.find(";" + path + "\\held\\below] (Error: 5)"), std::string::npos) << below;
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\held\\below\\sealed", OpenToEveryone), 0u);
 }
 
 TEST(RegistryKeyTest, ExistenceCreationAndDeletion)

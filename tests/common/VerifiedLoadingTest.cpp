@@ -79,6 +79,9 @@ TEST(VerifiedLoadingTest, NamesOutsideTheSystemFolderAreRefusedBeforeAnyFileIsOp
     EXPECT_EQ(std::filesystem::path(UniqueLibrary::ResolveInSystem32(L"missing.dll")),
               std::filesystem::path(system) / L"missing.dll")
         << "a name not there yet stays in the folder";
+    EXPECT_EQ(std::filesystem::path(UniqueLibrary::ResolveInSystem32(L"missing\\")),
+              std::filesystem::path(system) / L"missing\\")
+        << "a name that ends in a separator is a folder's, whose parent is checked";
 }
 
 TEST(VerifiedLoadingTest, MissingFileReportsItCannotBeOpened)
