@@ -129,6 +129,7 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
                               CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
               0u);
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.tmp"));
+    EXPECT_EQ(capture.Count("Failed to restore the original file"), 0u) << "the target never moved";
     holder.reset();
     // Windows' Restart Manager names this process, which held the file; Wine's library is
     // unsigned, so the verified loader refuses it and the copy says why it cannot name any.
