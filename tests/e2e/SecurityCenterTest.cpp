@@ -558,6 +558,15 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
         EXPECT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
         EXPECT_EQ(Logged("The remediation agent path does not lead to the file itself"), 1u);
     }
+    // A tool that others than its owner and the administrators may change.
+    const auto everybodys = probe / "everybodys.exe";
+    std::filesystem::copy_file(std::filesystem::path(TestProgramFolder()) / "remediationtool.exe", everybodys,
+                               std::filesystem::copy_options::overwrite_existing);
+    Tessaro::Testing::SetAccessList(
+        everybodys, L"D:(A;;FA;;;SY)(A;;FA;;;" + Tessaro::Testing::TokenSidText(TokenUser) + L")(A;;0x1301bf;;;WD)");
+    SetString(L"RemediationPath", everybodys.wstring());
+    EXPECT_EQ(Run("/AV"), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Logged("The remediation agent may be changed by others than the administrators"), 1u);
     SetEnvironmentVariableW(L"RAVELIN_TEST_QUOTE", nullptr);
     std::filesystem::remove(otherName);
     Sleep(500);
