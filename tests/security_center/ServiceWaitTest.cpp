@@ -76,6 +76,8 @@ TEST_F(ServiceWaitTest, MissingOrUnnamedServices)
     const auto missing = ServiceUtilities("ravelin-no-such-service").QueryStatus();
     ASSERT_TRUE(missing.Succeeded());
     EXPECT_EQ(missing.Value().state, ServiceState::NotInstalled);
+    EXPECT_EQ(missing.Value().win32ExitCode, 0u) << "no exit code of a service that is not there";
+    EXPECT_EQ(missing.Value().serviceSpecificExitCode, 0u);
 
     ServiceUtilities unnamed("");
     EXPECT_EQ(unnamed.QueryStatus().ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
