@@ -122,6 +122,10 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
     EXPECT_EQ(FileInfo((folder.Path() / "source").native())
                   .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
               static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+    // The failed copy, its attempt and the copy's end each say who holds the file, or why they cannot.
+    EXPECT_EQ(capture.Count("Failed to get the processes using the file ") +
+                  capture.Count("Copy failed due to sharing violation for file "),
+              3u);
     // The forced copy through a staging file cannot replace a file nobody may touch either, and
     // it leaves neither the staging file nor a damaged target behind.
     EXPECT_NE(FileInfo((folder.Path() / "source").native())

@@ -300,6 +300,8 @@ TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
     ASSERT_EQ(scratch.Child(L"a\\b")->CreateSubKey(std::wstring(255, L'k')), 0u) << "the longest name a key takes";
     ASSERT_EQ(deep->SetString(L"v", L"x"), 0u);
     EXPECT_EQ(scratch.Child(L"a")->GetSubKeyNames().Value(), (Strings{L"b", L"sibling"}));
+    EXPECT_EQ(deep->DeleteTree(), 0u);
+    EXPECT_FALSE(deep->Exists()) << "the handle it held for the value went with the key";
 
     EXPECT_EQ(scratch.Child(L"a")->DeleteSubKey(L"sibling"), 0u);
     EXPECT_EQ(scratch.Child(L"a")->DeleteTree(), 0u);

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
 
 namespace Tessaro::Testing {
 extern const char* const IntegrationGuide;
@@ -545,6 +546,7 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
             << std::filesystem::path(testCase.path).string();
         EXPECT_EQ(Logged(testCase.line), 1u) << std::filesystem::path(testCase.path).string();
         EXPECT_EQ(Logged("WSC remediation path:"), 0u);
+        EXPECT_EQ(Logged("Execute command failed with error: " + std::to_string(testCase.code)), 1u);
     }
     // A name the file does not go by, its short one where the volume keeps short names, leads to a
     // file whose own name differs.

@@ -1,12 +1,15 @@
+#include "security_center/com/ComApartment.h"
 #include "security_center/com/ComPointer.h"
 
 #include <gtest/gtest.h>
 #include <unknwn.h>
 
+#include <thread>
 #include <utility>
 
 namespace {
 
+using Tessaro::Ravelin::ComApartment;
 using Tessaro::Ravelin::ComPointer;
 
 // An interface that counts its references, as a COM object does.
@@ -42,6 +45,22 @@ TEST(ComPointerTest, EachReferenceIsReleasedOnce)
         second.references = 1;
     }
     EXPECT_EQ(second.references, 0u) << "released when the holder is gone";
+}
+
+// An apartment entered is left again, so that the thread is as it was found: an entry inside
+// another is counted (S_FALSE) and left too, and a later one is the first again.
+TEST(ComApartmentTest, EveryEntryIsLeftAgain)
+{
+    std::thread([] {
+        {
+            const ComApartment outer;
+            EXPECT_EQ(outer.Result(), S_OK);
+            const ComApartment inner;
+            EXPECT_EQ(inner.Result(), S_FALSE);
+        }
+        const ComApartment again;
+        EXPECT_EQ(again.Result(), S_OK) << "the thread was left as it was found";
+    }).join();
 }
 
 }  // namespace
