@@ -27,7 +27,10 @@ namespace {
 
 // RRF_RT_ANY with RRF_NOEXPAND: every type, REG_EXPAND_SZ unexpanded.
 constexpr DWORD AnyTypeUnexpanded = 0x1000FFFF;
-constexpr DWORD MaximumValueNameLength = 16383;
+// The longest name a value may have, 16383 characters, and the terminator the enumeration writes
+// after it: a buffer of just the name's length refuses the longest names (ERROR_MORE_DATA), and one
+// such value would end the whole listing.
+constexpr DWORD ValueNameBufferLength = 16383 + 1;
 // The bound of the typed reads that the agent makes of nobody's values (lists and binary values are
 // read by the tools only).
 constexpr std::size_t AnySize = static_cast<std::size_t>(-1);
@@ -917,8 +920,8 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
     return OnOpenKey<38>(ReadAccess, Missing::Traced, [this] {
         Values values;
         for (DWORD index = 0;; ++index) {
-            std::wstring name(MaximumValueNameLength, L'\0');
-            DWORD nameLength = MaximumValueNameLength;
+            std::wstring name(ValueNameBufferLength, L'\0');
+            DWORD nameLength = ValueNameBufferLength;
             DWORD type = 0;
             DWORD size = 0;
             auto code = ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, nullptr, &size));
@@ -935,7 +938,7 @@ Result<std::vector<RegistryValue>> RegistryKey::GetValues()
             std::vector<std::uint8_t> data;
             if (size > 0) {
                 data.resize(size);
-                nameLength = MaximumValueNameLength;
+                nameLength = ValueNameBufferLength;
                 code =
                     ToCode(RegEnumValueW(handle_, index, name.data(), &nameLength, nullptr, &type, data.data(), &size));
                 if (code != ERROR_SUCCESS) {

@@ -326,13 +326,19 @@ TEST(RegistryKeyTest, ValuesAreEnumeratedRenamedAndDeleted)
     EXPECT_NE(key->RenameValue(L"renamed", std::wstring(16384, L'n')), 0u);
     EXPECT_EQ(key->GetString(L"renamed", L"").Value(), L"text");
 
+    // The longest name a value may have is listed with the others.
+    const std::wstring longest(16383, L'n');
+    ASSERT_EQ(key->SetString(longest, L"x"), 0u);
+
     const auto values = key->GetValues();
-    ASSERT_TRUE(values.Succeeded());
-    ASSERT_EQ(values.Value().size(), 2u);
+    ASSERT_TRUE(values.Succeeded()) << values.ErrorCode();
+    ASSERT_EQ(values.Value().size(), 3u);
     for (const auto& value : values.Value()) {
         if (value.name == L"empty") {
             EXPECT_EQ(value.type, static_cast<std::uint32_t>(REG_BINARY));
             EXPECT_TRUE(value.data.empty());
+        } else if (value.name == longest) {
+            EXPECT_EQ(value.data, WideBytes(std::wstring(L"x\0", 2)));
         } else {
             EXPECT_EQ(value.name, L"renamed");
             EXPECT_EQ(value.data, WideBytes(std::wstring(L"text\0", 5)));
