@@ -209,6 +209,7 @@ TEST_F(SecurityCenterTest, PersistentNotRegisteredStateSkipsTheUpdateUnlessOn)
     const std::wstring instanceKey = std::wstring(SettingsKey) + L"\\Instance\\E2E";
     ASSERT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, instanceKey).Create(), 0u);
     ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE /INSTANCE=E2E"), 0u);
+    EXPECT_EQ(Logged("Agent going to execute the update entry operation"), 1u);
     EXPECT_EQ(Logged("Agent operation executed with unknown registered state (Error: 2)"), 1u);
     EXPECT_EQ(OwnProduct()->state, 2u) << "snoozed: the update ran";
 
