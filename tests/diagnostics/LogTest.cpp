@@ -83,8 +83,10 @@ TEST(LogTest, ControlCharactersInValuesAreWrittenEscaped)
     // sequence (not valid UTF-8) stay as they are.
     LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}",
               "a\u2028b\u2029c\u0085d\u202Ee \u540D\u524D \xE2\x80");
+    LogFormat(LogComponent::SecurityCenter, LogLevel::Info, "{}", "\u202E");
     const auto messages = capture.Messages();
-    ASSERT_EQ(messages.size(), 3u);
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3], "\\u202e") << "a value of nothing but such a character";
     EXPECT_EQ(messages[2], "a\\u2028b\\u2029c\\u0085d\\u202ee \u540D\u524D \xE2\x80");
     EXPECT_EQ(messages[0], "Product: Name\\r\\n2026-01-01 00:00:00:0 [ERROR] forged\\x1b[2J\\t\\x7f | a\\x00b\nsecond");
     EXPECT_EQ(messages[1], "C:\\plain\\path 7") << "backslashes and numbers stay as they are";
