@@ -2,6 +2,7 @@
 #include "support/ChildProcess.h"
 #include "support/Platform.h"
 #include "support/ProcessToken.h"
+#include "common/foundation/ProcessHandle.h"
 #include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@ using Tessaro::Testing::TestProgramFolder;
 using Tessaro::Vantrel::Common::Utilities::FileInfo;
 using Tessaro::Vantrel::Common::Utilities::IsSamePath;
 using Tessaro::Vantrel::Common::Utilities::Process;
+using Tessaro::Vantrel::Common::Utilities::ProcessHandle;
 using Tessaro::Vantrel::Common::Utilities::ProcessStartInfo;
 
 // The current process runs and names its image; a child names its parent; an ended process does not
@@ -55,6 +57,16 @@ TEST(ProcessTest, RunningEndedAndUnknownProcesses)
     const auto image = current.Value()->GetImagePath();
     ASSERT_TRUE(image.Succeeded()) << image.Message();
     EXPECT_TRUE(IsSamePath(image.Value(), FileInfo(TestProgramFolder() + L"unit_tests.exe")));
+
+    // A process handle held is closed with its owner.
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    {
+        const ProcessHandle held(duplicate);
+    }
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(duplicate, &flags));
 }
 
 // A protected process refuses the full query on Windows even to SYSTEM; its image is asked with
