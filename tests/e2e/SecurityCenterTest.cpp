@@ -195,6 +195,7 @@ TEST_F(SecurityCenterTest, RemovalUnregistersAndANeverRegisteredProductIsNoFailu
     ASSERT_EQ(Run("/REMOVE"), 0u);
     EXPECT_FALSE(OwnProduct().has_value());
     EXPECT_EQ(Logged("Agent going to execute the remove operation"), 1u);
+    EXPECT_EQ(Logged("Agent going to execute the remove antivirus operation"), 1u);
     EXPECT_EQ(Logged("Unregister anti virus state provider"), 2u) << "the call, then its success";
     EXPECT_EQ(Logged("Unregister anti virus state provider successful"), 1u);
     ASSERT_EQ(Run("/remove"), 0u) << "Security Center's \"not found\" counts as removed";

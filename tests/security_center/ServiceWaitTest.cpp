@@ -78,6 +78,8 @@ TEST_F(ServiceWaitTest, MissingOrUnnamedServices)
     EXPECT_EQ(missing.Value().state, ServiceState::NotInstalled);
     EXPECT_EQ(missing.Value().win32ExitCode, 0u) << "no exit code of a service that is not there";
     EXPECT_EQ(missing.Value().serviceSpecificExitCode, 0u);
+    EXPECT_EQ(ServiceUtilities("ravelin-no-such-service").StopAndWait(std::chrono::seconds(1)),
+              static_cast<std::uint32_t>(ERROR_SERVICE_DOES_NOT_EXIST));
 
     ServiceUtilities unnamed("");
     EXPECT_EQ(unnamed.QueryStatus().ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
