@@ -75,7 +75,7 @@ TEST_F(ServiceWaitTest, MissingOrUnnamedServices)
 {
     const auto missing = ServiceUtilities("ravelin-no-such-service").QueryStatus();
     ASSERT_TRUE(missing.Succeeded());
-    EXPECT_EQ(missing.Value().state, ServiceState::NotInstalled);
+    EXPECT_EQ(static_cast<std::uint32_t>(missing.Value().state), 255u) << "NotInstalled, as documented";
     EXPECT_EQ(missing.Value().win32ExitCode, 0u) << "no exit code of a service that is not there";
     EXPECT_EQ(missing.Value().serviceSpecificExitCode, 0u);
     EXPECT_EQ(ServiceUtilities("ravelin-no-such-service").StopAndWait(std::chrono::seconds(1)),
