@@ -70,6 +70,13 @@ TEST(FileInfoTest, NormalisesEveryPathFormIntoTheLongPathForm)
     for (const auto& [input, expected] : cases) {
         EXPECT_EQ(FileInfo::NormalizePath(input), expected) << std::string(input.begin(), input.end());
     }
+    // The kernel's "\SystemRoot\" form takes the folder from the environment the parent passed:
+    // blanks around it are no part of the path, which would otherwise not be an absolute one.
+    const std::wstring windows = SystemRoot();
+    ASSERT_TRUE(SetEnvironmentVariableW(L"SystemRoot", (L" \t" + windows).c_str()));
+    const std::wstring blanked = FileInfo::NormalizePath(L"\\SystemRoot\\x.dll");
+    SetEnvironmentVariableW(L"SystemRoot", windows.c_str());
+    EXPECT_EQ(blanked, L"\\\\?\\" + windows + L"\\x.dll");
 }
 
 // The device and the volume GUID names of drive C:, where the platform has them, name the drive.
