@@ -81,7 +81,7 @@ public:
     }
     SIMULATOR_IUNKNOWN_REFERENCES
 
-    HRESULT STDMETHODCALLTYPE Register(BSTR path, BSTR displayName, LONG, LONG) override
+    HRESULT STDMETHODCALLTYPE Register(BSTR path, BSTR displayName, LONG reserved1, LONG reserved2) override
     {
         const std::wstring givenPath = Text(path);
         const std::wstring name = Text(displayName);
@@ -89,6 +89,12 @@ public:
         SimulatorState::Transaction([&] {
             if (const auto fault = SimulatorState::TakeFault(L"Register")) {
                 answer = static_cast<HRESULT>(*fault);
+                return;
+            }
+            // What the service would make of other values is not known: a stand-in that accepted
+            // them would hide a caller that passes them.
+            if (reserved1 != 0 || reserved2 != 0) {
+                answer = E_INVALIDARG;
                 return;
             }
             auto product = SimulatorState::FindByOwner(CallerIdentity()).value_or(Product{});

@@ -1,5 +1,6 @@
 #include "common/OsInfoImpl.h"
 #include "support/ChildProcess.h"
+#include "support/Platform.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,39 @@ TEST(OsInfoTest, SystemFoldersOfTheTestPrefix)
     ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
     const std::u8string expected = std::filesystem::path(programData).u8string();
     EXPECT_EQ(os.GetCommonAppDataPath(), std::string(expected.begin(), expected.end()));
+}
+
+// A multi-session Windows is told by the edition the registry names, which only a test prefix lets
+// a test write: the name compares whole, a long one is read in full, and a missing one is an error,
+// not a guess.
+TEST(OsInfoTest, MultiSessionIsToldByTheEditionInTheRegistry)
+{
+    if (!Tessaro::Testing::RunningUnderWine()) {
+        GTEST_SKIP() << "it writes the system's edition";
+    }
+    const auto setEdition = [](const std::wstring& edition) {
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"EditionID",
+                               REG_SZ, edition.c_str(), static_cast<DWORD>((edition.size() + 1) * sizeof(wchar_t)));
+    };
+    OsInfoImpl os;
+    const std::pair<std::wstring, bool> editions[] = {
+        {L"ServerRdsh", true},
+        {L"ServerRdshCore", false},
+        {L"Server", false},
+        {std::wstring(100, L'S'), false},
+    };
+    for (const auto& [edition, multiSession] : editions) {
+        ASSERT_EQ(setEdition(edition), ERROR_SUCCESS);
+        EXPECT_EQ(os.IsServerRdsh(), multiSession) << edition.size();
+    }
+    ASSERT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"EditionID"),
+              ERROR_SUCCESS);
+    try {
+        os.IsServerRdsh();
+        ADD_FAILURE() << "a missing edition was answered";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ERROR_FILE_NOT_FOUND);
+    }
 }
 
 TEST(OsInfoTest, FileVersionComesFromTheVersionResource)
