@@ -93,6 +93,14 @@ TEST(ProcessTest, ProcessThatRefusesTheFullQueryIsNamedThroughTheLimitedOne)
     EXPECT_TRUE(image.Value().SystemCallPath().empty());
 }
 
+// A privilege the system does not know is never reported set; one it knows is, even where the token
+// does not hold it (the system then says only that not all were set).
+TEST(ProcessTest, OnlyPrivilegesTheSystemKnowsAreSet)
+{
+    EXPECT_FALSE(Process::SetPrivilege(L"SeNoSuchPrivilege", true));
+    EXPECT_TRUE(Process::SetPrivilege(L"SeRestorePrivilege", false));
+}
+
 // On Windows csrss.exe is a protected process: it refuses the full query even to an administrator,
 // and the agent names it through the limited one.
 TEST(ProcessTest, ProtectedProcessIsNamedThroughTheLimitedQuery)
