@@ -1,7 +1,9 @@
 #include "common/FileInfo.h"
 #include "common/RegistryKey.h"
+#include "common/foundation/WinHandle.h"
 #include "diagnostics/LogFileWriter.h"
 #include "diagnostics/TraceChannel.h"
+#include "support/Platform.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchRegistryKey.h"
 
@@ -155,6 +157,32 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
     EXPECT_EQ(messages.size(), 1u) << "without flag 0x1000 nothing is sent";
+}
+
+// A line the file refuses is traced with the system's error: here, another handle locked the whole
+// of the file and beyond, which Windows holds against a write and Wine does not.
+TEST_F(TraceChannelTest, LineTheFileRefusesIsTraced)
+{
+    if (Tessaro::Testing::RunningUnderWine()) {
+        GTEST_SKIP() << "Wine writes through another handle's lock";
+    }
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 2, UtilitySites), 0u);
+    const Tessaro::Testing::ScratchFolder folder;
+    const auto locked = folder.Path() / "locked.log";
+    LogFileWriter writer(locked);
+    writer.Write("first\r\n");
+    const Tessaro::WinHandle locker(CreateFileW(locked.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    OVERLAPPED fromTheStart{};
+    ASSERT_TRUE(LockFileEx(locker.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                           &fromTheStart));
+    writer.Write("refused\r\n");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].number, 13);
+    ASSERT_EQ(messages[0].arguments.size(), 2u);
+    EXPECT_EQ(messages[0].arguments[0], WideBytes(locked.native()));
+    EXPECT_EQ(messages[0].arguments[1], NumberBytes(ERROR_LOCK_VIOLATION, 4));
 }
 
 // Each registry site sends the arguments of its shape, none dropped; "not found" is no failure
