@@ -1,4 +1,5 @@
 #include "common/foundation/FileSystem.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchFolder.h"
 #include "support/Platform.h"
 
@@ -97,6 +98,32 @@ TEST(FileSystemTest, ModulePathNamesTheProgramOrRaises)
     } catch (const std::system_error& error) {
         EXPECT_NE(error.code().value(), 0);
     }
+    // A library deeper than MAX_PATH is named whole.
+    const ScratchFolder folder;
+    const std::wstring top = L"\\\\?\\" + folder.Path().native();
+    std::wstring deep = top;
+    while (deep.size() < 2 * MAX_PATH) {
+        deep += L"\\" + std::wstring(60, L'd');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << GetLastError();
+    }
+    const std::wstring copy = deep + L"\\signedprobe.dll";
+    ASSERT_TRUE(CopyFileW((Tessaro::Testing::TestProgramFolder() + L"signedprobe.dll").c_str(), copy.c_str(), TRUE));
+    const HMODULE library = LoadLibraryW(copy.c_str());
+    const DWORD loadError = GetLastError();
+    const std::wstring named = library != nullptr ? ModulePath(library) : std::wstring{};
+    if (library != nullptr) {
+        FreeLibrary(library);
+    }
+    // Where long paths are not enabled, the scratch folder's own clean-up cannot reach so deep.
+    DeleteFileW(copy.c_str());
+    for (std::size_t end = deep.size(); end > top.size(); end = deep.rfind(L'\\', end - 1)) {
+        RemoveDirectoryW(deep.substr(0, end).c_str());
+    }
+    if (library == nullptr && loadError == ERROR_FILENAME_EXCED_RANGE) {
+        GTEST_SKIP() << "this Windows loads no library from so deep a path: long paths are not enabled";
+    }
+    ASSERT_NE(library, nullptr) << loadError;
+    EXPECT_EQ(std::filesystem::path(named).filename(), L"signedprobe.dll") << named.size();
 }
 
 TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
