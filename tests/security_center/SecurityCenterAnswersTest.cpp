@@ -136,6 +136,15 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     failsWith(integration.UnregisterProduct(), "AVStatus Unregister");
 }
 
+// A registration asked in a removal is refused before any call, and says why.
+TEST_F(SecurityCenterAnswersTest, RegistrationIsRefusedInARemoval)
+{
+    configuration->ParseCommandLine("/REMOVE", settings.Key(), nullptr);
+    EXPECT_EQ(Trigger()->RegisterOnce().ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(CallsOf(L"Register"), 0u);
+    EXPECT_TRUE(log.Contains("Register shouldn't be called for the remove state"));
+}
+
 // The integration guide's worst case of a registration that Security Center keeps answering
 // "pending": ten attempts a second apart, each of ten calls half a second apart.
 TEST_F(SecurityCenterAnswersTest, SteadyPendingRegistrationIsAHundredCallsAndFiftyNineSecondsOfPauses)
