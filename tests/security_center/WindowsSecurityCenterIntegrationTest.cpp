@@ -75,6 +75,11 @@ TEST(WindowsSecurityCenterIntegrationTest, PendingNearExpirationNoticeIsOnlyAWar
     const LogCapture second;
     doubles.integration.SendNearExpirationNotification(12);
     EXPECT_EQ(second.Lines()[1].level, Tessaro::Vantrel::Common::LogLevel::Error);
+
+    doubles.factory->object.notifyAnswer = S_OK;
+    const LogCapture answered;
+    doubles.integration.SendNearExpirationNotification(12);
+    EXPECT_EQ(answered.Lines().size(), 1u) << "an answered notice is no failure";
 }
 
 }  // namespace
