@@ -96,6 +96,9 @@ TEST(FileInfoTest, MapsDeviceAndVolumeGuidPathsToTheirDrive)
     EXPECT_EQ(FileInfo::NormalizePath(deviceName + L"9\\x"), deviceName + L"9\\x")
         << "a longer device name is another device";
     EXPECT_EQ(FileInfo::NormalizePath(std::wstring(volume.data()) + L"windows"), L"\\\\?\\C:\\windows");
+    // Like every device form, only as the platform writes it: another case stays text.
+    const std::wstring otherCase = L"\\\\?\\VOLUME" + std::wstring(volume.data()).substr(10) + L"windows";
+    EXPECT_EQ(FileInfo::NormalizePath(otherCase), otherCase);
     // So does every drive's device name, up to Z: (Wine's Z: is the host's root);
     // a device that two letters name maps to the first.
     const DWORD drives = GetLogicalDrives();
