@@ -47,9 +47,11 @@ TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
         EXPECT_EQ(utilities.QueryStatus().Value().state, expected.state) << expected.reported;
     }
 
-    const auto startType = utilities.QueryStartType();
-    EXPECT_EQ(startType.Value(), Tessaro::Vantrel::Common::Utilities::ServiceStartType::OnDemand);
-    EXPECT_EQ(utilities.SetStartType(SERVICE_DEMAND_START), 0u);
+    // The start type reads as the service control manager's number, its last one (disabled) too.
+    for (const DWORD type : {SERVICE_DISABLED, SERVICE_DEMAND_START}) {
+        EXPECT_EQ(utilities.SetStartType(type), 0u);
+        EXPECT_EQ(static_cast<DWORD>(utilities.QueryStartType().Value()), type);
+    }
     EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_ALL_ACCESS));
 }
 
