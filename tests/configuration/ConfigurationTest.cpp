@@ -84,9 +84,11 @@ TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
 {
     const ScratchRegistryKey scratch;
     Configuration configuration;
+    const TimePoint now = FromStoredSeconds(1'780'315'200);
+    configuration.SetClock([now] { return now; });
     configuration.ParseCommandLine("/REGISTER", scratch.Child(L"settings"), nullptr);
     const LogCapture capture;
-    configuration.GetExpirationTime();
+    EXPECT_EQ(configuration.GetExpirationTime(), now + std::chrono::seconds(157'784'760)) << "five years on";
     configuration.GetExpirationTime();
     EXPECT_EQ(configuration.GetRegisterStoredState().Value(), 1u) << "registered, as with no stored state";
     EXPECT_EQ(configuration.GetDisplayName(), "");
