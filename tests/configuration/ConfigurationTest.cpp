@@ -163,10 +163,12 @@ TEST(ConfigurationTest, TimestampsFallBackToTheirDefaults)
     EXPECT_FALSE(configuration.HasLastNearExpirationNotificationTime());
     EXPECT_EQ(configuration.GetLastNearExpirationNotificationTime(), TimePoint{});
 
+    const LogCapture written;
     ASSERT_EQ(
         configuration.SetLastNearExpirationNotificationTime(FromStoredSeconds(86400) + std::chrono::milliseconds(999)),
         0u);
     EXPECT_EQ(key->GetQword(L"LastNearExpirationNotificationTime", 0).Value(), 86400u) << "whole seconds";
+    EXPECT_TRUE(written.Contains("Set the configuration value \"LastNearExpirationNotificationTime\" to 86400"));
     EXPECT_TRUE(configuration.HasLastNearExpirationNotificationTime());
 
     key->DeleteValue(L"ProductInstallationTime");
