@@ -100,29 +100,15 @@ TEST(FileSystemTest, ModulePathNamesTheProgramOrRaises)
     }
     // A library deeper than MAX_PATH is named whole.
     const ScratchFolder folder;
-    const std::wstring top = L"\\\\?\\" + folder.Path().native();
-    std::wstring deep = top;
-    while (deep.size() < 2 * MAX_PATH) {
-        deep += L"\\" + std::wstring(60, L'd');
-        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << GetLastError();
-    }
-    const std::wstring copy = deep + L"\\signedprobe.dll";
+    const std::wstring copy = Tessaro::Testing::DeepFolder(folder, 2 * MAX_PATH) + L"\\signedprobe.dll";
     ASSERT_TRUE(CopyFileW((Tessaro::Testing::TestProgramFolder() + L"signedprobe.dll").c_str(), copy.c_str(), TRUE));
     const HMODULE library = LoadLibraryW(copy.c_str());
-    const DWORD loadError = GetLastError();
-    const std::wstring named = library != nullptr ? ModulePath(library) : std::wstring{};
-    if (library != nullptr) {
-        FreeLibrary(library);
-    }
-    // Where long paths are not enabled, the scratch folder's own clean-up cannot reach so deep.
-    DeleteFileW(copy.c_str());
-    for (std::size_t end = deep.size(); end > top.size(); end = deep.rfind(L'\\', end - 1)) {
-        RemoveDirectoryW(deep.substr(0, end).c_str());
-    }
-    if (library == nullptr && loadError == ERROR_FILENAME_EXCED_RANGE) {
+    if (library == nullptr && GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
         GTEST_SKIP() << "this Windows loads no library from so deep a path: long paths are not enabled";
     }
-    ASSERT_NE(library, nullptr) << loadError;
+    ASSERT_NE(library, nullptr) << GetLastError();
+    const std::wstring named = ModulePath(library);
+    FreeLibrary(library);
     EXPECT_EQ(std::filesystem::path(named).filename(), L"signedprobe.dll") << named.size();
 }
 

@@ -19,6 +19,10 @@ private:
     std::filesystem::path path_;
 };
 
+// A folder below `folder` whose path, in the long-path form it is returned in, is at least `length`
+// characters long: deeper than a path without that form may go.
+std::wstring DeepFolder(const ScratchFolder& folder, std::size_t length);
+
 // A file's bytes, and a file written to hold exactly the given bytes.
 std::string FileText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& content);
