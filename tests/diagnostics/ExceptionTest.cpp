@@ -32,7 +32,9 @@ std::vector<BarrierCase> BarrierCases()
         {"HResultException", [] { throw HResultException(0x80004005, "boom"); }, 0x80004005,
          "HResult exception caught - guarded: boom (Code: 0x80004005)", true},
         {"regex_error", [] { throw std::regex_error(std::regex_constants::error_brack); },
-         static_cast<std::uint32_t>(std::regex_constants::error_brack), "Regex exception caught - guarded: ", false},
+         static_cast<std::uint32_t>(std::regex_constants::error_brack),
+         std::string("Regex exception caught - guarded: ") + std::regex_error(std::regex_constants::error_brack).what(),
+         false},
         {"bad_any_cast", [] { (void)std::any_cast<int>(std::any(1.5)); }, 0xE0060004,
          "Any cast exception caught - guarded: ", true},
         // The line's "Code" slot carries the code's text and the hexadecimal slot its value.
