@@ -211,22 +211,25 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     EXPECT_EQ(scratch.Child(L"missing")->DeleteValue(L"x"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(scratch.Child(L"missing")->DeleteSubKey(L"x"), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(messages.size(), 1u);
-    // But the full name of a missing key is (site 11).
+    // But the full name and the flush of a missing key are (sites 11 and 34); a flush that works is not.
     EXPECT_FALSE(scratch.Child(L"missing")->GetFullName().Succeeded());
-    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(scratch.Child(L"missing")->Flush(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(key->Flush(), 0u);
+    ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[1].number, 11);
+    EXPECT_EQ(messages[2].number, 34);
 
     // The widest shape: a rename refused when the key opens for reading only (site 25).
     ASSERT_EQ(key->SetString(L"old", L"text"), 0u);
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)"), 0u);
     RegistryKey fresh(HKEY_LOCAL_MACHINE, scratch.Path());
     EXPECT_EQ(fresh.RenameValue(L"old", L"new name"), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[2].number, 25);
-    ASSERT_EQ(messages[2].arguments.size(), 4u);
-    EXPECT_EQ(messages[2].arguments[1], WideBytes(scratch.Path()));
-    EXPECT_EQ(messages[2].arguments[2], WideBytes(L"old"));
-    EXPECT_EQ(messages[2].arguments[3], WideBytes(L"new name"));
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3].number, 25);
+    ASSERT_EQ(messages[3].arguments.size(), 4u);
+    EXPECT_EQ(messages[3].arguments[1], WideBytes(scratch.Path()));
+    EXPECT_EQ(messages[3].arguments[2], WideBytes(L"old"));
+    EXPECT_EQ(messages[3].arguments[3], WideBytes(L"new name"));
     // Open again, so that the scratch key can go.
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
 }
