@@ -122,6 +122,7 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
     EXPECT_EQ(FileInfo((folder.Path() / "source").native())
                   .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
               static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(capture.Count("Standard copy failed (Error: 32) for file "), 1u);
     // The failed copy, its attempt and the copy's end each say who holds the file, or why they cannot.
     EXPECT_EQ(capture.Count("Failed to get the processes using the file ") +
                   capture.Count("Copy failed due to sharing violation for file "),
