@@ -158,6 +158,8 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     EXPECT_EQ(product->currentThreats, 1u);
     EXPECT_EQ(Logged("Going to call Windows security center command via the agent"), 1u);
     EXPECT_EQ(Logged("Agent going to execute the register operation"), 1u);
+    EXPECT_EQ(Logged("Agent going to execute the register antivirus operation"), 1u);
+    EXPECT_EQ(Logged("Agent going to execute the update antivirus state operation"), 1u);
     EXPECT_EQ(Logged("Write the antivirus state to Windows security center"), 1u);
     EXPECT_EQ(Logged("State to be set in Windows security center: WSC_SECURITY_PRODUCT_STATE_ON (Is up-to-date)"), 1u);
     EXPECT_EQ(Logged("List registered products: E2E Antivirus ("), 2u) << "before and after";
