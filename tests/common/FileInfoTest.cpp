@@ -296,6 +296,9 @@ TEST(FileInfoTest, TempFolderPrefersSystemTempThenTempAndFailsWith267WhenNeither
     const auto none = FileInfo::GetTempFolderIn(windows.Path());
     EXPECT_EQ(none.ErrorCode(), static_cast<std::uint32_t>(ERROR_DIRECTORY));
     EXPECT_TRUE(none.Value().IsEmpty());
+    // Nor where neither can be made: here a file holds the Windows folder's name.
+    EXPECT_EQ(FileInfo::GetTempFolderIn(windows.Path() / L"Temp").ErrorCode(),
+              static_cast<std::uint32_t>(ERROR_DIRECTORY));
 }
 
 // Paths in every form that other components report. Normalising is idempotent, the parent of a
