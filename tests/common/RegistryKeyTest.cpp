@@ -297,6 +297,13 @@ TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
     ASSERT_EQ(deep->CreateRecursively(), 0u);
     EXPECT_TRUE(deep->Exists());
     ASSERT_EQ(scratch.Child(L"a")->CreateSubKey(L"sibling"), 0u);
+    // A subkey made lasts across restarts: only below such a key may a lasting key be made.
+    HKEY below = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (scratch.Path() + L"\\a\\sibling\\below").c_str(), 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &below, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(below);
+    EXPECT_EQ(scratch.Child(L"a\\sibling")->DeleteSubKey(L"below"), 0u);
     ASSERT_EQ(scratch.Child(L"a\\b")->CreateSubKey(std::wstring(255, L'k')), 0u) << "the longest name a key takes";
     ASSERT_EQ(deep->SetString(L"v", L"x"), 0u);
     EXPECT_EQ(scratch.Child(L"a")->GetSubKeyNames().Value(), (Strings{L"b", L"sibling"}));
