@@ -20,6 +20,17 @@ Bytes WideBytes(const std::wstring& text)
     return Bytes(first, first + text.size() * sizeof(wchar_t));
 }
 
+// What making a lasting key below the key at `path` answers: only a key that lasts across restarts
+// may hold one.
+LSTATUS MakeLastingKeyBelow(const std::wstring& path)
+{
+    HKEY below = nullptr;
+    const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (path + L"\\below").c_str(), 0, nullptr,
+                                           REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &below, nullptr);
+    RegCloseKey(below);
+    return status;
+}
+
 // Beyond what the settings property test covers: missing values, strings cut short or holding a
 // NUL, and the text of an expandable string.
 TEST(RegistryKeyTest, TypedReadersCheckTypeAndSizeAndKeepTheDefault)
@@ -297,13 +308,11 @@ TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
     ASSERT_EQ(deep->CreateRecursively(), 0u);
     EXPECT_TRUE(deep->Exists());
     ASSERT_EQ(scratch.Child(L"a")->CreateSubKey(L"sibling"), 0u);
-    // A subkey made lasts across restarts: only below such a key may a lasting key be made.
-    HKEY below = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (scratch.Path() + L"\\a\\sibling\\below").c_str(), 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &below, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(below);
+    // Keys made last across restarts, the product's own part too.
+    EXPECT_EQ(MakeLastingKeyBelow(scratch.Path() + L"\\a\\sibling"), ERROR_SUCCESS);
     EXPECT_EQ(scratch.Child(L"a\\sibling")->DeleteSubKey(L"below"), 0u);
+    ASSERT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, scratch.Path(), L"own\\part").Create(), 0u);
+    EXPECT_EQ(MakeLastingKeyBelow(scratch.Path() + L"\\own\\part"), ERROR_SUCCESS);
     ASSERT_EQ(scratch.Child(L"a\\b")->CreateSubKey(std::wstring(255, L'k')), 0u) << "the longest name a key takes";
     ASSERT_EQ(deep->SetString(L"v", L"x"), 0u);
     EXPECT_EQ(scratch.Child(L"a")->GetSubKeyNames().Value(), (Strings{L"b", L"sibling"}));
@@ -395,6 +404,8 @@ TEST(RegistryKeyTest, NativePathKeyIsCreatedReadAndDeleted)
     RegistryKey native(nullptr, fullName.Value() + L"\\native");
     EXPECT_FALSE(native.Exists());
     ASSERT_EQ(native.Create(), 0u);
+    EXPECT_EQ(MakeLastingKeyBelow(scratch.Path() + L"\\native"), ERROR_SUCCESS);
+    EXPECT_EQ(scratch.Child(L"native")->DeleteSubKey(L"below"), 0u);
     ASSERT_EQ(native.SetString(L"value", L"through the native call"), 0u);
     EXPECT_EQ(scratch.Child(L"native")->GetString(L"value", L"").Value(), L"through the native call");
     EXPECT_EQ(native.GetFullName().Value(), fullName.Value() + L"\\native");
