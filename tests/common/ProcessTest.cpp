@@ -52,6 +52,7 @@ TEST(ProcessTest, RunningEndedAndUnknownProcesses)
     EXPECT_EQ(missing.ErrorCode(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(missing.Message().rfind("Unable to open the process handle for 2147483632 (", 0), 0u)
         << missing.Message();
+    EXPECT_TRUE(Process(0x7FFFFFF0, nullptr, nullptr).IsRunning()) << "nothing to ask: taken to run";
 
     // A suspended child has no loaded modules yet; the running test itself has.
     const auto image = current.Value()->GetImagePath();
