@@ -99,6 +99,7 @@ TEST(FileCopyTest, DestinationThatDiffersOrCannotBeHashedFailsTheCopy)
                   .CopyFileTo(target, CopyFlags::OverwriteExisting | CopyFlags::ValidateHash, 2),
               577u);
     EXPECT_EQ(capture.Count("Copy attempt "), 2u);
+    EXPECT_EQ(capture.Count("Attempt 2 to copy file "), 1u);
     const auto messages = capture.Messages();
     EXPECT_EQ(messages.back().rfind("Copy failed (Copy: 0 - Validate: 577) for file ", 0), 0u) << messages.back();
 
