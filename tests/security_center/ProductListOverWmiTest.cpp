@@ -12,8 +12,10 @@
 #include "state/StateCommand.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -178,6 +180,13 @@ TEST_F(ProductListOverWmiTest, RefusedListIsNoEmptyList)
     const auto state = WindowsSecurityCenterProducts(configuration).GetOwnProductState();
     EXPECT_FALSE(state.Succeeded());
     EXPECT_EQ(capture.Count("Failed to search for the registered products (Error: "), 1u);
+    // Nor is a list never asked for: a thread in another kind of COM apartment cannot enter this one.
+    std::thread([&configuration] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        EXPECT_FALSE(WindowsSecurityCenterProducts(configuration).GetOwnProductState().Succeeded());
+        CoUninitialize();
+    }).join();
+    EXPECT_EQ(capture.Count("Unable to initialize COM (Error: "), 1u);
 }
 
 }  // namespace
