@@ -162,10 +162,10 @@ TEST(FileLoggerTest, RotationTakesTheLowestFreeNumberInEveryPathForm)
         const std::filesystem::path path = prefix + (folder.Path() / "agent.log").native();
 
         LogFileWriter writer(path);
+        ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_3.log")) << "at the start: " << path.string();
         writer.Write("next\r\n");
         EXPECT_EQ(FileText(folder.Path() / "agent_1.log"), "1");
         EXPECT_EQ(FileText(folder.Path() / "agent_4.log"), "4");
-        ASSERT_TRUE(std::filesystem::exists(folder.Path() / "agent_3.log")) << path.string();
         EXPECT_EQ(std::filesystem::file_size(folder.Path() / "agent_3.log"), FiveMebibytes);
         EXPECT_EQ(FileText(folder.Path() / "agent.log"), "next\r\n");
         EXPECT_EQ(writer.NextRotationTarget(), prefix + (folder.Path() / "agent_5.log").native());
