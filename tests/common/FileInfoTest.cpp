@@ -296,6 +296,10 @@ TEST(FileInfoTest, TempFolderPrefersSystemTempThenTempAndFailsWith267WhenNeither
     const auto none = FileInfo::GetTempFolderIn(windows.Path());
     EXPECT_EQ(none.ErrorCode(), static_cast<std::uint32_t>(ERROR_DIRECTORY));
     EXPECT_TRUE(none.Value().IsEmpty());
+    // The system's own is the Windows folder's.
+    const auto system = FileInfo::GetTempFolder();
+    ASSERT_TRUE(system.Succeeded()) << system.Message();
+    EXPECT_TRUE(IsSamePath(system.Value(), FileInfo(SystemRoot() + L"\\SystemTemp"))) << system.Value().Utf8();
     // Nor where neither can be made: here a file holds the Windows folder's name.
     EXPECT_EQ(FileInfo::GetTempFolderIn(windows.Path() / L"Temp").ErrorCode(),
               static_cast<std::uint32_t>(ERROR_DIRECTORY));
