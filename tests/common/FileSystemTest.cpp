@@ -134,6 +134,7 @@ TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
         {L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\a",
          L"\\\\?\\Volume{0a1b2c3d-0000-0000-0000-000000000000}\\"},
         {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\a", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\"},
+        {L"\\\\.\\GLOBALROOT\\Device\\HarddiskVolume2\\a", L"\\\\.\\GLOBALROOT\\Device\\HarddiskVolume2\\"},
         {L"relative\\file", L"relative"},
         {L"file", {}},
     };
