@@ -122,6 +122,7 @@ TEST(OsInfoTest, MultiSessionServerCountsAsWorkstation)
     EXPECT_FALSE(os.IsServer());
     EXPECT_TRUE(os.IsWorkstation());
     EXPECT_EQ(DescribeOperatingSystem(os), "Operating system: 10.0.19045 - Workstation - 64bit");
+    EXPECT_EQ(os.GetVersionString(), "10.0.19045");
 }
 
 TEST(OsInfoTest, ArchitectureOfTheSystemNotOfTheProcessDecidesBitness)
