@@ -66,6 +66,7 @@ TEST(HeldProgramFileTest, HeldProgramRefusesWritersAndDeletersUntilLetGo)
     EXPECT_FALSE(IsSameFile(FileInfo(program.native()), FileInfo((folder.Path() / "third.exe").native())));
     EXPECT_FALSE(IsSameFile(FileInfo::FromUntrustedText(program.native()), FileInfo(program.native())))
         << "text is no file";
+    EXPECT_FALSE(FileInfo::FromUntrustedText(program.native()).Exists()) << "nor does it exist";
     EXPECT_TRUE(DeleteFileW(secondName.c_str())) << "let go";
 }
 
