@@ -58,6 +58,11 @@ TEST(HeldProgramFileTest, HeldProgramRefusesWritersAndDeletersUntilLetGo)
         EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "the system opens a program this way to start it";
         CloseHandle(reader);
         EXPECT_EQ(held.held->Identity(), *ReadFileIdentity(FileInfo(program.native())));
+        // The identity names the volume too: file numbers repeat from one volume to the next.
+        DWORD serial = 0;
+        ASSERT_TRUE(GetVolumeInformationW((program.root_name().native() + L"\\").c_str(), nullptr, 0, &serial, nullptr,
+                                          nullptr, nullptr, 0));
+        EXPECT_EQ(static_cast<DWORD>(held.held->Identity().volume), serial) << "the low part of a 64-bit serial";
     }
     const auto secondName = folder.Path() / "second.exe";
     ASSERT_TRUE(CreateHardLinkW(secondName.c_str(), program.c_str(), nullptr));
