@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
 
@@ -173,15 +174,16 @@ TEST(OsInfoTest, MultiSessionIsToldByTheEditionInTheRegistry)
                                REG_SZ, edition.c_str(), static_cast<DWORD>((edition.size() + 1) * sizeof(wchar_t)));
     };
     OsInfoImpl os;
-    const std::pair<std::wstring, bool> editions[] = {
+    const std::wstring longName(100, L'S');
+    const std::pair<const wchar_t*, bool> editions[] = {
         {L"ServerRdsh", true},
         {L"ServerRdshCore", false},
         {L"Server", false},
-        {std::wstring(100, L'S'), false},
+        {longName.c_str(), false},
     };
     for (const auto& [edition, multiSession] : editions) {
         ASSERT_EQ(setEdition(edition), ERROR_SUCCESS);
-        EXPECT_EQ(os.IsServerRdsh(), multiSession) << edition.size();
+        EXPECT_EQ(os.IsServerRdsh(), multiSession) << std::wcslen(edition);
     }
     ASSERT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"EditionID"),
               ERROR_SUCCESS);
