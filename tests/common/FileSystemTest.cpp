@@ -50,6 +50,23 @@ TEST(FileSystemTest, AnswersForEveryPathFormTheAgentUses)
     EXPECT_FALSE(QueryFileStatus(LongForm(folder.Path() / L"missing") + L"\\..\\present.log", "exists").Exists());
 }
 
+// Windows holds its paging file open without sharing, and refuses its attribute query with a
+// sharing violation; the folder's listing still describes it. Wine answers the query.
+TEST(FileSystemTest, FileThatRefusesTheAttributeQueryIsDescribedByItsFolder)
+{
+    wchar_t drive[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"SystemDrive", drive, MAX_PATH), 0u);
+    const std::wstring pagingFile = std::wstring(drive) + L"\\pagefile.sys";
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(pagingFile.c_str(), GetFileExInfoStandard, &data) ||
+        GetLastError() != ERROR_SHARING_VIOLATION) {
+        GTEST_SKIP() << "no paging file here refuses the attribute query";
+    }
+    const auto status = QueryFileStatus(pagingFile, "exists");
+    EXPECT_TRUE(status.IsRegularFile());
+    EXPECT_GT(status.size, 0u);
+}
+
 // The premise of two decisions: product code asks the Windows API about files (QueryFileStatus),
 // never the C runtime, and the test executables put Windows' rule in front of Wine's runtime
 // (support/WindowsCrtPathRules.cpp), because Windows' msvcrt refuses a "\\?\" path and Wine's
