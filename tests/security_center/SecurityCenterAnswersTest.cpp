@@ -134,6 +134,17 @@ TEST_F(SecurityCenterAnswersTest, EachFailedCallCarriesItsText)
     failsWith(integration.SetCurrentThreatsSubstatus(1), "Update current threads sub status");
     SimulatorState::ScriptFault(L"Unregister", 1, Failure);
     failsWith(integration.UnregisterProduct(), "AVStatus Unregister");
+
+    // COM's other success codes are success: only a failure code fails a call.
+    for (const wchar_t* call : {L"UpdateStatus", L"UpdateSettingsSubstatus", L"UpdateProtectionUpdateSubstatus",
+                                L"UpdateScanSubstatus", L"Unregister"}) {
+        SimulatorState::ScriptFault(call, 1, S_FALSE);
+    }
+    EXPECT_EQ(integration.WriteAntivirusState().ErrorCode(), 0u);
+    EXPECT_EQ(integration.SetProtectionSettingsSubstatus(1).ErrorCode(), 0u);
+    EXPECT_EQ(integration.SetProtectionUpdatesSubstatus(1).ErrorCode(), 0u);
+    EXPECT_EQ(integration.SetCurrentThreatsSubstatus(1).ErrorCode(), 0u);
+    EXPECT_EQ(integration.UnregisterProduct().ErrorCode(), 0u);
 }
 
 // A registration asked in a removal is refused before any call, and says why.
