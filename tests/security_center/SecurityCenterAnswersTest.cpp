@@ -170,6 +170,19 @@ TEST_F(SecurityCenterAnswersTest, SteadyPendingRegistrationIsAHundredCallsAndFif
     EXPECT_EQ(trigger.RegisterWithRetry().ErrorCode(), static_cast<std::uint32_t>(ERROR_IO_PENDING));
     EXPECT_EQ(CallsOf(L"Register"), 100u);
     EXPECT_EQ(std::accumulate(clock.pauses.begin(), clock.pauses.end(), Tessaro::Ticks{}), std::chrono::seconds(59));
+
+    // A refused registration ends the command with Security Center's answer, and the products it
+    // lists then show what it holds instead.
+    using Tessaro::Vantrel::Common::Utilities::ServiceState;
+    auto running = std::make_shared<Tessaro::Testing::ScriptedService>();
+    running->answers = {Tessaro::Vantrel::Common::Result<Tessaro::Testing::ScriptedService::ServiceStatus>(
+        Tessaro::Testing::ScriptedService::ServiceStatus{ServiceState::Running, 0, 0})};
+    configuration->ParseCommandLine("/REGISTER", settings.Key(),
+                                    std::make_shared<WindowsSecurityCenterService>(running));
+    SimulatorState::ScriptFault(L"Register", 10, Failure);
+    const LogCapture capture;
+    EXPECT_EQ(trigger.Run().ErrorCode(), Failure);
+    EXPECT_EQ(capture.Count("List registered products: Answers Antivirus ("), 2u) << "before and after the refusal";
 }
 
 // A command waits the documented two minutes for the service: one that stays in start pending is
