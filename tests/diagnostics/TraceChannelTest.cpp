@@ -230,6 +230,15 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     EXPECT_EQ(messages[3].arguments[1], WideBytes(scratch.Path()));
     EXPECT_EQ(messages[3].arguments[2], WideBytes(L"old"));
     EXPECT_EQ(messages[3].arguments[3], WideBytes(L"new name"));
+    // A key that cannot be made: a lasting key below one that goes at the restart (site 12).
+    HKEY volatileKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (scratch.Path() + L"\\volatile").c_str(), 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_READ, nullptr, &volatileKey, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(volatileKey);
+    EXPECT_EQ(scratch.Child(L"volatile\\below")->Create(), static_cast<std::uint32_t>(ERROR_CHILD_MUST_BE_VOLATILE));
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[4].number, 12);
     // Open again, so that the scratch key can go.
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
 }
