@@ -176,6 +176,7 @@ TEST(ConfigurationTest, TimestampsFallBackToTheirDefaults)
         0u);
     EXPECT_EQ(key->GetQword(L"LastNearExpirationNotificationTime", 0).Value(), 86400u) << "whole seconds";
     EXPECT_TRUE(written.Contains("Set the configuration value \"LastNearExpirationNotificationTime\" to 86400"));
+    EXPECT_EQ(written.Lines().size(), 1u) << "and no failure";
     EXPECT_TRUE(configuration.HasLastNearExpirationNotificationTime());
 
     key->DeleteValue(L"ProductInstallationTime");
