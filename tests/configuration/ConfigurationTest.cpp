@@ -91,6 +91,7 @@ TEST(ConfigurationTest, MissingSettingsKeyGetsTheDefaultDisplayNameOnce)
     configuration.ParseCommandLine("/REGISTER", scratch.Child(L"settings"), nullptr);
     const LogCapture capture;
     EXPECT_EQ(configuration.GetExpirationTime(), now + std::chrono::seconds(157'784'760)) << "five years on";
+    EXPECT_EQ(capture.Lines().size(), 1u) << "the first read names the missing key";
     configuration.GetExpirationTime();
     EXPECT_EQ(configuration.GetRegisterStoredState().Value(), 1u) << "registered, as with no stored state";
     EXPECT_EQ(configuration.GetDisplayName(), "");
