@@ -40,6 +40,10 @@ TEST(FileInfoTest, NormalisesEveryPathFormIntoTheLongPathForm)
         std::wstring input;
         std::wstring expected;
     };
+    std::wstring deep;
+    for (int level = 0; level < 400; ++level) {
+        deep += L"folder123\\";
+    }
     const Case cases[] = {
         {L"C:\\Windows\\x", L"\\\\?\\C:\\Windows\\x"},
         {L"C:/Windows/x\n", L"\\\\?\\C:\\Windows\\x"},
@@ -65,6 +69,8 @@ TEST(FileInfoTest, NormalisesEveryPathFormIntoTheLongPathForm)
         {L"\\\\server\\share\\a\\..\\b", L"\\\\?\\UNC\\server\\share\\b"},
         {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
         {L"\\\\.\\C:\\a\\..\\b", L"\\\\.\\C:\\a\\..\\b"},
+        // Also in a path 4,000 characters long, far beyond MAX_PATH.
+        {L"C:\\" + deep + L"a\\..\\b", L"\\\\?\\C:\\" + deep + L"b"},
         {L" \r\n", L""},
     };
     for (const auto& [input, expected] : cases) {
