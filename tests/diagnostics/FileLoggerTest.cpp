@@ -273,6 +273,14 @@ TEST(FileLoggerTest, WriterWithoutAFileDropsLines)
     std::filesystem::create_directories(folder.Path() / "missing-folder");
     writer.Write("later\r\n");
     EXPECT_EQ(FileText(folder.Path() / "missing-folder" / "agent.log"), "later\r\n");
+
+    // The error told is the last open's: a folder in the log's place, then the log.
+    std::filesystem::create_directory(folder.Path() / "held.log");
+    LogFileWriter held(folder.Path() / "held.log");
+    EXPECT_EQ(held.OpenError(), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    std::filesystem::remove(folder.Path() / "held.log");
+    held.Write("now\r\n");
+    EXPECT_EQ(held.OpenError(), 0u);
 }
 
 // Several agents append to one log at once, rotating it as they go: every line must arrive once,
