@@ -71,6 +71,33 @@ TEST(FileCopyTest, ZeroRetriesIs87AndTouchesNothing)
     EXPECT_EQ(capture.Messages()[1], "The parameters for the copy are invalid (Retry count: 0)");
 }
 
+// An update copies only over an older target: one as new as the source, or newer, stays.
+TEST(FileCopyTest, UpdateReplacesOnlyAnOlderTarget)
+{
+    const ScratchFolder folder;
+    const auto writtenAt = [](const std::filesystem::path& file, std::uint64_t time) {
+        const Tessaro::WinHandle handle(
+            CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        const FILETIME stamp{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+        ASSERT_TRUE(SetFileTime(handle.Get(), nullptr, nullptr, &stamp));
+    };
+    constexpr std::uint64_t sourceTime = 133'000'000'000'000'000;  // in 2022
+    const struct {
+        std::uint64_t targetTime;
+        const char* content;
+    } cases[] = {{sourceTime - 10'000'000, "new"}, {sourceTime, "old"}, {sourceTime + 10'000'000, "old"}};
+    for (const auto& testCase : cases) {
+        WriteText(folder.Path() / "source", "new");
+        WriteText(folder.Path() / "target", "old");
+        writtenAt(folder.Path() / "source", sourceTime);
+        writtenAt(folder.Path() / "target", testCase.targetTime);
+        EXPECT_EQ(FileInfo((folder.Path() / "source").native())
+                      .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::UpdateExisting, 1),
+                  0u);
+        EXPECT_EQ(FileText(folder.Path() / "target"), testCase.content) << testCase.targetTime - sourceTime;
+    }
+}
+
 // The missing folders on the way are created, also for a target given in long-path form.
 TEST(FileCopyTest, ValidatedCopyCreatesTheFoldersAndChecksTheHash)
 {
