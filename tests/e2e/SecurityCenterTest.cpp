@@ -171,6 +171,7 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     product = OwnProduct();
     EXPECT_EQ(product->state, 2u) << "snoozed";
     EXPECT_EQ(product->protectionSettings, 2u) << "action recommended";
+    EXPECT_EQ(CallsOf(L"Register"), 1u) << "an update registers nothing";
 
     // A time word keeps what Security Center shows; an expiration in the past overrides it.
     SetSeconds(SettingsKey, L"ExpirationTime", 1'000'000'000);
