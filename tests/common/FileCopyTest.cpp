@@ -163,6 +163,11 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
               0u);
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.tmp"));
     EXPECT_EQ(capture.Count("Failed to restore the original file"), 0u) << "the target never moved";
+    // Its standard copy, its attempt and its end say who holds the file again; its replacement in
+    // place, refused with access denied (not a sharing violation), does not.
+    EXPECT_EQ(capture.Count("Failed to get the processes using the file ") +
+                  capture.Count("Copy failed due to sharing violation for file "),
+              6u);
     holder.reset();
     // Windows' Restart Manager names this process, which held the file; Wine's library is
     // unsigned, so the verified loader refuses it and the copy says why it cannot name any.
