@@ -130,10 +130,10 @@ TEST(StringConversionTest, PathToUtf8KeepsValidNamesAndFailsForAMissingInvalidNa
 TEST(StringConversionTest, ReadableUtf8ShowsEachUnpairedSurrogate)
 {
     EXPECT_EQ(Tessaro::ReadableUtf8(L"plain \u00FC"), "plain \xC3\xBC");
-    // "par", a lone high surrogate, "ent", a lone low one, and U+1F600 as its pair.
+    // "par", a lone high surrogate, "ent", a lone low one, U+1F600 as its pair, and "!".
     const std::wstring broken{
-        L'p', L'a', L'r', wchar_t(0xD800), L'e', L'n', L't', wchar_t(0xDC01), wchar_t(0xD83D), wchar_t(0xDE00)};
-    EXPECT_EQ(Tessaro::ReadableUtf8(broken), "par\\uD800ent\\uDC01\xF0\x9F\x98\x80");
+        L'p', L'a', L'r', wchar_t(0xD800), L'e', L'n', L't', wchar_t(0xDC01), wchar_t(0xD83D), wchar_t(0xDE00), L'!'};
+    EXPECT_EQ(Tessaro::ReadableUtf8(broken), "par\\uD800ent\\uDC01\xF0\x9F\x98\x80!");
     EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring(1, wchar_t(0xDBFF))), "\\uDBFF") << "a high surrogate at the end";
     EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring{wchar_t(0xDC00), L'\0', L'b'}), "\\uDC00\\u0000b") << "and a NUL after one";
 }
