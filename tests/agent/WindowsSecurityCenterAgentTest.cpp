@@ -101,6 +101,11 @@ TEST(WindowsSecurityCenterAgentTest, RunAboveUsersWhoseLogIsPlantedLogsWhereOnly
     ASSERT_TRUE(CreateHardLinkW((systemTemp / "agent4.log").c_str(), (windows.Path() / "theirs.log").c_str(), nullptr));
     EXPECT_FALSE(WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent4.log", ordinary).writer->IsUsable());
     EXPECT_FALSE(std::filesystem::exists(temp / "agent4.log"));
+
+    // A Windows folder that gives no temporary folder at all leaves a writer that drops every line.
+    const auto none = WindowsSecurityCenterAgent::OpenLog(windows.Path() / "theirs.log", L"agent5.log", ordinary);
+    ASSERT_NE(none.writer, nullptr);
+    EXPECT_FALSE(none.writer->IsUsable());
 }
 
 // On Windows SystemTemp is SYSTEM's alone, where the system made it (the updates since March 2025
