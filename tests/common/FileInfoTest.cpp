@@ -102,6 +102,15 @@ TEST(FileInfoTest, MapsDeviceAndVolumeGuidPathsToTheirDrive)
     EXPECT_EQ(FileInfo::NormalizePath(deviceName + L"9\\x"), deviceName + L"9\\x")
         << "a longer device name is another device";
     EXPECT_EQ(FileInfo::NormalizePath(std::wstring(volume.data()) + L"windows"), L"\\\\?\\C:\\windows");
+    // Also past a drive before it that has no volume (B:, a folder given a letter).
+    const ScratchFolder substituted;
+    if (DefineDosDeviceW(0, L"B:", substituted.Path().c_str())) {
+        const bool listed = (GetLogicalDrives() & 2u) != 0;
+        const std::wstring mapped = FileInfo::NormalizePath(std::wstring(volume.data()) + L"windows");
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, L"B:", substituted.Path().c_str());
+        EXPECT_TRUE(listed);
+        EXPECT_EQ(mapped, L"\\\\?\\C:\\windows");
+    }
     // Like every device form, only as the platform writes it: another case stays text.
     const std::wstring otherCase = L"\\\\?\\VOLUME" + std::wstring(volume.data()).substr(10) + L"windows";
     EXPECT_EQ(FileInfo::NormalizePath(otherCase), otherCase);
