@@ -135,7 +135,8 @@ TEST(StringConversionTest, ReadableUtf8ShowsEachUnpairedSurrogate)
         L'p', L'a', L'r', wchar_t(0xD800), L'e', L'n', L't', wchar_t(0xDC01), wchar_t(0xD83D), wchar_t(0xDE00), L'!'};
     EXPECT_EQ(Tessaro::ReadableUtf8(broken), "par\\uD800ent\\uDC01\xF0\x9F\x98\x80!");
     EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring(1, wchar_t(0xDBFF))), "\\uDBFF") << "a high surrogate at the end";
-    EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring{wchar_t(0xDC00), L'\0', L'b'}), "\\uDC00\\u0000b") << "and a NUL after one";
+    EXPECT_EQ(Tessaro::ReadableUtf8(std::wstring{wchar_t(0xDC00), L'\0', L'b'}), "\\uDC00\\u0000b")
+        << "and a NUL after one";
 }
 
 }  // namespace

@@ -366,9 +366,10 @@ TEST(InstanceCleanupTest, KeysThatCannotBeJudgedOrDeletedStayAndAreNamed)
     std::set<std::string> messages(lines.begin(), lines.end());
     EXPECT_EQ(std::erase_if(messages,
                             [](const std::string& line) {
-                                return line.rfind("Failed to remove the instance key \"2147483640\\uD800\" (Error: "
-                                                  "WideCharToMultiByte error",
-                                                  0) == 0;
+                                return line.rfind(
+                                           "Failed to remove the instance key \"2147483640\\uD800\" (Error: "
+                                           "WideCharToMultiByte error",
+                                           0) == 0;
                             }),
               1u);
     EXPECT_EQ(messages, (std::set<std::string>{"Failed to remove the instance key \"2147483644\" (Error: 5)",
