@@ -311,6 +311,7 @@ TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
     // Keys made last across restarts, the product's own part too.
     EXPECT_EQ(MakeLastingKeyBelow(scratch.Path() + L"\\a\\sibling"), ERROR_SUCCESS);
     EXPECT_EQ(scratch.Child(L"a\\sibling")->DeleteSubKey(L"below"), 0u);
+    EXPECT_FALSE(scratch.Child(L"a\\sibling\\below")->Exists());
     ASSERT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, scratch.Path(), L"own\\part").Create(), 0u);
     EXPECT_EQ(MakeLastingKeyBelow(scratch.Path() + L"\\own\\part"), ERROR_SUCCESS);
     ASSERT_EQ(scratch.Child(L"a\\b")->CreateSubKey(std::wstring(255, L'k')), 0u) << "the longest name a key takes";
