@@ -153,10 +153,18 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     const Tessaro::Testing::ScratchFolder folder;
     LogFileWriter(folder.Path() / "agent.log").Write("a line written whole\r\n");
     EXPECT_EQ(messages.size(), 1u) << "a line written whole is no failure";
+    // A local path that is not valid UTF-16 has no readable form; one that names no file has no
+    // short form either (message 11, with the short name's error).
+    const std::wstring broken = folder.Path().native() + L"\\missing" + wchar_t(0xD800);
+    const FileInfo unreadable(broken);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].number, 11);
+    ASSERT_EQ(messages[1].arguments.size(), 2u);
+    EXPECT_EQ(messages[1].arguments[1], NumberBytes(ERROR_FILE_NOT_FOUND, 4));
 
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
-    EXPECT_EQ(messages.size(), 1u) << "without flag 0x1000 nothing is sent";
+    EXPECT_EQ(messages.size(), 2u) << "without flag 0x1000 nothing is sent";
 }
 
 // A line the file refuses is traced with the system's error: here, another handle locked the whole
