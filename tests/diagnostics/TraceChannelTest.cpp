@@ -161,10 +161,16 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     EXPECT_EQ(messages[1].number, 11);
     ASSERT_EQ(messages[1].arguments.size(), 2u);
     EXPECT_EQ(messages[1].arguments[1], NumberBytes(ERROR_FILE_NOT_FOUND, 4));
+    // Given as text, it is never asked about: the trace says why it has no readable form.
+    const FileInfo text = FileInfo::FromUntrustedText(broken);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2].number, 11);
+    ASSERT_EQ(messages[2].arguments.size(), 2u);
+    EXPECT_EQ(messages[2].arguments[1], NumberBytes(ERROR_NO_UNICODE_TRANSLATION, 4));
 
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
-    EXPECT_EQ(messages.size(), 2u) << "without flag 0x1000 nothing is sent";
+    EXPECT_EQ(messages.size(), 3u) << "without flag 0x1000 nothing is sent";
 }
 
 // A line the file refuses is traced with the system's error: here, another handle locked the whole
