@@ -20,6 +20,13 @@ using Tessaro::Testing::ScratchFolder;
 using Tessaro::Testing::WriteText;
 using namespace Tessaro::Vantrel::Common::Utilities;
 
+// The lines that name a held file's holders, or say why they cannot be named.
+std::size_t HolderLines(const LogCapture& capture)
+{
+    return capture.Count("Failed to get the processes using the file ") +
+           capture.Count("Copy failed due to sharing violation for file ");
+}
+
 // A destination whose content never matches what was copied.
 class AlteredDestination : public FileInfo {
 public:
@@ -152,9 +159,7 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
               static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(capture.Count("Standard copy failed (Error: 32) for file "), 1u);
     // The failed copy, its attempt and the copy's end each say who holds the file, or why they cannot.
-    EXPECT_EQ(capture.Count("Failed to get the processes using the file ") +
-                  capture.Count("Copy failed due to sharing violation for file "),
-              3u);
+    EXPECT_EQ(HolderLines(capture), 3u);
     // The forced copy through a staging file cannot replace a file nobody may touch either, and
     // it leaves neither the staging file nor a damaged target behind.
     EXPECT_NE(FileInfo((folder.Path() / "source").native())
@@ -165,9 +170,7 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
     EXPECT_EQ(capture.Count("Failed to restore the original file"), 0u) << "the target never moved";
     // Its standard copy, its attempt and its end say who holds the file again; its replacement in
     // place, refused with access denied (not a sharing violation), does not.
-    EXPECT_EQ(capture.Count("Failed to get the processes using the file ") +
-                  capture.Count("Copy failed due to sharing violation for file "),
-              6u);
+    EXPECT_EQ(HolderLines(capture), 6u);
     holder.reset();
     // Windows' Restart Manager names this process, which held the file; Wine's library is
     // unsigned, so the verified loader refuses it and the copy says why it cannot name any.
@@ -268,10 +271,7 @@ TEST(FileCopyTest, ForcedCopyReplacesAFileInPlaceOrThroughABackupSwap)
         EXPECT_EQ(swapped, releaseAt == "Replacing ");
         EXPECT_EQ(capture.Count("Create file failed"), 0u) << "the staging file is opened to be flushed";
         EXPECT_EQ(capture.Count("Failed to flush the staging file"), 0u);
-        EXPECT_EQ(capture.Count("Failed to get the processes using the file ") +
-                      capture.Count("Copy failed due to sharing violation for file "),
-                  0u)
-            << "a mapped file is no sharing violation: nobody is named";
+        EXPECT_EQ(HolderLines(capture), 0u) << "a mapped file is no sharing violation: nobody is named";
     }
 }
 
