@@ -47,8 +47,9 @@ const wchar_t* const Help =
     L"                           Next, Get\n"
     L"  wscsim service start|stop|status\n"
     L"                           control the \"wscsvc\" service through the service control manager\n"
-    L"  wscsim service mode running|start-pending|paused|stop-pending|pause-pending|continue-pending\n"
-    L"                           how the service behaves when started (start-pending holds it there)\n"
+    L"  wscsim service mode running|start-pending|paused|stop-pending|pause-pending|continue-pending|stopped\n"
+    L"                           how the service behaves when started (start-pending holds it there,\n"
+    L"                           stopped ends it with an error of its own)\n"
     L"  wscsim --help            this text\n";
 
 std::wstring ProgramFolder()
@@ -290,11 +291,15 @@ int Service(const std::vector<std::wstring>& arguments)
         if (const auto code = service.Start(); code != ERROR_SUCCESS && code != ERROR_SERVICE_ALREADY_RUNNING) {
             return Fail(L"cannot start wscsvc", code);
         }
-        // Wait until it has started, unless it is meant to hang in start pending.
-        const bool holdsStart = SimulatorState::GetServiceMode() == ServiceMode::StartPending;
+        // Wait until it has started, unless it is meant to hang in start pending or to stop.
+        const auto mode = SimulatorState::GetServiceMode();
         for (int attempt = 0; attempt < 50; ++attempt) {
             const DWORD state = QueryState(service);
-            if (state != SERVICE_STOPPED && (holdsStart || state != SERVICE_START_PENDING)) {
+            const bool settled =
+                mode == ServiceMode::Stopped
+                    ? state == SERVICE_STOPPED
+                    : state != SERVICE_STOPPED && (mode == ServiceMode::StartPending || state != SERVICE_START_PENDING);
+            if (settled) {
                 break;
             }
             Sleep(100);

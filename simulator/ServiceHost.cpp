@@ -1,7 +1,7 @@
 // wscsvc.exe: the simulated Security Center service. Started by the service control manager as
 // "wscsvc"; reports the state the simulator's service mode names (running, start pending, paused,
 // stop pending, pause pending, continue pending), follows the mode while it runs, and stops on
-// request.
+// request, or on its own with an error when the mode is "stopped".
 
 #include "SimulatorState.h"
 #include "common/foundation/WinHandle.h"
@@ -16,12 +16,16 @@ SERVICE_STATUS_HANDLE statusHandle = nullptr;
 HANDLE stopEvent = nullptr;
 SERVICE_STATUS status{};
 
-void Report(DWORD state, DWORD controlsAccepted)
+// A service that ends on its own says why: this one with a code of its own, as services do.
+constexpr DWORD OwnExitCode = 42;
+
+void Report(DWORD state, DWORD controlsAccepted, DWORD ownExitCode = 0)
 {
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     status.dwControlsAccepted = controlsAccepted;
-    status.dwWin32ExitCode = NO_ERROR;
+    status.dwWin32ExitCode = ownExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+    status.dwServiceSpecificExitCode = ownExitCode;
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
                          state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
     status.dwWaitHint = pending ? 3000 : 0;
@@ -57,9 +61,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     constexpr DWORD accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     Report(SERVICE_START_PENDING, accepted);
 
-    // The mode's state, looked at five times a second until a stop is asked for. A pending state
-    // is reported again each time (its check point advancing, as a service that makes progress
-    // does); a service leaves start pending for running before any other state, or its start fails.
+    // The mode's state, looked at five times a second until a stop is asked for or the mode stops
+    // the service. A pending state is reported again each time (its check point advancing, as a
+    // service that makes progress does); a service leaves start pending for running before any
+    // other state, or its start fails.
     bool started = false;
     DWORD shown = SERVICE_START_PENDING;
     do {
@@ -69,6 +74,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
             if (named.mode == mode) {
                 wanted = named.reportedState;
             }
+        }
+        if (wanted == SERVICE_STOPPED) {
+            Report(SERVICE_STOPPED, 0, OwnExitCode);
+            return;
         }
         if (!started && wanted != SERVICE_START_PENDING) {
             Report(SERVICE_RUNNING, accepted);

@@ -39,8 +39,9 @@ struct JournalEntry {
 };
 
 // The state "wscsvc" holds once started, and follows while it runs: each state the service
-// control manager can report for a started service.
-enum class ServiceMode { Running, StartPending, Paused, StopPending, PausePending, ContinuePending };
+// control manager can report for a started service, and stopped: the service ends on its own, as
+// one whose start fails or that fails while it runs.
+enum class ServiceMode { Running, StartPending, Paused, StopPending, PausePending, ContinuePending, Stopped };
 
 // Each mode with its name (as "wscsim service mode" takes it) and the state the service reports.
 struct ServiceModeName {
@@ -53,7 +54,8 @@ inline constexpr ServiceModeName ServiceModeNames[] = {{L"running", ServiceMode:
                                                        {L"paused", ServiceMode::Paused, 7},
                                                        {L"stop-pending", ServiceMode::StopPending, 3},
                                                        {L"pause-pending", ServiceMode::PausePending, 6},
-                                                       {L"continue-pending", ServiceMode::ContinuePending, 5}};
+                                                       {L"continue-pending", ServiceMode::ContinuePending, 5},
+                                                       {L"stopped", ServiceMode::Stopped, 1}};
 
 // productState as the WMI view serves it: state code in bits 12 to 15 (1 on, 0 off, 2 snoozed,
 // 3 expired), bit 4 set when not up to date.

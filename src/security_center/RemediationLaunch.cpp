@@ -66,14 +66,14 @@ std::wstring DriveRoot(std::wstring_view path)
 
 // Whether the file is a program that Windows starts itself: only ".exe". Any other name may be
 // handed to an interpreter (".bat" and ".cmd" to the command interpreter, which would then
-// interpret the forwarded command line; which others is not documented). Windows ignores trailing
-// dots and blanks of a name, so "fix.exe. " is "fix.exe".
+// interpret the forwarded command line; which others is not documented). The path is in long-path
+// form, whose names Windows takes as they stand: the trailing dots and blanks it ignores in other
+// forms ("fix.exe. " is "fix.exe") are cut when the path is normalised, and any still here belong
+// to the name ("\\?\C:\fix.exe." names a file "fix.exe.", which is no ".exe").
 bool IsProgram(const std::wstring& path)
 {
-    std::wstring_view name(path);
-    name = name.substr(0, name.find_last_not_of(L". ") + 1);
-    return name.size() > 4 && name.find_last_of(L'\\') < name.size() - 4 &&
-           StartsWithNoCase(name.substr(name.size() - 4), L".exe");
+    return path.size() > 4 && path.find_last_of(L'\\') < path.size() - 4 &&
+           StartsWithNoCase(std::wstring_view(path).substr(path.size() - 4), L".exe");
 }
 
 // The tool as it will be started, or the code that refuses it. The checks apply to the path after

@@ -539,6 +539,7 @@ TEST_F(SecurityCenterTest, RemediationPathThatIsNotALocalProgramStartsNothing)
         {AgentExecutablePath(), ERROR_INVALID_PARAMETER, itself},
         {L"C:\\probe\\fix.bat", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\probe\\FIX.Cmd. ", ERROR_BAD_EXE_FORMAT, notProgram},
+        {L"\\\\?\\C:\\probe\\fix.exe.", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\probe\\fix.com", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\probe\\fix.exe.scr", ERROR_BAD_EXE_FORMAT, notProgram},
         {L"C:\\probe\\fixexe", ERROR_BAD_EXE_FORMAT, notProgram},

@@ -73,6 +73,20 @@ TEST_F(ServiceWaitTest, DeadlineEndsTheWaitWith1460)
     EXPECT_TRUE(WaitForServiceState(SERVICE_STOPPED, 5000));
 }
 
+// A service that ends on its own while it starts (its start failed) ends the wait in a state
+// other than the one asked for: 5023, and the status names the service's own error.
+TEST_F(ServiceWaitTest, StartThatFailsEndsTheWaitWith5023)
+{
+    ServiceUtilities utilities("wscsvc");
+    SimulatorState::SetServiceMode(ServiceMode::Stopped);
+    EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(10)), static_cast<std::uint32_t>(ERROR_INVALID_STATE));
+    const auto failed = utilities.QueryStatus();
+    ASSERT_TRUE(failed.Succeeded()) << failed.Message();
+    EXPECT_EQ(failed.Value().state, ServiceState::Stopped);
+    EXPECT_EQ(failed.Value().win32ExitCode, static_cast<std::uint32_t>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(failed.Value().serviceSpecificExitCode, 42u) << "the simulated service's own code";
+}
+
 TEST_F(ServiceWaitTest, MissingOrUnnamedServices)
 {
     const auto missing = ServiceUtilities("ravelin-no-such-service").QueryStatus();
