@@ -72,8 +72,7 @@ std::wstring DriveRoot(std::wstring_view path)
 // to the name ("\\?\C:\fix.exe." names a file "fix.exe.", which is no ".exe").
 bool IsProgram(const std::wstring& path)
 {
-    return path.size() > 4 && path.find_last_of(L'\\') < path.size() - 4 &&
-           StartsWithNoCase(std::wstring_view(path).substr(path.size() - 4), L".exe");
+    return path.size() > 4 && StartsWithNoCase(std::wstring_view(path).substr(path.size() - 4), L".exe");
 }
 
 // The tool as it will be started, or the code that refuses it. The checks apply to the path after
