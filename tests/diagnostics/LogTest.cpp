@@ -21,6 +21,7 @@ using Tessaro::Vantrel::Common::LogFormat;
 using Tessaro::Vantrel::Common::LogLevel;
 using Tessaro::Vantrel::Common::LogSink;
 using Tessaro::Vantrel::Common::LogStamp;
+using Tessaro::Vantrel::Common::RemoveLogSink;
 
 // Once asked to, lines logged before a sink exists wait for it: the first sink gets them in their
 // order, with the times they were logged at, then one line that counts those beyond the limit.
@@ -205,35 +206,38 @@ TEST(LogTest, FilterDropsAndAFailingFilterCountsAsPass)
     EXPECT_EQ(written, std::vector<std::string>{"kept"});
 }
 
-// A sink may be destroyed as soon as it has been replaced, so replacing it must wait for calls
+// A sink may be destroyed as soon as it has been replaced or removed, so either must wait for calls
 // that are still inside it.
-TEST(LogTest, ReplacingTheSinkWaitsForCallsInsideIt)
+TEST(LogTest, ReplacingOrRemovingTheSinkWaitsForCallsInsideIt)
 {
     struct Gate {
         std::promise<void> entered;
         std::shared_future<void> release;
         std::atomic<bool> finished{false};
     };
-    std::promise<void> releasePromise;
-    Gate gate{{}, releasePromise.get_future().share()};
-    InstallLogSink("Title", LogSink{&gate,
-                                    [](void* context, const LogStamp&, LogLevel, const std::string&, const std::string&,
-                                       const std::string&) {
-                                        auto* g = static_cast<Gate*>(context);
-                                        g->entered.set_value();
-                                        g->release.wait();
-                                        g->finished = true;
-                                    },
-                                    nullptr, nullptr});
+    for (const bool remove : {false, true}) {
+        std::promise<void> releasePromise;
+        Gate gate{{}, releasePromise.get_future().share()};
+        InstallLogSink("Title", LogSink{&gate,
+                                        [](void* context, const LogStamp&, LogLevel, const std::string&,
+                                           const std::string&, const std::string&) {
+                                            auto* g = static_cast<Gate*>(context);
+                                            g->entered.set_value();
+                                            g->release.wait();
+                                            g->finished = true;
+                                        },
+                                        nullptr, nullptr});
 
-    std::thread logger([] { Log(LogComponent::None, LogLevel::Info, "slow"); });
-    gate.entered.get_future().wait();
-    auto replacement = std::async(std::launch::async, [] { InstallLogSink({}, LogSink{}); });
-    EXPECT_EQ(replacement.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-    releasePromise.set_value();
-    replacement.wait();
-    EXPECT_TRUE(gate.finished);
-    logger.join();
+        std::thread logger([] { Log(LogComponent::None, LogLevel::Info, "slow"); });
+        gate.entered.get_future().wait();
+        auto ending = std::async(std::launch::async,
+                                 [remove, &gate] { remove ? RemoveLogSink(&gate) : InstallLogSink({}, LogSink{}); });
+        EXPECT_EQ(ending.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << remove;
+        releasePromise.set_value();
+        ending.wait();
+        EXPECT_TRUE(gate.finished) << remove;
+        logger.join();
+    }
 }
 
 }  // namespace

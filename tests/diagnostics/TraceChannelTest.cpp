@@ -171,6 +171,9 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
     EXPECT_EQ(messages.size(), 3u) << "without flag 0x1000 nothing is sent";
+    ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 1, UtilitySites), 0u);
+    EmitBothKinds();
+    EXPECT_EQ(messages.size(), 3u) << "level 1 (critical) is above both kinds";
 }
 
 // A line the file refuses is traced with the system's error: here, another handle locked the whole

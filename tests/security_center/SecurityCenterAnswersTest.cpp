@@ -81,6 +81,9 @@ TEST_F(SecurityCenterAnswersTest, OwnEntryNeedsTheNameAndTheExecutableExactly)
 {
     List(L"{1}", L"Answers Antivirus", L"C:\\Other\\ravelin.exe", 0);
     EXPECT_EQ(OwnState(), ProductState::Unregistered) << "the name alone is not enough";
+    EXPECT_EQ(log.Count("Search in products for the state of: Answers Antivirus (" +
+                        configuration->GetReportingExecutable().Utf8() + ")"),
+              1u);
     SimulatorState::Reset();
     List(L"{1}", L"Answers Antivirus", ReportingPath(), 0, L"C:\\Other\\product.exe");
     EXPECT_EQ(OwnState(), ProductState::Unregistered) << "nor the reporting executable alone";

@@ -22,7 +22,9 @@ TEST_F(ServiceWaitTest, ServiceUtilitiesWidenTheirHandlesAndMapStates)
 
     EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(10)), 0u);
     EXPECT_EQ(utilities.ServiceAccess(), static_cast<std::uint32_t>(SERVICE_QUERY_STATUS | GENERIC_EXECUTE));
-    EXPECT_EQ(utilities.Start(), static_cast<std::uint32_t>(ERROR_SERVICE_ALREADY_RUNNING));
+    // A start the control manager refuses ends the wait at once, with its refusal.
+    EXPECT_EQ(utilities.StartAndWait(std::chrono::seconds(10)),
+              static_cast<std::uint32_t>(ERROR_SERVICE_ALREADY_RUNNING));
     EXPECT_EQ(utilities.ManagerAccess(), static_cast<std::uint32_t>(SC_MANAGER_CONNECT));
     EXPECT_EQ(utilities.StopAndWait(std::chrono::seconds(10)), 0u);
 
