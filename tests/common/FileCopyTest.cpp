@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -154,23 +155,27 @@ TEST(FileCopyTest, CopyOntoAFileHeldOpenReportsTheProcessesOrWhyItCannot)
         CreateFileW((folder.Path() / "target").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder->IsValid());
     const LogCapture capture;
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(FileInfo((folder.Path() / "source").native())
-                  .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 1),
+                  .CopyFileTo(FileInfo((folder.Path() / "target").native()), CopyFlags::OverwriteExisting, 2),
               static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(capture.Count("Standard copy failed (Error: 32) for file "), 1u);
-    // The failed copy, its attempt and the copy's end each say who holds the file, or why they cannot.
-    EXPECT_EQ(HolderLines(capture), 3u);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << "a second between the attempts";
+    EXPECT_EQ(capture.Count("Standard file copy from "), 2u);
+    EXPECT_EQ(capture.Count("Standard copy failed (Error: 32) for file "), 2u);
+    // Each failed copy, each attempt and the copy's end say who holds the file, or why they cannot.
+    EXPECT_EQ(HolderLines(capture), 5u);
     // The forced copy through a staging file cannot replace a file nobody may touch either, and
     // it leaves neither the staging file nor a damaged target behind.
     EXPECT_NE(FileInfo((folder.Path() / "source").native())
                   .CopyFileTo(FileInfo((folder.Path() / "target").native()),
                               CopyFlags::OverwriteExisting | CopyFlags::ForcedCopy, 1),
               0u);
+    EXPECT_EQ(capture.Count("Forced file copy from "), 1u) << "a sharing violation is what the forced copy is for";
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target.tmp"));
     EXPECT_EQ(capture.Count("Failed to restore the original file"), 0u) << "the target never moved";
     // Its standard copy, its attempt and its end say who holds the file again; its replacement in
     // place, refused with access denied (not a sharing violation), does not.
-    EXPECT_EQ(HolderLines(capture), 6u);
+    EXPECT_EQ(HolderLines(capture), 8u);
     holder.reset();
     // Windows' Restart Manager names this process, which held the file; Wine's library is
     // unsigned, so the verified loader refuses it and the copy says why it cannot name any.

@@ -258,6 +258,14 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     EXPECT_EQ(messages[4].number, 12);
     // Open again, so that the scratch key can go.
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;CI;KA;;;WD)"), 0u);
+    // A key deleted while it is held open: its listing fails with 1018 (site 20).
+    const auto gone = scratch.Child(L"gone");
+    ASSERT_EQ(gone->Create(), 0u);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, (scratch.Path() + L"\\gone").c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(gone->GetSubKeyNames().ErrorCode(), static_cast<std::uint32_t>(ERROR_KEY_DELETED));
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[5].number, 20);
+    EXPECT_EQ(messages[5].arguments[2], NumberBytes(ERROR_KEY_DELETED, 4));
 }
 
 // Nothing is sent while no controller enabled the sites' block: before any request, after one for
