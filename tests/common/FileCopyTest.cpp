@@ -63,9 +63,15 @@ TEST(FileCopyTest, Sha256OfKnownContentInUpperCase)
         << "read in pieces of 2048 bytes";
     EXPECT_EQ(FileInfo((folder.Path() / "missing").native()).CalculateFileHash().ErrorCode(),
               static_cast<std::uint32_t>(ERROR_NOT_FOUND));
+    // One that nobody may read while it is held answers the open's error.
+    const Tessaro::WinHandle held(
+        CreateFileW((folder.Path() / "held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_EQ(FileInfo((folder.Path() / "held").native()).CalculateFileHash().ErrorCode(),
+              static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
 }
 
-TEST(FileCopyTest, ZeroRetriesIs87AndTouchesNothing)
+TEST(FileCopyTest, ZeroRetriesOrAMissingSourceTouchNothing)
 {
     const ScratchFolder folder;
     WriteText(folder.Path() / "source", "content");
@@ -77,6 +83,11 @@ TEST(FileCopyTest, ZeroRetriesIs87AndTouchesNothing)
     // The debug line names the copy; the error line says why nothing happened.
     ASSERT_EQ(capture.Messages().size(), 2u);
     EXPECT_EQ(capture.Messages()[1], "The parameters for the copy are invalid (Retry count: 0)");
+    EXPECT_EQ(FileInfo((folder.Path() / "missing").native())
+                  .CopyFileTo(FileInfo((folder.Path() / "sub" / "target").native()), 0, 1),
+              static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "sub"));
+    EXPECT_EQ(capture.Messages().back(), "Copy failed as the source file doesn't exists");
 }
 
 // An update copies only over an older target: one as new as the source, or newer, stays.

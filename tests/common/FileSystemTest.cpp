@@ -143,6 +143,8 @@ TEST(FileSystemTest, ParentFolderStopsAtTheRootOfEveryForm)
         {L"\\??\\C:\\a", L"\\??\\C:\\"},
         {L"C:\\a\\\\b", L"C:\\a"},
         {L"C:\\", {}},
+        {L"C:\\a", L"C:\\"},
+        {L"\\a", L"\\"},
         {L"C:a\\b", L"C:a"},
         {L"\\\\?\\UNC\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\"},
         {L"\\\\?\\UNC\\server\\share", {}},

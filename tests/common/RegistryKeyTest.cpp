@@ -144,6 +144,7 @@ TEST(RegistryKeyTest, RefusedWiderOpenKeepsTheReadsThatWork)
 {
     const ScratchRegistryKey scratch;
     ASSERT_EQ(scratch.Key()->SetQword(L"time", 42), 0u);
+    EXPECT_TRUE(scratch.Key()->CanWrite());
     // Read (and change this list back), no more.
     ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path(), L"D:P(A;;KRWD;;;WD)"), 0u);
 
@@ -151,6 +152,7 @@ TEST(RegistryKeyTest, RefusedWiderOpenKeepsTheReadsThatWork)
     EXPECT_EQ(key.GetQword(L"time", 0).Value(), 42u);
     EXPECT_EQ(key.SetQword(L"marker", 1), static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(key.HeldAccess(), RegistryKey::ReadAccess);
+    EXPECT_FALSE(key.CanWrite());
     const auto afterRefusal = key.GetQword(L"time", 0);
     EXPECT_EQ(afterRefusal.ErrorCode(), 0u) << "a refused write must not take the reads with it";
     EXPECT_EQ(afterRefusal.Value(), 42u);
