@@ -266,6 +266,14 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     ASSERT_EQ(messages.size(), 6u);
     EXPECT_EQ(messages[5].number, 20);
     EXPECT_EQ(messages[5].arguments[2], NumberBytes(ERROR_KEY_DELETED, 4));
+    // A key of the product's own that is a link does not exist, and says why (site 10).
+    ASSERT_EQ(scratch.Child(L"own")->Create(), 0u);
+    ASSERT_TRUE(Tessaro::Testing::CreateRegistryLink(scratch.Path() + L"\\own\\settings", scratch.Path()));
+    EXPECT_FALSE(RegistryKey(HKEY_LOCAL_MACHINE, scratch.Path(), L"own\\settings").Exists());
+    Tessaro::Testing::DeleteRegistryLink(scratch.Path() + L"\\own\\settings");
+    ASSERT_EQ(messages.size(), 7u);
+    EXPECT_EQ(messages[6].number, 10);
+    EXPECT_EQ(messages[6].arguments[2], NumberBytes(681, 4));
 }
 
 // Nothing is sent while no controller enabled the sites' block: before any request, after one for

@@ -40,6 +40,17 @@ TEST(WindowsSecurityCenterServiceTest, ServiceWaitEndsAtOnceOnShutdownAndRequeri
                   shutdown ? "Wait for Windows Security Center Service failed as system shutdown is in progress"
                            : "Can't get Windows security center service state (Error: 5)");
     }
+    // A shutdown that begins at the last query is a shutdown too.
+    auto late = std::make_shared<ScriptedService>();
+    late->answers = std::vector<Result<ServiceStatus>>(10, Result<ServiceStatus>(ERROR_ACCESS_DENIED));
+    late->answers.push_back(Result<ServiceStatus>(ERROR_SHUTDOWN_IN_PROGRESS));
+    PausesOnly clock;
+    WindowsSecurityCenterService service(late);
+    service.SetPacing(clock.Pace());
+    EXPECT_EQ(service.WaitForService(std::chrono::seconds(120)).ErrorCode(), ERROR_SHUTDOWN_IN_PROGRESS);
+    EXPECT_EQ(late->queries, 11);
+    EXPECT_EQ(capture.Messages().back(),
+              "Wait for Windows Security Center Service failed as system shutdown is in progress");
 }
 
 // Every state the wait can meet: stopped, starting and stopping are waited out, a poll a second;
