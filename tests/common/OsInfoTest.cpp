@@ -164,6 +164,11 @@ TEST(OsInfoTest, SystemFoldersOfTheTestPrefix)
 // A multi-session Windows is told by the edition the registry names, which only a test prefix lets
 // a test write: the name compares whole, a long one is read in full, and a missing one is an error,
 // not a guess.
+TEST(OsInfoTest, ProcessIsA64BitProgram)
+{
+    EXPECT_EQ(OsInfoImpl().GetProcessArchitecture(), Architecture::X64);
+}
+
 TEST(OsInfoTest, MultiSessionIsToldByTheEditionInTheRegistry)
 {
     if (!Tessaro::Testing::RunningUnderWine()) {

@@ -388,6 +388,13 @@ TEST(RegistryKeyTest, CopyToSkipsExcludedNamesWithoutLetterCase)
     EXPECT_EQ(copy->GetDword(L"MyCacheSize", 0).ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(scratch.Child(L"copy\\CACHE")->Exists());
     EXPECT_EQ(scratch.Child(L"copy\\Child\\Grandchild")->GetQword(L"deep", 0).Value(), 5u);
+
+    // A subkey that cannot be read fails the copy with its error.
+    ASSERT_EQ(scratch.Child(L"source\\sealed")->Create(), 0u);
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\source\\sealed", L"D:P"), 0u);
+    EXPECT_EQ(source->CopyTo(HKEY_LOCAL_MACHINE, destination, true, true, {L"cache"}),
+              static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(Tessaro::Testing::SetKeyAccessList(scratch.Path() + L"\\source\\sealed", OpenToEveryone), 0u);
 }
 
 TEST(RegistryKeyTest, NativePathKeyIsCreatedReadAndDeleted)

@@ -167,13 +167,19 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     EXPECT_EQ(messages[2].number, 11);
     ASSERT_EQ(messages[2].arguments.size(), 2u);
     EXPECT_EQ(messages[2].arguments[1], NumberBytes(ERROR_NO_UNICODE_TRANSLATION, 4));
+    // Nor is one on the network: no short name is asked of a share.
+    const FileInfo remote(L"\\\\server\\share\\missing" + std::wstring(1, wchar_t(0xD800)));
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3].number, 11);
+    ASSERT_EQ(messages[3].arguments.size(), 2u);
+    EXPECT_EQ(messages[3].arguments[1], NumberBytes(ERROR_NO_UNICODE_TRANSLATION, 4));
 
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
-    EXPECT_EQ(messages.size(), 3u) << "without flag 0x1000 nothing is sent";
+    EXPECT_EQ(messages.size(), 4u) << "without flag 0x1000 nothing is sent";
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 1, UtilitySites), 0u);
     EmitBothKinds();
-    EXPECT_EQ(messages.size(), 3u) << "level 1 (critical) is above both kinds";
+    EXPECT_EQ(messages.size(), 4u) << "level 1 (critical) is above both kinds";
 }
 
 // A line the file refuses is traced with the system's error: here, another handle locked the whole

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unknwn.h>
 
+#include <cstring>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -11,6 +13,7 @@ namespace {
 
 using Tessaro::Ravelin::ComApartment;
 using Tessaro::Ravelin::ComPointer;
+using Tessaro::Ravelin::Variant;
 
 // An interface that counts its references, as a COM object does.
 class Counted : public IUnknown {
@@ -49,6 +52,17 @@ TEST(ComPointerTest, EachReferenceIsReleasedOnce)
 
 // An apartment entered is left again, so that the thread is as it was found: an entry inside
 // another is counted (S_FALSE) and left too, and a later one is the first again.
+// A value starts empty whatever its memory held, so that its clearing never reads a type it was not
+// given (a call that fails leaves it as it was).
+TEST(ComPointerTest, VariantStartsEmpty)
+{
+    alignas(Variant) unsigned char storage[sizeof(Variant)];
+    std::memset(storage, 0xFF, sizeof(storage));
+    auto* value = new (storage) Variant;
+    EXPECT_EQ((*value)->vt, VT_EMPTY);
+    value->~Variant();
+}
+
 TEST(ComApartmentTest, EveryEntryIsLeftAgain)
 {
     std::thread([] {
