@@ -127,6 +127,19 @@ TEST(FileInfoTest, MapsDeviceAndVolumeGuidPathsToTheirDrive)
         EXPECT_EQ(FileInfo::NormalizePath(std::wstring(device.data()) + L"\\x"),
                   std::wstring(L"\\\\?\\") + drive + L"\\x");
     }
+    // And every drive's volume name, past the drives before it whose volume is another.
+    std::size_t volumes = 0;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        if (((drives >> (letter - L'A')) & 1u) == 0 ||
+            !GetVolumeNameForVolumeMountPointW(root, volume.data(), static_cast<DWORD>(volume.size())) ||
+            !seen.insert(volume.data()).second) {
+            continue;
+        }
+        ++volumes;
+        EXPECT_EQ(FileInfo::NormalizePath(std::wstring(volume.data()) + L"x"), std::wstring(L"\\\\?\\") + root + L"x");
+    }
+    EXPECT_GT(volumes, 0u);
 }
 
 // A path with a variable and forward slashes, in every form the agent hands on.
