@@ -2,6 +2,7 @@
 #include "agent/WindowsSecurityCenterAgent.h"
 #include "security_center/WindowsSecurityCenterService.h"
 #include "support/AgentLog.h"
+#include "support/LogCapture.h"
 #include "support/Platform.h"
 #include "support/ProcessToken.h"
 #include "support/ScratchFolder.h"
@@ -102,10 +103,14 @@ TEST(WindowsSecurityCenterAgentTest, RunAboveUsersWhoseLogIsPlantedLogsWhereOnly
     EXPECT_FALSE(WindowsSecurityCenterAgent::OpenLog(windows.Path(), L"agent4.log", ordinary).writer->IsUsable());
     EXPECT_FALSE(std::filesystem::exists(temp / "agent4.log"));
 
-    // A Windows folder that gives no temporary folder at all leaves a writer that drops every line.
+    // A Windows folder that gives no temporary folder at all leaves a writer that drops every line,
+    // and a line that says why (267: the "folder" is a file).
+    const Tessaro::Testing::LogCapture capture;
     const auto none = WindowsSecurityCenterAgent::OpenLog(windows.Path() / "theirs.log", L"agent5.log", ordinary);
     ASSERT_NE(none.writer, nullptr);
     EXPECT_FALSE(none.writer->IsUsable());
+    ASSERT_FALSE(capture.Messages().empty());
+    EXPECT_EQ(capture.Messages().back(), "Failed to get the log file directory (Temp: 267)");
 }
 
 // On Windows SystemTemp is SYSTEM's alone, where the system made it (the updates since March 2025

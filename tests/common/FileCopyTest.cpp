@@ -124,8 +124,10 @@ TEST(FileCopyTest, ValidatedCopyCreatesTheFoldersAndChecksTheHash)
     WriteText(folder.Path() / "source", "content");
     const FileInfo source((folder.Path() / "source").native());
     const FileInfo target(L"\\\\?\\" + (folder.Path() / "new" / "deeper" / "target").native());
+    const LogCapture capture;
     EXPECT_EQ(source.CopyFileTo(target, CopyFlags::ValidateHash, 1), 0u);
     EXPECT_EQ(FileText(folder.Path() / "new" / "deeper" / "target"), "content");
+    EXPECT_EQ(capture.Count("Validate the file copy from " + source.Utf8() + " to " + target.Utf8()), 1u);
 
     WriteText(folder.Path() / "source", "changed");
     EXPECT_NE(source.CopyFileTo(target, 0, 1), 0u) << "no overwrite without the flag";
@@ -367,6 +369,10 @@ TEST(FileCopyTest, NativeOpenAndRemovalAtNextRestart)
     // Taken off again: the prefix's next start must not delete anything of the test's.
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
                        L"PendingFileRenameOperations");
+    // A removal the system refuses says so, with its error (a path of nothing, the one refusal
+    // Wine makes: 3).
+    EXPECT_EQ(RemoveAtNextReboot(FileInfo(L"")), 3u);
+    EXPECT_TRUE(capture.Contains("Remove at next reboot for  failed (Error 3)"));
 }
 
 }  // namespace

@@ -103,6 +103,9 @@ TEST(FileSystemTest, RefusedQueryRaisesWithTheOperationAndTheWindowsCode)
     std::error_code code;
     EXPECT_FALSE(QueryFileStatus(device, code).Exists());
     EXPECT_EQ(code.value(), static_cast<int>(expected));
+    // Given again to a query that works, the error is cleared, as the standard library's are.
+    EXPECT_TRUE(QueryFileStatus(std::filesystem::path(L"C:\\"), code).IsDirectory());
+    EXPECT_FALSE(code) << code.value();
 }
 
 // A module whose path cannot be had is an error, never an empty path a caller would build on.

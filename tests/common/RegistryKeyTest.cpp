@@ -317,6 +317,11 @@ TEST(RegistryKeyTest, ExistenceCreationAndDeletion)
     ASSERT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, scratch.Path(), L"own\\part").Create(), 0u);
     EXPECT_EQ(MakeLastingKeyBelow(scratch.Path() + L"\\own\\part"), ERROR_SUCCESS);
     ASSERT_EQ(scratch.Child(L"a\\b")->CreateSubKey(std::wstring(255, L'k')), 0u) << "the longest name a key takes";
+    // A name too long for the system's count of its bytes is refused, not cut to its first
+    // characters ("abc" is what a count that wrapped would name).
+    EXPECT_EQ(RegistryKey(HKEY_LOCAL_MACHINE, scratch.Path(), L"own\\abc" + std::wstring(32768, L'x')).Create(),
+              static_cast<std::uint32_t>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_FALSE(scratch.Child(L"own\\abc")->Exists());
     ASSERT_EQ(deep->SetString(L"v", L"x"), 0u);
     EXPECT_EQ(scratch.Child(L"a")->GetSubKeyNames().Value(), (Strings{L"b", L"sibling"}));
     EXPECT_EQ(deep->DeleteTree(), 0u);

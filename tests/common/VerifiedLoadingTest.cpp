@@ -101,14 +101,27 @@ TEST(VerifiedLoadingTest, MissingFileReportsItCannotBeOpened)
 }
 
 // Why no catalog vouches for a file here: Windows' catalog administrator finds it in none; Wine 8's
-// refuses the context, with the error the report must name.
+// refuses the context, with the error the report must name. Asked of the system library itself,
+// not through the product's own calls.
 std::string CatalogReasonOfThisPlatform()
 {
+    using Acquire = BOOL(WINAPI*)(HCATADMIN*, const GUID*, PCWSTR, const CERT_STRONG_SIGN_PARA*, DWORD);
+    using Release = BOOL(WINAPI*)(HCATADMIN, DWORD);
+    const HMODULE wintrust = LoadLibraryExW(L"wintrust.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // NOLINTBEGIN(bugprone-casting-through-void)
+    const auto acquire =
+        reinterpret_cast<Acquire>(reinterpret_cast<void*>(GetProcAddress(wintrust, "CryptCATAdminAcquireContext2")));
+    const auto release =
+        reinterpret_cast<Release>(reinterpret_cast<void*>(GetProcAddress(wintrust, "CryptCATAdminReleaseContext")));
+    // NOLINTEND(bugprone-casting-through-void)
+    if (acquire == nullptr || release == nullptr) {
+        return "catalogAdminError=" + std::to_string(ERROR_PROC_NOT_FOUND);
+    }
     HCATADMIN admin = nullptr;
-    if (!Tessaro::OnDemand::CryptCATAdminAcquireContext2(&admin, nullptr, L"SHA256", nullptr, 0)) {
+    if (!acquire(&admin, nullptr, L"SHA256", nullptr, 0)) {
         return "catalogAdminError=" + std::to_string(GetLastError());
     }
-    Tessaro::OnDemand::CryptCATAdminReleaseContext(admin, 0);
+    release(admin, 0);
     return "notInAnyCatalog";
 }
 

@@ -169,17 +169,22 @@ TEST_F(TraceChannelTest, LevelTwoSendsTheFileMessagesOnly)
     EXPECT_EQ(messages[2].arguments[1], NumberBytes(ERROR_NO_UNICODE_TRANSLATION, 4));
     // Nor is one on the network: no short name is asked of a share.
     const FileInfo remote(L"\\\\server\\share\\missing" + std::wstring(1, wchar_t(0xD800)));
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[3].number, 11);
-    ASSERT_EQ(messages[3].arguments.size(), 2u);
-    EXPECT_EQ(messages[3].arguments[1], NumberBytes(ERROR_NO_UNICODE_TRANSLATION, 4));
+    // Nor one in device form (a pipe) or a relative one: neither is in drive-letter form.
+    const FileInfo pipe(L"\\\\.\\pipe\\missing" + std::wstring(1, wchar_t(0xD800)));
+    const FileInfo relative(L"missing" + std::wstring(1, wchar_t(0xD800)));
+    ASSERT_EQ(messages.size(), 6u);
+    for (std::size_t index = 3; index < 6; ++index) {
+        EXPECT_EQ(messages[index].number, 11);
+        ASSERT_EQ(messages[index].arguments.size(), 2u);
+        EXPECT_EQ(messages[index].arguments[1], NumberBytes(ERROR_NO_UNICODE_TRANSLATION, 4)) << index;
+    }
 
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 3, 0x0FFF), 0u);
     EmitBothKinds();
-    EXPECT_EQ(messages.size(), 4u) << "without flag 0x1000 nothing is sent";
+    EXPECT_EQ(messages.size(), 6u) << "without flag 0x1000 nothing is sent";
     ASSERT_EQ(Request(WMI_ENABLE_EVENTS, 4, 1, UtilitySites), 0u);
     EmitBothKinds();
-    EXPECT_EQ(messages.size(), 4u) << "level 1 (critical) is above both kinds";
+    EXPECT_EQ(messages.size(), 6u) << "level 1 (critical) is above both kinds";
 }
 
 // A line the file refuses is traced with the system's error: here, another handle locked the whole
@@ -272,6 +277,7 @@ TEST_F(TraceChannelTest, RegistrySitesSendTheArgumentsOfTheirShape)
     ASSERT_EQ(messages.size(), 6u);
     EXPECT_EQ(messages[5].number, 20);
     EXPECT_EQ(messages[5].arguments[2], NumberBytes(ERROR_KEY_DELETED, 4));
+    EXPECT_EQ(gone->GetFullName().ErrorCode(), static_cast<std::uint32_t>(ERROR_KEY_DELETED)) << "nor has it a name";
     // A key of the product's own that is a link does not exist, and says why (site 10).
     ASSERT_EQ(scratch.Child(L"own")->Create(), 0u);
     ASSERT_TRUE(Tessaro::Testing::CreateRegistryLink(scratch.Path() + L"\\own\\settings", scratch.Path()));

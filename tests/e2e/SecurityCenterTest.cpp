@@ -21,6 +21,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace Tessaro::Testing {
 extern const char* const IntegrationGuide;
@@ -80,7 +81,14 @@ protected:
         const std::string identifier = UniqueRunIdentifier("E2E");
         const std::string commandLine = arguments + " /ID=" + identifier;
         const std::uint32_t code = RunAgentProcess(std::wstring(commandLine.begin(), commandLine.end()), executable);
-        messages = Messages(AgentLogLinesOfRun(identifier, executable.stem().wstring()));
+        const auto lines = AgentLogLinesOfRun(identifier, executable.stem().wstring());
+        messages = Messages(lines);
+        errors.clear();
+        for (const auto& line : lines) {
+            if (line.level == "ERROR") {
+                errors.push_back(line.message);
+            }
+        }
         return code;
     }
 
@@ -113,6 +121,8 @@ protected:
     }
 
     std::vector<std::string> messages;
+    // The run's lines at level ERROR: a command that does what it should logs none.
+    std::vector<std::string> errors;
 };
 
 // "Instance" a link, planted where a vendor may let ordinary users write: a run deletes nothing
@@ -149,6 +159,7 @@ TEST_F(SecurityCenterTest, LinkPlantedBelowTheSettingsKeyLeadsNoRunElsewhere)
 TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChangeThem)
 {
     ASSERT_EQ(Run("/REGISTER"), 0u);
+    EXPECT_EQ(errors, std::vector<std::string>{});
     auto product = OwnProduct();
     ASSERT_TRUE(product.has_value());
     EXPECT_EQ(product->state, 0u) << "on";
@@ -168,6 +179,7 @@ TEST_F(SecurityCenterTest, RegistrationWritesStateAndSubStatesThenStateWordsChan
     EXPECT_EQ(Logged("Successful triggered the Windows Security Center"), 1u);
 
     ASSERT_EQ(Run("/UPDATE_WSC=SNOOZE"), 0u);
+    EXPECT_EQ(errors, std::vector<std::string>{});
     product = OwnProduct();
     EXPECT_EQ(product->state, 2u) << "snoozed";
     EXPECT_EQ(product->protectionSettings, 2u) << "action recommended";
@@ -438,6 +450,7 @@ TEST_F(SecurityCenterTest, RemediationToolStartsWithTheQuotedPathAndTheAgentsSwi
     SetString(L"RemediationPath", (folder / "sub" / ".." / "remediationtool.exe").wstring());
 
     ASSERT_EQ(Run("/AV /quiet"), 0u);
+    EXPECT_EQ(errors, std::vector<std::string>{});
     EXPECT_EQ(Logged("Going to call antivirus product command via the agent"), 1u);
     EXPECT_EQ(Logged("Successful triggered the product WSC remediation tool"), 1u);
     EXPECT_EQ(Logged("Successful triggered the antivirus product"), 1u);

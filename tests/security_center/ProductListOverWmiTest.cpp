@@ -178,12 +178,14 @@ TEST_F(ProductListOverWmiTest, RefusedListIsNoEmptyList)
     ASSERT_EQ(settings.Key()->SetString(L"DisplayName", L"Antivirus"), 0u);
     Configuration configuration;
     configuration.ParseCommandLine("/UPDATE_WSC=ENABLE", settings.Key(), nullptr);
-    SimulatorState::Reset();
-    SimulatorState::ScriptFault(L"ExecQuery", 1, 0x80041001);  // WBEM_E_FAILED
     const LogCapture capture;
-    const auto state = WindowsSecurityCenterProducts(configuration).GetOwnProductState();
-    EXPECT_FALSE(state.Succeeded());
-    EXPECT_EQ(capture.Count("Failed to search for the registered products (Error: "), 1u);
+    // Whichever step WMI refuses: the locator, the connection or the query (WBEM_E_FAILED).
+    for (const wchar_t* step : {L"CreateLocator", L"ConnectServer", L"ExecQuery"}) {
+        SimulatorState::Reset();
+        SimulatorState::ScriptFault(step, 1, 0x80041001);
+        EXPECT_FALSE(WindowsSecurityCenterProducts(configuration).GetOwnProductState().Succeeded()) << step;
+    }
+    EXPECT_EQ(capture.Count("Failed to search for the registered products (Error: "), 3u);
     // Nor is a list never asked for: a thread in another kind of COM apartment cannot enter this one.
     std::thread([&configuration] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
