@@ -454,8 +454,10 @@ std::uint32_t RegistryKey::OpenAsItself(std::uint32_t access, bool create, LinkA
     KeyHandle current;
     HKEY parent = root_;
     std::wstring parentName;
-    // A held key was opened with the access its holder chose.
-    bool parentMayCreate = heldRoot_ != nullptr && (heldAccess_ & KEY_CREATE_SUB_KEY) != 0;
+    // Whether the key that holds the current component was opened with the right to create below
+    // it. Below a held key the walk starts with no parent name and creates through the held key's
+    // own handle, with whatever access its holder chose.
+    bool parentMayCreate = false;
     // Opens the key that holds the current component again, now with the right to create below it.
     auto reopenParentToCreate = [&]() -> std::uint32_t {
         HKEY reopened = nullptr;
