@@ -30,19 +30,11 @@ using Vantrel::Common::Utilities::ParentFolder;
 using Vantrel::Common::Utilities::Process;
 using Vantrel::Common::Utilities::ProcessStartInfo;
 using Vantrel::Common::Utilities::ReadFileIdentity;
+using Vantrel::Common::Utilities::StartsWithNoCase;
 
 constexpr auto Component = LogComponent::SecurityCenter;
 // Every absolute path normalises into this long-path form; relative ones keep theirs.
 constexpr std::wstring_view LongPathPrefix = L"\\\\?\\";
-
-bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
-{
-    // NOLINTBEGIN(bugprone-suspicious-stringview-data-usage): counted, both lengths are passed
-    return text.size() >= prefix.size() &&
-           CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
-                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
-    // NOLINTEND(bugprone-suspicious-stringview-data-usage)
-}
 
 // A name without any folder, which is looked for in the agent's own folder.
 bool IsBareName(const std::wstring& text)

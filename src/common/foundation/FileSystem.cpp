@@ -86,15 +86,6 @@ std::size_t PastSeparator(std::wstring_view path, std::size_t end)
     return end < path.size() ? end + 1 : end;
 }
 
-bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
-{
-    // NOLINTBEGIN(bugprone-suspicious-stringview-data-usage): counted, both lengths are passed
-    return text.size() >= prefix.size() &&
-           CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
-                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
-    // NOLINTEND(bugprone-suspicious-stringview-data-usage)
-}
-
 // Length of the part of the path that names its root and that no parent can be taken of.
 std::size_t RootLength(std::wstring_view path)
 {
@@ -128,6 +119,15 @@ std::size_t RootLength(std::wstring_view path)
 }
 
 }  // namespace
+
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
+{
+    // NOLINTBEGIN(bugprone-suspicious-stringview-data-usage): counted, both lengths are passed
+    return text.size() >= prefix.size() &&
+           CompareStringOrdinal(text.data(), static_cast<int>(prefix.size()), prefix.data(),
+                                static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+    // NOLINTEND(bugprone-suspicious-stringview-data-usage)
+}
 
 FileStatus QueryFileStatus(const std::filesystem::path& path, std::error_code& error) noexcept
 {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 // The product's file-system queries, asked through the Windows API.
@@ -45,6 +46,10 @@ FileStatus QueryFileStatus(const std::filesystem::path& path, const char* operat
 // std::filesystem::path::parent_path it knows the long-path and device prefixes, so climbing a
 // "\\?\" path ends at its drive and never reaches "\\?\C:" or "\\?".
 std::filesystem::path ParentFolder(const std::filesystem::path& path);
+
+// Whether the text begins with the prefix, letter case aside (as the file system compares names:
+// ordinal, upper-cased by the system's table).
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix);
 
 // The full path of a loaded module (null: this program's executable), however long it is.
 // Raises std::system_error ("Can't get full path") with the Windows code when it cannot be read.
