@@ -4,21 +4,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <filesystem>
-
 namespace {
 
 using Tessaro::Ravelin::RunAgentCommand;
 using Tessaro::Testing::LogCapture;
-
-TEST(AgentEntryTest, UnrecognisedCommandLineEndsWith87)
-{
-    for (const wchar_t* commandLine : {L"ravelin.exe", L"ravelin.exe /FOO", L"\"C:\\a b\\ravelin.exe\" /UPDATE_WSC=",
-                                       L"ravelin.exe /REGISTERED", static_cast<const wchar_t*>(nullptr)}) {
-        SCOPED_TRACE(commandLine != nullptr ? std::filesystem::path(commandLine).string() : "(null)");
-        EXPECT_EQ(RunAgentCommand(commandLine), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
-    }
-}
 
 // The command line is read before the log exists, so this failure reaches whatever sink was
 // installed before the agent started.

@@ -1,50 +1,11 @@
 #include "common/UniqueLibrary.h"
-#include "common/foundation/WinHandle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 namespace {
 
-using Tessaro::WinHandle;
 using Tessaro::Vantrel::Common::Utilities::UniqueLibrary;
-
-bool IsOpenHandle(HANDLE handle)
-{
-    DWORD flags = 0;
-    return GetHandleInformation(handle, &flags) != FALSE;
-}
-
-TEST(WinHandleTest, NullAndInvalidHandlesAreNeverClosed)
-{
-    int calls = 0;
-    const auto close = [&](WinHandle::Handle) {
-        ++calls;
-        return 1;
-    };
-    {
-        WinHandle null(nullptr, close);
-    }
-    {
-        WinHandle invalid(INVALID_HANDLE_VALUE, close);
-    }
-    {
-        WinHandle valid(reinterpret_cast<WinHandle::Handle>(0x10), close);
-    }
-    EXPECT_EQ(calls, 1);
-}
-
-TEST(WinHandleTest, SharedOwnerClosesTheKernelHandleWithTheLastReference)
-{
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(event, nullptr);
-    auto owner = WinHandle::Create(event);
-    auto second = owner;
-    owner.reset();
-    EXPECT_TRUE(IsOpenHandle(event));
-    second.reset();
-    EXPECT_FALSE(IsOpenHandle(event));
-}
 
 TEST(UniqueLibraryTest, FreesTheLoadedModuleAndIgnoresAnEmptyOne)
 {

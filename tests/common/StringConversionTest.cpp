@@ -101,12 +101,6 @@ TEST(StringConversionTest, ChangePathFormReportsEachFailingStepWithTheLastError)
     EXPECT_THROW(ChangePathForm(L"C:\\x", "test", {}), std::bad_function_call);
 }
 
-TEST(StringConversionTest, ChangePathFormRefusesAPathThatOutgrewItsBuffer)
-{
-    const auto growing = [](const wchar_t*, wchar_t*, std::uint32_t size) -> std::uint32_t { return size + 10; };
-    EXPECT_THROW(ChangePathForm(L"C:\\x", "test", growing), std::system_error);
-}
-
 TEST(StringConversionTest, ShortFormOfAnExistingAndAMissingPath)
 {
     const Tessaro::Testing::ScratchFolder folder;

@@ -25,24 +25,7 @@ using Tessaro::ConversionException;
 using namespace Tessaro::Testing;
 
 using Tessaro::Ravelin::ArgumentsAfterProgramName;
-using Tessaro::Ravelin::FindSwitch;
 using Tessaro::Ravelin::GetOptionValue;
-using Tessaro::Ravelin::ToUpper;
-
-std::string Upper(std::string text)
-{
-    ToUpper(text);
-    return text;
-}
-
-TEST(CommandLineTest, ToUpperMapsAsciiAndTextBeyondIt)
-{
-    EXPECT_EQ(Upper("/remove /id=ab-1"), "/REMOVE /ID=AB-1");
-    EXPECT_EQ(Upper("/id=gr\xC3\xBC\xC3\x9F"), "/ID=GR\xC3\x9C\xC3\x9F");
-    const std::string longAscii(300, 'a');
-    EXPECT_EQ(Upper(longAscii), std::string(300, 'A'));
-    EXPECT_THROW(Upper("/id=\xFF"), Tessaro::ConversionException);
-}
 
 // The program name as the system's parser reads it: quotes group without being escapable, a blank
 // or tab outside them ends the name, and the blanks after it are no part of the arguments.
@@ -66,15 +49,6 @@ TEST(CommandLineTest, ProgramNameIsSkippedAsTheSystemReadsIt)
         EXPECT_EQ(ArgumentsAfterProgramName(testCase.commandLine), testCase.arguments)
             << std::filesystem::path(testCase.commandLine).string();
     }
-}
-
-TEST(CommandLineTest, SwitchCountsOnlyAtItsFirstOccurrence)
-{
-    EXPECT_TRUE(FindSwitch("/REGISTER", "/REGISTER"));
-    EXPECT_TRUE(FindSwitch("X/REGISTER /ID=1", "/REGISTER"));
-    EXPECT_FALSE(FindSwitch("/REGISTERED", "/REGISTER"));
-    EXPECT_FALSE(FindSwitch("/REGISTERED /REGISTER", "/REGISTER"));
-    EXPECT_FALSE(FindSwitch("", "/AV"));
 }
 
 TEST(CommandLineTest, OptionValuesAreUpperCasedAndMayBeQuoted)

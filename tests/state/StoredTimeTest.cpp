@@ -5,14 +5,10 @@
 #include "state/StateFixture.h"
 
 #include <cstdint>
-#include <limits>
 
 namespace {
 
 using namespace std::chrono_literals;
-using Tessaro::FormatTime;
-using Tessaro::FromStoredSeconds;
-using Tessaro::TimePoint;
 using Tessaro::Ravelin::ProductState;
 using Tessaro::Ravelin::SecurityCenterState;
 using Tessaro::Testing::FixedNow;
@@ -69,22 +65,6 @@ TEST_F(StoredTimeTest, EveryStoredTimeAtEitherEnd)
         settings.Key()->DeleteValue(L"RegisterTime");
     }
     EXPECT_FALSE(Logged("Reporting product is still up to date")) << "no grace was granted";
-}
-
-TEST_F(StoredTimeTest, EveryTimeInALogLineIsReadable)
-{
-    EXPECT_EQ(FormatTime(FixedNow), "2026-06-01 12:00:00");
-    EXPECT_EQ(FormatTime(FromStoredSeconds(0)), "1970-01-01 00:00:00");
-    // Beyond what the calendar functions take: the second count instead of a formatter's error.
-    EXPECT_EQ(FormatTime(TimePoint::max()), "922337203685 seconds since 1970-01-01 00:00:00 UTC");
-    EXPECT_EQ(FormatTime(TimePoint::min()), "-922337203685 seconds since 1970-01-01 00:00:00 UTC");
-    EXPECT_EQ(FromStoredSeconds(std::numeric_limits<std::int64_t>::max()), TimePoint::max());
-    EXPECT_EQ(FromStoredSeconds(std::numeric_limits<std::int64_t>::min()), TimePoint::min());
-
-    // The C runtime's calendar takes no time before 1970.
-    StoreRaw(L"ExpirationTime", 0xFFFFFFFFFFFFFFFFull);
-    EXPECT_TRUE(configuration->IsExpired(false));
-    EXPECT_TRUE(Logged("Reporting product got expired (Expire: -1 seconds since 1970-01-01 00:00:00 UTC - Notify: "));
 }
 
 // Every retry and poll waits through the real pause unless a test puts its own in: it must sleep

@@ -75,16 +75,4 @@ TEST_F(UpToDateTest, OutOfDateMomentAndItsFallBack)
     EXPECT_TRUE(configuration->IsUpToDate(false)) << "the out-of-date time wins over the definitions";
 }
 
-TEST_F(UpToDateTest, QuietLeavesOutOnlyTheFinalLine)
-{
-    Store(L"OutOfDateTime", FixedNow - 1s);
-    EXPECT_FALSE(configuration->IsUpToDate(true));
-    EXPECT_EQ(log.Messages(),
-              std::vector<std::string>{"Unable to get the product installation time configuration entry"});
-    EXPECT_FALSE(configuration->IsUpToDate(false));
-    EXPECT_TRUE(
-        Logged("Reporting product got out of date (OutOfDate: 2026-06-01 11:59:59 - InstallTime: <Unknown> - "
-               "Current: 2026-06-01 12:00:00)"));
-}
-
 }  // namespace
