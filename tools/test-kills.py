@@ -12,7 +12,9 @@ only know the mutants they tried, so a candidate is checked against the whole li
 Each test's lines are counted as the size check counts them (neither blank nor comment lines),
 from its TEST or TEST_F block below tests/. Last, the bound pruning can reach: a smallest set of
 tests that still kills every mutant the runs killed (chosen greedily), and the lines of the
-other tests of the same suites, which is the most that could go without losing one of these kills.
+other tests of the same suites, which is the most that could go without losing one of these kills;
+and the least share of test lines removal can reach: the tests that are some mutant's only killer
+stay, with everything outside the test blocks (fixtures, helpers, the support library).
 """
 
 import pathlib
@@ -38,6 +40,15 @@ def test_lines(top):
             lines[f"{match.group(1)}.{match.group(2)}"] = sum(
                 1 for line in block if line.strip() and not line.strip().startswith("//"))
     return lines
+
+
+def counted_lines(top, *folders):
+    """The lines the size check counts in the C++ files git knows below the folders."""
+    files = subprocess.run(["git", "-C", str(top), "ls-files", "--", *folders], capture_output=True, text=True,
+                           check=True).stdout.split()
+    return sum(1 for name in files if re.search(r"\.(cpp|h|hpp|cc)$", name)
+               for line in pathlib.Path(top, name).read_text(encoding="utf-8", errors="replace").splitlines()
+               if line.strip() and not line.strip().startswith("//"))
 
 
 def main():
@@ -79,6 +90,19 @@ def main():
           f"{sum(sizes[test] for test in spare)} lines:")
     for test in sorted(spare):
         print(f"{sizes[test]:>6}  {test}")
+
+    # The other bound: a test that is some mutant's only killer stays whatever else goes, so the
+    # tests' share cannot fall below what is left when every other test block is removed.
+    needed = {names[0] for names in killers.values() if len(names) == 1}
+    top = pathlib.Path(__file__).resolve().parent.parent
+    code, tests_now = counted_lines(top, "src", "simulator"), counted_lines(top, "tests")
+    least = tests_now - sum(lines for test, lines in sizes.items() if test not in needed)
+    print(f"\n{len(needed)} tests are the only killer of at least one mutant and hold "
+          f"{sum(sizes.get(test, 0) for test in needed)} lines; the tests hold {tests_now} lines beside "
+          f"{code} of code, and removing every other test block leaves {least} "
+          f"({100 * least / (code + least):.1f} % of all):")
+    for test in sorted(needed):
+        print(f"{sizes.get(test, 0):>6}  {test}")
 
 
 if __name__ == "__main__":
