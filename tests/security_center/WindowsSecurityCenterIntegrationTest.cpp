@@ -46,6 +46,19 @@ TEST(WindowsSecurityCenterIntegrationTest, MissingStatus4InterfaceFailsTheSubSta
     EXPECT_EQ(doubles.factory->object.references, 1u) << "every interface pointer was released";
 }
 
+TEST(WindowsSecurityCenterIntegrationTest, SubStatesAreSkippedOnOlderBuildsAndServers)
+{
+    Doubles doubles;
+    const LogCapture capture;
+    doubles.os->recentBuild = false;
+    EXPECT_TRUE(doubles.integration.SetCurrentThreatsSubstatus(1).Succeeded());
+    doubles.os->recentBuild = true;
+    doubles.os->workstation = false;
+    EXPECT_TRUE(doubles.integration.SetProtectionUpdatesSubstatus(1).Succeeded());
+    EXPECT_EQ(doubles.factory->calls, 0);
+    EXPECT_TRUE(capture.Lines().empty());
+}
+
 TEST(WindowsSecurityCenterIntegrationTest, PendingNearExpirationNoticeIsOnlyAWarning)
 {
     Doubles doubles;
