@@ -61,6 +61,20 @@ TEST(FileLoggerTest, LineCarriesTimestampLevelThreadTitleAndComponent)
               "2024-03-01 09:15:02:7 [WARN]  [1] [T] held by:\r\n  - Pid 4\r\n  - Pid 8\r\n");
 }
 
+// A line kept until the log opened is written with the time it was logged at, not the time it
+// reached the file.
+TEST(FileLoggerTest, LineIsWrittenWithTheTimeItWasLoggedAt)
+{
+    const ScratchFolder folder;
+    FileLogger logger(std::make_unique<LogFileWriter>(folder.Path() / "agent.log"));
+    const Tessaro::Vantrel::Common::LogStamp stamp{
+        std::chrono::system_clock::time_point(std::chrono::seconds(1577836800)), 42};
+    FileLogger::Write(&logger, stamp, LogLevel::Warn, "Title", "Setup", "kept");
+    EXPECT_EQ(FileText(folder.Path() / "agent.log").rfind("2020-01-01 00:00:00:0 [WARN]  [42] [Title] [Setup] kept", 0),
+              0u)
+        << FileText(folder.Path() / "agent.log");
+}
+
 TEST(FileLoggerTest, ThresholdIsInfoUnlessTheTableSaysOtherwise)
 {
     FileLogger logger(nullptr);
