@@ -164,6 +164,17 @@ TEST(LogTest, EachComponentNumberHasItsName)
     EXPECT_EQ(ComponentName(static_cast<LogComponent>(-1)), "");
 }
 
+TEST(LogTest, FormatErrorStillWritesALineNamingTheFormat)
+{
+    const LogCapture capture;
+    LogFormat(LogComponent::None, LogLevel::Info, "{:d} value", std::string("text"));
+    LogFormat(LogComponent::None, LogLevel::Info, "{} and {}", 1);
+    const auto messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind("Logger Message Format Error: <{:d} value> (", 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1].rfind("Logger Message Format Error: <{} and {}> (", 0), 0u) << messages[1];
+}
+
 struct FilterProbe {
     bool pass = true;
     bool raise = false;
